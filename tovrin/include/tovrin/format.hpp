@@ -1,0 +1,19 @@
+// tovrin/format.hpp: the one text form of binary64 floats used by every text
+// output of the library and of the Python module.
+//
+// Shortest round-trip significant digits, laid out positionally, never with an
+// exponent: 1.0 -> "1", -0.0 -> "-0", 1e-7 -> "0.0000001", 1e21 ->
+// "1000000000000000000000", NaN (any sign) -> "NaN", infinities -> "inf"/"-inf".
+#pragma once
+
+#include <string>
+
+namespace tovrin {
+
+// Appends the text form of `value` to `out`.
+void append_double(std::string& out, double value);
+
+// The text form of `value`.
+std::string format_double(double value);
+
+}  // namespace tovrin
