@@ -1,0 +1,100 @@
+// Argument placement and its error messages.
+#include "frame/arguments.hpp"
+
+#include <string>
+
+namespace lumeric {
+
+namespace {
+
+void too_many_positional(const CallDesc& desc, Py_ssize_t given) {
+    PyErr_Format(PyExc_TypeError, "%s takes %zd positional arguments but %zd %s given", desc.call_name,
+                 desc.count, given, given == 1 ? "was" : "were");
+}
+
+// "'x'", "'x' and 'y'", "'x', 'y', and 'z'".
+void missing(const CallDesc& desc, PyObject** slots) {
+    std::string list;
+    Py_ssize_t total = 0;
+    for (Py_ssize_t i = 0; i < desc.count; ++i)
+        if (slots[i] == nullptr) ++total;
+    Py_ssize_t seen = 0;
+    for (Py_ssize_t i = 0; i < desc.count; ++i) {
+        if (slots[i] != nullptr) continue;
+        if (seen > 0) {
+            if (total == 2) list += " and ";
+            else if (seen == total - 1) list += ", and ";
+            else list += ", ";
+        }
+        list += '\'';
+        list += desc.names[i];
+        list += '\'';
+        ++seen;
+    }
+    PyErr_Format(PyExc_TypeError, "%s missing %zd required positional %s: %s", desc.call_name, total,
+                 total == 1 ? "argument" : "arguments", list.c_str());
+}
+
+// Places one keyword argument; false with TypeError set.
+bool place_keyword(const CallDesc& desc, PyObject* key, PyObject* value, PyObject** slots) {
+    for (Py_ssize_t i = 0; i < desc.count; ++i) {
+        if (PyUnicode_EqualToUTF8(key, desc.names[i])) {
+            if (slots[i] != nullptr) {
+                PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", desc.call_name,
+                             desc.names[i]);
+                return false;
+            }
+            slots[i] = value;
+            return true;
+        }
+    }
+    PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'", desc.call_name, key);
+    return false;
+}
+
+bool check_complete(const CallDesc& desc, PyObject** slots) {
+    for (Py_ssize_t i = 0; i < desc.count; ++i) {
+        if (slots[i] == nullptr) {
+            missing(desc, slots);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool place_arguments(const CallDesc& desc, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                     PyObject** slots) noexcept {
+    for (Py_ssize_t i = 0; i < desc.count; ++i) slots[i] = nullptr;
+    if (nargs > desc.count) {
+        too_many_positional(desc, nargs);
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < nargs; ++i) slots[i] = args[i];
+    if (kwnames != nullptr) {
+        Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t k = 0; k < nkw; ++k)
+            if (!place_keyword(desc, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], slots)) return false;
+    }
+    return check_complete(desc, slots);
+}
+
+bool place_arguments(const CallDesc& desc, PyObject* args, PyObject* kwargs, PyObject** slots) noexcept {
+    for (Py_ssize_t i = 0; i < desc.count; ++i) slots[i] = nullptr;
+    Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+    if (nargs > desc.count) {
+        too_many_positional(desc, nargs);
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < nargs; ++i) slots[i] = PyTuple_GET_ITEM(args, i);
+    if (kwargs != nullptr) {
+        Py_ssize_t pos = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(kwargs, &pos, &key, &value))
+            if (!place_keyword(desc, key, value, slots)) return false;
+    }
+    return check_complete(desc, slots);
+}
+
+}  // namespace lumeric

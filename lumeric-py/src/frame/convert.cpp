@@ -1,0 +1,66 @@
+// Out-of-line argument conversions.
+#include "frame/convert.hpp"
+
+#include <cstring>
+
+namespace lumeric {
+
+bool load_index(PyObject* op, std::uint64_t& out) noexcept {
+    if (PyLong_Check(op)) [[likely]] {
+        out = PyLong_AsUnsignedLongLong(op);
+        return !(out == static_cast<std::uint64_t>(-1) && PyErr_Occurred());
+    }
+    PyObject* number = PyNumber_Index(op);
+    if (number == nullptr) return false;
+    out = PyLong_AsUnsignedLongLong(number);
+    Py_DECREF(number);
+    return !(out == static_cast<std::uint64_t>(-1) && PyErr_Occurred());
+}
+
+namespace {
+
+// numpy's boolean scalar type, recognised by its module and name without importing numpy.
+bool is_numpy_bool(PyTypeObject* type) {
+    PyObject* module = PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__");
+    if (module == nullptr) {
+        PyErr_Clear();
+        return false;
+    }
+    bool numpy = PyUnicode_Check(module) && PyUnicode_EqualToUTF8(module, "numpy");
+    Py_DECREF(module);
+    if (!numpy) return false;
+    PyObject* name = PyType_GetName(type);
+    if (name == nullptr) {
+        PyErr_Clear();
+        return false;
+    }
+    bool match = PyUnicode_EqualToUTF8(name, "bool_") || PyUnicode_EqualToUTF8(name, "bool");
+    Py_DECREF(name);
+    return match;
+}
+
+}  // namespace
+
+bool load_strict_bool(PyObject* op, bool& out) noexcept {
+    if (op == Py_True || op == Py_False) {
+        out = op == Py_True;
+        return true;
+    }
+    PyTypeObject* type = Py_TYPE(op);
+    if (!is_numpy_bool(type)) {
+        set_not_instance(op, "bool");
+        return false;
+    }
+    auto nb_bool = reinterpret_cast<inquiry>(PyType_GetSlot(type, Py_nb_bool));
+    if (nb_bool == nullptr) {
+        PyErr_Format(PyExc_TypeError, "object of type '%S' does not define a '__bool__' conversion",
+                     reinterpret_cast<PyObject*>(type));
+        return false;
+    }
+    int truth = nb_bool(op);
+    if (truth < 0) return false;
+    out = truth != 0;
+    return true;
+}
+
+}  // namespace lumeric

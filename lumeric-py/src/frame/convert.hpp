@@ -1,0 +1,228 @@
+// frame/convert.hpp: conversions between Python objects and C++ values.
+//
+// Arguments: Arg<P> loads one parameter of type P from a Python object. load() returns
+// false with the host's exception set (the caller adds the "argument '{name}': " prefix
+// to a TypeError); get() hands the value to the operation. Loaders that borrow an
+// object keep the borrow until they are destroyed at the end of the call.
+//
+// Results: to_python() turns an operation's result into a new reference, throwing
+// PythonError when the host fails.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "frame/errors.hpp"
+#include "frame/object.hpp"
+
+namespace lumeric {
+
+// An unsigned index parameter (`index`, `axis`, `stride`).
+struct Index {
+    std::uint64_t value;
+};
+
+// A parameter that accepts only True, False and numpy booleans.
+struct StrictBool {
+    bool value;
+};
+
+// A parameter that keeps the argument as a shared borrow of a module object for the call.
+template <class T>
+struct Borrowed {
+    const T& value;
+    PyObject* object;
+};
+
+template <class P>
+struct Arg;
+
+template <>
+struct Arg<double> {
+    double value;
+    bool load(PyObject* op) noexcept {
+        if (PyFloat_CheckExact(op)) [[likely]] {
+            value = PyFloat_AS_DOUBLE(op);
+            return true;
+        }
+        value = PyFloat_AsDouble(op);
+        return !(value == -1.0 && PyErr_Occurred());
+    }
+    double get() const noexcept { return value; }
+};
+
+// Shared by every unsigned-index conversion.
+bool load_index(PyObject* op, std::uint64_t& out) noexcept;
+
+template <>
+struct Arg<Index> {
+    Index value;
+    bool load(PyObject* op) noexcept { return load_index(op, value.value); }
+    Index get() const noexcept { return value; }
+};
+
+bool load_strict_bool(PyObject* op, bool& out) noexcept;
+
+template <>
+struct Arg<StrictBool> {
+    StrictBool value;
+    bool load(PyObject* op) noexcept { return load_strict_bool(op, value.value); }
+    StrictBool get() const noexcept { return value; }
+};
+
+// The argument object itself, for operations that inspect it directly.
+template <>
+struct Arg<PyObject*> {
+    PyObject* value;
+    bool load(PyObject* op) noexcept {
+        value = op;
+        return true;
+    }
+    PyObject* get() const noexcept { return value; }
+};
+
+// A copy of a module object's core value, taken under a short shared borrow.
+template <class T>
+    requires HasClass<T>
+struct Arg<T> {
+    T value;
+    bool load(PyObject* op) noexcept {
+        if (!is_instance<T>(op)) [[unlikely]] {
+            if (!PyErr_Occurred()) set_not_instance(op, ClassFor<T>::cell.name());
+            return false;
+        }
+        return copy_value<T>(op, value);
+    }
+    const T& get() const noexcept { return value; }
+};
+
+template <class T>
+struct Arg<Borrowed<T>> {
+    PyObject* object = nullptr;
+    ~Arg() {
+        if (object != nullptr) object_cast<T>(object)->borrow.release_shared();
+    }
+    bool load(PyObject* op) noexcept {
+        if (!is_instance<T>(op)) {
+            if (!PyErr_Occurred()) set_not_instance(op, ClassFor<T>::cell.name());
+            return false;
+        }
+        if (!object_cast<T>(op)->borrow.try_shared()) {
+            PyErr_SetString(PyExc_RuntimeError, already_mutably_borrowed);
+            return false;
+        }
+        object = op;
+        return true;
+    }
+    Borrowed<T> get() const noexcept { return {object_cast<T>(object)->value, object}; }
+};
+
+// Any sequence (not str) of module objects, each copied out in iteration order.
+template <class T>
+    requires HasClass<T>
+struct Arg<std::vector<T>> {
+    std::vector<T> value;
+    bool load(PyObject* op) {
+        if (PyUnicode_Check(op)) {
+            PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+            return false;
+        }
+        if (!PySequence_Check(op)) {
+            set_not_instance(op, "Sequence");
+            return false;
+        }
+        Py_ssize_t hint = PySequence_Size(op);
+        if (hint < 0) PyErr_Clear();  // the length is only a capacity hint
+        else value.reserve(static_cast<std::size_t>(hint));
+        PyObject* iterator = PyObject_GetIter(op);
+        if (iterator == nullptr) return false;
+        Arg<T> item_loader;
+        while (PyObject* item = PyIter_Next(iterator)) {
+            bool ok = item_loader.load(item);
+            Py_DECREF(item);
+            if (!ok) {
+                Py_DECREF(iterator);
+                return false;
+            }
+            value.push_back(item_loader.get());
+        }
+        Py_DECREF(iterator);
+        return !PyErr_Occurred();
+    }
+    std::vector<T>& get() noexcept { return value; }
+};
+
+// -- Results --
+
+inline PyObject* checked(PyObject* op) {
+    if (op == nullptr) [[unlikely]] raise_pending();
+    return op;
+}
+
+inline PyObject* to_python(double v) { return checked(PyFloat_FromDouble(v)); }
+inline PyObject* to_python(bool v) { return Py_NewRef(v ? Py_True : Py_False); }
+inline PyObject* to_python(std::uint64_t v) { return checked(PyLong_FromUnsignedLongLong(v)); }
+inline PyObject* to_python(Py_hash_t v) { return checked(PyLong_FromSsize_t(v)); }
+inline PyObject* to_python(const std::string& v) {
+    return checked(PyUnicode_FromStringAndSize(v.data(), static_cast<Py_ssize_t>(v.size())));
+}
+// An owned reference produced by the operation itself.
+inline PyObject* to_python(PyObject* v) { return checked(v); }
+
+template <class T>
+    requires HasClass<std::decay_t<T>>
+PyObject* to_python(T&& v) {
+    return new_object<std::decay_t<T>>(std::forward<T>(v));
+}
+
+template <class Seq>
+PyObject* list_to_python(const Seq& items) {
+    PyObject* list = checked(PyList_New(static_cast<Py_ssize_t>(std::size(items))));
+    Py_ssize_t k = 0;
+    try {
+        for (const auto& item : items) PyList_SET_ITEM(list, k++, to_python(item));
+    } catch (...) {
+        Py_DECREF(list);  // unset items are NULL, which list deallocation skips
+        throw;
+    }
+    return list;
+}
+
+template <class E, std::size_t N>
+PyObject* to_python(const std::array<E, N>& v) {
+    return list_to_python(v);
+}
+template <class E>
+PyObject* to_python(const std::vector<E>& v) {
+    return list_to_python(v);
+}
+
+template <class... E>
+PyObject* to_python(const std::tuple<E...>& v) {
+    PyObject* tuple = checked(PyTuple_New(sizeof...(E)));
+    try {
+        std::apply(
+            [&](const auto&... items) {
+                Py_ssize_t k = 0;
+                ((PyTuple_SET_ITEM(tuple, k++, to_python(items))), ...);
+            },
+            v);
+    } catch (...) {
+        Py_DECREF(tuple);
+        throw;
+    }
+    return tuple;
+}
+template <class A, class B>
+PyObject* to_python(const std::pair<A, B>& v) {
+    return to_python(std::tuple<A, B>(v.first, v.second));
+}
+
+}  // namespace lumeric

@@ -1,0 +1,310 @@
+// frame/define.hpp: declaring a Python class (or module function) from C++ operations.
+//
+// A class unit describes its surface and nothing else:
+//
+//     using V = ClassDef<tovrin::Vec3d, "Vec3d">;
+//     V::method<"dot", &tovrin::Vec3d::dot, "other">()           // dot($self, other)
+//     V::static_method<"zero", &tovrin::Vec3d::zero>()            // zero()
+//     V::property<"x", &tovrin::Vec3d::x>()                       // read-write float
+//     V::Constructor<&make, "x", "y", "z">                        // __new__ + type vectorcall
+//
+// Argument placement, conversion, borrowing, result conversion, text signatures and the
+// failure guard all come from the frame, identically for every class.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <string>
+#include <type_traits>
+
+#include "frame/arguments.hpp"
+#include "frame/callable.hpp"
+#include "frame/convert.hpp"
+#include "frame/guard.hpp"
+#include "frame/names.hpp"
+#include "frame/object.hpp"
+
+namespace lumeric {
+
+template <class F>
+inline PyCFunction as_cfunction(F* fn) noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+}
+
+// The static description of one call: its error name and parameter names.
+template <Name Class, Name Func, Name... Params>
+struct Described {
+    static constexpr const char* names[sizeof...(Params) + 1] = {Params.c_str()..., nullptr};
+    static constexpr CallDesc desc{CallName<Class, Func>::text.c_str(), names,
+                                   static_cast<Py_ssize_t>(sizeof...(Params))};
+    static constexpr Py_ssize_t count = sizeof...(Params);
+
+    // Positional arguments are used in place when they are exactly right.
+    static PyObject* const* place(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                                  PyObject** storage) {
+        if (nargs == count && kwnames == nullptr) [[likely]] return args;
+        if (!place_arguments(desc, args, nargs, kwnames, storage)) throw PythonError{};
+        return storage;
+    }
+};
+
+// Parameter storage that is valid C++ even for an operation without parameters.
+template <Py_ssize_t N>
+struct Slots {
+    PyObject* items[N > 0 ? N : 1];
+};
+
+template <auto Fn, bool IsMethod, Name Class, Name Func, Name... Params>
+struct FastCall {
+    using D = Described<Class, Func, Params...>;
+    static_assert(Operation<Fn, IsMethod>::params::size == sizeof...(Params),
+                  "one parameter name per operation parameter");
+
+    static PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+        return guard([&] {
+            Slots<D::count> storage;
+            PyObject* const* slots = D::place(args, nargs, kwnames, storage.items);
+            return call_operation<Fn, IsMethod>(self, slots, D::names);
+        });
+    }
+    static PyObject* no_args(PyObject* self, PyObject*) noexcept {
+        return guard([&] { return call_operation<Fn, IsMethod>(self, nullptr, nullptr); });
+    }
+};
+
+// A module-level function: "plane_line()" in errors, "plane_line(plane, a, b)" as signature.
+template <Name Func, auto Fn, Name... Params>
+constexpr PyMethodDef function() {
+    using Call = FastCall<Fn, false, "", Func, Params...>;
+    return {Func.c_str(), as_cfunction(&Call::entry), METH_FASTCALL | METH_KEYWORDS,
+            TextSignature<Func, false, Params...>::text.c_str()};
+}
+
+template <class T, Name ClassName>
+struct ClassDef {
+    static constexpr auto type_name = concat<ClassName.view().size() + 9>(std::string_view("builtins."),
+                                                                          ClassName.view());
+
+    // -- Methods --
+
+    template <Name Func, auto Fn, Name... Params>
+    static PyMethodDef method() {
+        using Call = FastCall<Fn, true, ClassName, Func, Params...>;
+        const char* doc = TextSignature<Func, true, Params...>::text.c_str();
+        if constexpr (sizeof...(Params) == 0)
+            return {Func.c_str(), as_cfunction(&Call::no_args), METH_NOARGS, doc};
+        else
+            return {Func.c_str(), as_cfunction(&Call::entry), METH_FASTCALL | METH_KEYWORDS, doc};
+    }
+
+    // Each call builds a new object.
+    template <Name Func, auto Fn, Name... Params>
+    static PyMethodDef static_method() {
+        using Call = FastCall<Fn, false, ClassName, Func, Params...>;
+        const char* doc = TextSignature<Func, false, Params...>::text.c_str();
+        if constexpr (sizeof...(Params) == 0)
+            return {Func.c_str(), as_cfunction(&Call::no_args), METH_NOARGS | METH_STATIC, doc};
+        else
+            return {Func.c_str(), as_cfunction(&Call::entry), METH_FASTCALL | METH_KEYWORDS | METH_STATIC, doc};
+    }
+
+    // -- Properties --
+
+    // Getter: a data member or `R (const T&)`. Setter: a data member, `void (T&, U)`, or none.
+    template <Name Prop, auto Getter, auto Setter = Getter>
+    static PyGetSetDef property() {
+        setter set = nullptr;
+        if constexpr (!std::is_same_v<decltype(Setter), std::nullptr_t>) set = &Property<Getter, Setter>::set;
+        return {Prop.c_str(), &Property<Getter, Setter>::get, set, nullptr, nullptr};
+    }
+
+    template <auto Getter, auto Setter>
+    struct Property {
+        static PyObject* get(PyObject* self, void*) noexcept {
+            return guard([&] {
+                SharedRef<T> ref(self);
+                if (!ref.ok()) [[unlikely]] raise(PyExc_RuntimeError, already_mutably_borrowed);
+                if constexpr (std::is_member_object_pointer_v<decltype(Getter)>) return to_python(ref.get().*Getter);
+                else return to_python(Getter(ref.get()));
+            });
+        }
+        static int set(PyObject* self, PyObject* value, void*) noexcept {
+            return guard<int>(-1, [&] {
+                if (value == nullptr) raise(PyExc_AttributeError, "property has no deleter");
+                if constexpr (std::is_member_object_pointer_v<decltype(Setter)>) {
+                    using U = std::remove_cvref_t<decltype(std::declval<T&>().*Setter)>;
+                    store<U>(self, value, [](T& target, const U& v) { target.*Setter = v; });
+                } else {
+                    using U = typename Operation<Setter, true>::params;
+                    store<std::remove_cvref_t<First<U>>>(self, value, [](T& target, auto&& v) { Setter(target, v); });
+                }
+                return 0;
+            });
+        }
+        template <class L>
+        struct FirstOf;
+        template <class A, class... Rest>
+        struct FirstOf<TypeList<A, Rest...>> {
+            using type = A;
+        };
+        template <class L>
+        using First = typename FirstOf<L>::type;
+
+        // Converts first, then takes the exclusive borrow only for the store.
+        template <class U, class Assign>
+        static void store(PyObject* self, PyObject* value, Assign assign) {
+            Arg<U> loader;
+            if (!loader.load(value)) {
+                wrap_argument_error("value");
+                throw PythonError{};
+            }
+            ExclusiveRef<T> ref(self);
+            if (!ref.ok()) raise(PyExc_RuntimeError, already_borrowed);
+            assign(ref.get(), loader.get());
+        }
+    };
+
+    // -- Constructor: __new__ from a tuple and dict, and the same behaviour as a type vectorcall --
+
+    template <auto Fn, Name... Params>
+    struct Constructor {
+        using D = Described<ClassName, "__new__", Params...>;
+        static constexpr const char* doc = TextSignature<ClassName, false, Params...>::text.c_str();
+
+        static PyObject* build(PyTypeObject* type, PyObject* const* slots) {
+            using Op = Operation<Fn, false>;
+            Slots<D::count> unused{};
+            (void)unused;
+            PyObject* result = nullptr;
+            [&]<class... P>(TypeList<P...>) {
+                std::tuple<ArgFor<P>...> loaders;
+                load_all(loaders, slots, D::names, std::index_sequence_for<P...>{});
+                T value = std::apply([](auto&... l) { return Fn(l.get()...); }, loaders);
+                result = make_instance(type, std::move(value));
+            }(typename Op::params{});
+            return result;
+        }
+        static PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+            return guard([&] {
+                Slots<D::count> storage;
+                if (!place_arguments(D::desc, args, kwargs, storage.items)) throw PythonError{};
+                return build(type, storage.items);
+            });
+        }
+        static PyObject* vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf,
+                                    PyObject* kwnames) noexcept {
+            return guard([&] {
+                Slots<D::count> storage;
+                PyObject* const* slots = D::place(args, PyVectorcall_NARGS(nargsf), kwnames, storage.items);
+                return build(reinterpret_cast<PyTypeObject*>(type), slots);
+            });
+        }
+        static PyType_Slot new_slot() { return {Py_tp_new, reinterpret_cast<void*>(&new_)}; }
+        static PyType_Slot vectorcall_slot() { return {Py_tp_vectorcall, reinterpret_cast<void*>(&vectorcall)}; }
+        static PyType_Slot doc_slot() { return {Py_tp_doc, const_cast<char*>(doc)}; }
+    };
+
+    static PyObject* make_instance(PyTypeObject* type, T&& value) {
+        PyObject* op = type->tp_alloc(type, 0);
+        if (op == nullptr) raise_pending();
+        Object<T>* self = object_cast<T>(op);
+        ::new (&self->value) T(std::move(value));
+        ::new (&self->borrow) BorrowFlag();
+        return op;
+    }
+
+    // -- Protocol slots --
+
+    static PyType_Slot dealloc_slot() { return {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<T>)}; }
+
+    // `__repr__`: Fn(const T&) -> std::string.
+    template <auto Fn>
+    static PyObject* repr(PyObject* self) noexcept {
+        return guard([&] { return call_operation<Fn, true>(self, nullptr, nullptr); });
+    }
+
+    // `__hash__`: Fn(const T&) -> Py_hash_t (never -1).
+    template <auto Fn>
+    static Py_hash_t hash(PyObject* self) noexcept {
+        return guard<Py_hash_t>(-1, [&] {
+            SharedRef<T> ref(self);
+            if (!ref.ok()) raise(PyExc_RuntimeError, already_mutably_borrowed);
+            return Fn(ref.get());
+        });
+    }
+
+    // Unary operators: Fn(const T&) -> R.
+    template <auto Fn>
+    static PyObject* unary(PyObject* self) noexcept {
+        return guard([&] { return call_operation<Fn, true>(self, nullptr, nullptr); });
+    }
+
+    // Binary operators whose left operand is the object: Fn(const T&, U) -> R. An operand of
+    // another type gives NotImplemented, so the host tries the reflected operation.
+    template <auto Fn>
+    static PyObject* binary(PyObject* a, PyObject* b) noexcept {
+        return guard([&] { return try_binary<Fn>(a, b); });
+    }
+
+    // One slot serving `v * s` and `s * v`: Fn(const T&, U) -> R.
+    template <auto Fn>
+    static PyObject* commutative(PyObject* a, PyObject* b) noexcept {
+        return guard([&] {
+            PyObject* result = try_binary<Fn>(a, b);
+            if (result != Py_NotImplemented) return result;
+            Py_DECREF(result);
+            return try_binary<Fn>(b, a);
+        });
+    }
+
+    template <auto Fn>
+    static PyObject* try_binary(PyObject* self, PyObject* other) {
+        using U = std::remove_cvref_t<typename Property<nullptr, nullptr>::template First<
+            typename Operation<Fn, true>::params>>;
+        if (!is_instance<T>(self)) return Py_NewRef(Py_NotImplemented);
+        SharedRef<T> ref(self);
+        if (!ref.ok()) return Py_NewRef(Py_NotImplemented);
+        Arg<U> loader;
+        if (!loader.load(other)) {
+            PyErr_Clear();
+            return Py_NewRef(Py_NotImplemented);
+        }
+        return call_and_convert<decltype(std::invoke(Fn, ref.get(), loader.get()))>(
+            [&]() -> decltype(auto) { return std::invoke(Fn, ref.get(), loader.get()); });
+    }
+
+    // `__getitem__` with an unsigned index: Fn(const T&, Index) -> R. Also serves the
+    // sequence item slot, so iteration and unpacking work through the host.
+    template <auto Fn>
+    struct Getitem {
+        static PyObject* subscript(PyObject* self, PyObject* key) noexcept {
+            return guard([&] {
+                static constexpr const char* names[] = {"index"};
+                return call_operation<Fn, true>(self, &key, names);
+            });
+        }
+        static PyObject* item(PyObject* self, Py_ssize_t i) noexcept {
+            PyObject* key = PyLong_FromSsize_t(i);
+            if (key == nullptr) return nullptr;
+            PyObject* result = subscript(self, key);
+            Py_DECREF(key);
+            return result;
+        }
+        static PyType_Slot mapping_slot() { return {Py_mp_subscript, reinterpret_cast<void*>(&subscript)}; }
+        static PyType_Slot sequence_slot() { return {Py_sq_item, reinterpret_cast<void*>(&item)}; }
+    };
+
+    // -- The type specification --
+
+    static PyType_Spec spec(PyType_Slot* slots, unsigned int extra_flags = 0) {
+        return {type_name.c_str(), static_cast<int>(sizeof(Object<T>)), 0, Py_TPFLAGS_DEFAULT | extra_flags, slots};
+    }
+};
+
+template <auto F>
+inline PyType_Slot slot(int id) {
+    return {id, reinterpret_cast<void*>(F)};
+}
+
+}  // namespace lumeric

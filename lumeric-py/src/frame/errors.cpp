@@ -1,0 +1,95 @@
+// Exception helpers shared by every class of the module.
+#include "frame/errors.hpp"
+
+#include <atomic>
+
+namespace lumeric {
+
+[[noreturn]] void raise(PyObject* type, const char* message) {
+    PyErr_SetString(type, message);
+    throw PythonError{};
+}
+
+[[noreturn]] void raise_pending() { throw PythonError{}; }
+
+namespace {
+
+constexpr const char* panic_doc =
+    "\nThe exception raised when the native code called from Python hits an internal failure.\n\n"
+    "Like SystemExit, this exception is derived from BaseException so that it normally\n"
+    "propagates all the way up and ends the interpreter, instead of being caught by\n"
+    "ordinary `except Exception` handlers.\n";
+
+std::atomic<PyObject*> panic_type{nullptr};
+PyMutex panic_mutex{};
+
+}  // namespace
+
+PyObject* panic_exception_type() noexcept {
+    if (PyObject* type = panic_type.load(std::memory_order_acquire)) return type;
+    // PyMutex detaches the thread state while it waits, so a racing creator can finish.
+    PyMutex_Lock(&panic_mutex);
+    PyObject* type = panic_type.load(std::memory_order_relaxed);
+    if (type == nullptr) {
+        type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_doc,
+                                         PyExc_BaseException, nullptr);
+        if (type != nullptr) panic_type.store(type, std::memory_order_release);
+    }
+    PyMutex_Unlock(&panic_mutex);
+    return type;
+}
+
+void set_panic(const char* message) noexcept {
+    PyObject* type = panic_exception_type();
+    if (type == nullptr) return;  // the host's error from creating the type stays set
+    PyObject* text = PyUnicode_FromString(message);
+    if (text == nullptr) return;
+    PyObject* args = PyTuple_Pack(1, text);
+    Py_DECREF(text);
+    if (args == nullptr) return;
+    PyErr_SetObject(type, args);
+    Py_DECREF(args);
+}
+
+void set_not_instance(PyObject* object, const char* class_name) noexcept {
+    if (object == Py_None) {
+        PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", class_name);
+        return;
+    }
+    PyObject* qualname = PyType_GetQualName(Py_TYPE(object));
+    if (qualname == nullptr) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_TypeError, "'<failed to extract type name>' object is not an instance of '%s'",
+                     class_name);
+        return;
+    }
+    PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", qualname, class_name);
+    Py_DECREF(qualname);
+}
+
+void wrap_argument_error(const char* name) noexcept {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+    PyObject* original = PyErr_GetRaisedException();
+    PyObject* text = PyObject_Str(original);
+    if (text == nullptr) {
+        // Keep the original exception rather than lose it.
+        PyErr_SetRaisedException(original);
+        return;
+    }
+    PyObject* message = PyUnicode_FromFormat("argument '%s': %U", name, text);
+    Py_DECREF(text);
+    if (message == nullptr) {
+        Py_DECREF(original);
+        return;
+    }
+    PyObject* wrapped = PyObject_CallOneArg(PyExc_TypeError, message);
+    Py_DECREF(message);
+    if (wrapped == nullptr) {
+        Py_DECREF(original);
+        return;
+    }
+    PyException_SetCause(wrapped, original);  // steals `original`
+    PyErr_SetRaisedException(wrapped);         // steals `wrapped`
+}
+
+}  // namespace lumeric

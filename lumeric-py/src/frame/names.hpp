@@ -1,0 +1,95 @@
+// frame/names.hpp: compile-time strings for call descriptions.
+//
+// Each operation is described once by its Python name and parameter names; the text
+// signature ("dot($self, other)\n--\n\n") and the name used in argument errors
+// ("Vec3d.dot()") are derived from that description at compile time, so the two
+// can never disagree with the parameters the frame actually extracts.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+namespace lumeric {
+
+template <std::size_t N>
+struct Name {
+    char text[N]{};
+    constexpr Name(const char (&s)[N]) noexcept {
+        for (std::size_t i = 0; i < N; ++i) text[i] = s[i];
+    }
+    constexpr std::string_view view() const noexcept { return {text, N - 1}; }
+    constexpr const char* c_str() const noexcept { return text; }
+};
+
+// A fixed, NUL-terminated text built from pieces at compile time.
+template <std::size_t Length>
+struct Text {
+    std::array<char, Length + 1> chars{};
+    constexpr const char* c_str() const noexcept { return chars.data(); }
+};
+
+template <class... Views>
+constexpr std::size_t total_length(Views... views) noexcept {
+    return (std::size_t{0} + ... + views.size());
+}
+
+template <std::size_t Length, class... Views>
+constexpr Text<Length> concat(Views... views) noexcept {
+    Text<Length> out{};
+    std::size_t k = 0;
+    ((
+         [&] {
+             for (char c : views) out.chars[k++] = c;
+         }()),
+     ...);
+    out.chars[k] = '\0';
+    return out;
+}
+
+// "name(a, b)" style parameter list, with an optional leading "$self".
+template <bool WithSelf, Name... Params>
+struct ParamList {
+    static constexpr std::size_t count = sizeof...(Params);
+    static constexpr std::size_t length =
+        (WithSelf ? 5 : 0) + (std::size_t{0} + ... + Params.view().size()) +
+        (count == 0 ? 0 : 2 * (count - (WithSelf ? 0 : 1)));
+    static constexpr Text<length> text = [] {
+        Text<length> out{};
+        std::size_t k = 0;
+        bool first = true;
+        auto put = [&](std::string_view piece) {
+            if (!first) {
+                out.chars[k++] = ',';
+                out.chars[k++] = ' ';
+            }
+            first = false;
+            for (char c : piece) out.chars[k++] = c;
+        };
+        if (WithSelf) put("$self");
+        (put(Params.view()), ...);
+        out.chars[k] = '\0';
+        return out;
+    }();
+};
+
+// The documentation string holding only a text signature: "{name}({params})\n--\n\n".
+template <Name Func, bool WithSelf, Name... Params>
+struct TextSignature {
+    using List = ParamList<WithSelf, Params...>;
+    static constexpr std::string_view tail = ")\n--\n\n";
+    static constexpr std::size_t length = Func.view().size() + 1 + List::length + tail.size();
+    static constexpr Text<length> text = concat<length>(
+        Func.view(), std::string_view("("), std::string_view(List::text.c_str(), List::length), tail);
+};
+
+// The name used in argument errors: "Class.func()" for members, "func()" for functions.
+template <Name Class, Name Func>
+struct CallName {
+    static constexpr bool member = Class.view().size() != 0;
+    static constexpr std::size_t length = Class.view().size() + (member ? 1 : 0) + Func.view().size() + 2;
+    static constexpr Text<length> text = concat<length>(
+        Class.view(), std::string_view(member ? "." : ""), Func.view(), std::string_view("()"));
+};
+
+}  // namespace lumeric

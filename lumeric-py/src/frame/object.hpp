@@ -1,0 +1,163 @@
+// frame/object.hpp: instance layout and the process-wide class objects.
+//
+// Every instance of a module class is the host's object header, one core value and
+// a borrow counter. Each class object lives in a ClassCell, created on first need
+// (normally during import) and kept until the process ends. A core type T is tied to
+// its Python class by specialising ClassFor<T> beside the class's definition.
+#pragma once
+
+#include <Python.h>
+
+#include <atomic>
+#include <new>
+#include <utility>
+
+#include "frame/borrow.hpp"
+#include "frame/errors.hpp"
+
+namespace lumeric {
+
+template <class T>
+struct Object {
+    PyObject_HEAD
+    T value;
+    BorrowFlag borrow;
+};
+
+template <class T>
+Object<T>* object_cast(PyObject* op) noexcept {
+    return reinterpret_cast<Object<T>*>(op);
+}
+
+class ClassCell {
+public:
+    using SpecFactory = PyType_Spec* (*)();
+
+    constexpr ClassCell(const char* name, SpecFactory spec) noexcept : name_(name), spec_(spec) {}
+
+    const char* name() const noexcept { return name_; }
+
+    // The class object, created on first use; nullptr with the host's error set on failure.
+    PyTypeObject* get() noexcept {
+        if (PyTypeObject* type = type_.load(std::memory_order_acquire)) [[likely]] return type;
+        return create();
+    }
+
+    // As get(), but a failure becomes the internal-failure exception (used while
+    // building a result, where no caller can report the host's error).
+    PyTypeObject* get_for_result();
+
+private:
+    PyTypeObject* create() noexcept;
+
+    const char* name_;
+    SpecFactory spec_;
+    std::atomic<PyTypeObject*> type_{nullptr};
+    PyMutex mutex_{};
+};
+
+// Specialised per core type: `static inline ClassCell cell{"Name", &spec_factory};`
+template <class T>
+struct ClassFor;
+
+template <class T>
+concept HasClass = requires { ClassFor<T>::cell; };
+
+template <class T>
+    requires HasClass<T>
+bool is_instance(PyObject* op) noexcept {
+    PyTypeObject* type = ClassFor<T>::cell.get();
+    // The classes cannot be subclassed, so an exact type match settles almost every call.
+    return type != nullptr && (Py_IS_TYPE(op, type) || PyObject_TypeCheck(op, type));
+}
+
+// A new instance of T's class holding `value`, or throws PythonError / Panic.
+template <class T>
+    requires HasClass<T>
+PyObject* new_object(T value) {
+    PyTypeObject* type = ClassFor<T>::cell.get_for_result();
+    PyObject* op = type->tp_alloc(type, 0);
+    if (op == nullptr) raise_pending();
+    Object<T>* self = object_cast<T>(op);
+    ::new (&self->value) T(std::move(value));
+    ::new (&self->borrow) BorrowFlag();
+    return op;
+}
+
+// The deallocation slot shared by every class.
+template <class T>
+void dealloc(PyObject* op) noexcept {
+    PyTypeObject* type = Py_TYPE(op);
+    object_cast<T>(op)->value.~T();
+    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_fn(op);
+    Py_DECREF(type);
+}
+
+// -- Borrowing --
+
+// A shared borrow of `op`, released on scope exit. Check ok() after constructing.
+template <class T>
+class SharedRef {
+public:
+    explicit SharedRef(PyObject* op) noexcept : obj_(object_cast<T>(op)) {
+        if (!obj_->borrow.try_shared()) obj_ = nullptr;
+    }
+    SharedRef(const SharedRef&) = delete;
+    SharedRef& operator=(const SharedRef&) = delete;
+    ~SharedRef() {
+        if (obj_ != nullptr) obj_->borrow.release_shared();
+    }
+    bool ok() const noexcept { return obj_ != nullptr; }
+    const T& get() const noexcept { return obj_->value; }
+    PyObject* object() const noexcept { return reinterpret_cast<PyObject*>(obj_); }
+
+private:
+    Object<T>* obj_;
+};
+
+// An exclusive borrow of `op`, released on scope exit. Check ok() after constructing.
+template <class T>
+class ExclusiveRef {
+public:
+    explicit ExclusiveRef(PyObject* op) noexcept : obj_(object_cast<T>(op)) {
+        if (!obj_->borrow.try_exclusive()) obj_ = nullptr;
+    }
+    ExclusiveRef(const ExclusiveRef&) = delete;
+    ExclusiveRef& operator=(const ExclusiveRef&) = delete;
+    ~ExclusiveRef() {
+        if (obj_ != nullptr) obj_->borrow.release_exclusive();
+    }
+    bool ok() const noexcept { return obj_ != nullptr; }
+    T& get() const noexcept { return obj_->value; }
+    PyObject* object() const noexcept { return reinterpret_cast<PyObject*>(obj_); }
+
+private:
+    Object<T>* obj_;
+};
+
+// Copies the core value of `op` (known to be a T instance) under a short shared borrow;
+// false with RuntimeError "Already mutably borrowed" set when it is borrowed exclusively.
+template <class T>
+bool copy_value(PyObject* op, T& out) noexcept {
+#ifdef Py_GIL_DISABLED
+    SharedRef<T> ref(op);
+    if (!ref.ok()) {
+        PyErr_SetString(PyExc_RuntimeError, already_mutably_borrowed);
+        return false;
+    }
+    out = ref.get();
+    return true;
+#else
+    // Under the interpreter lock nothing can intervene during the copy itself.
+    Object<T>* obj = object_cast<T>(op);
+    if (obj->borrow.is_exclusive()) [[unlikely]] {
+        PyErr_SetString(PyExc_RuntimeError, already_mutably_borrowed);
+        return false;
+    }
+    out = obj->value;
+    return true;
+#endif
+}
+
+}  // namespace lumeric

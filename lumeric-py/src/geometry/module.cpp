@@ -1,0 +1,35 @@
+// geometry/module.cpp: the submodule `lumeric_py.geometry`, made once per process.
+#include "geometry/module.hpp"
+
+#include "frame/guard.hpp"
+
+namespace lumeric {
+
+namespace {
+
+int exec_geometry(PyObject* module) noexcept {
+    return guard<int>(-1, [&] {
+        require_module(module);
+        return 0;
+    });
+}
+
+PyModuleDef_Slot geometry_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_geometry)},
+    // Same reasoning as the top-level module: no state needs the global lock.
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {0, nullptr},  // sentinel
+};
+
+PyModuleDef geometry_definition = {
+    PyModuleDef_HEAD_INIT, "lumeric_py.geometry", "", 0, nullptr, geometry_slots, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+
+Submodule& geometry_submodule() {
+    static Submodule submodule{geometry_definition};
+    return submodule;
+}
+
+}  // namespace lumeric

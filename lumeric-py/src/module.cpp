@@ -1,0 +1,55 @@
+// module.cpp: the entry point of `lumeric_py` and the definitions of its two modules.
+//
+//     import lumeric_py                  # AngleDegrees, AngleRadians, Quat, VecList, Vec3d, geometry
+//     from lumeric_py import geometry    # Circle, circle_circle, circle_point,
+//                                        # circle_point_unchecked, plane_line, Plane
+//
+// Multi-phase initialisation: the entry only hands over the definition; the execution
+// steps fill the namespaces in a fixed order (which is also the order of `__all__`).
+#include <Python.h>
+
+#include "frame/guard.hpp"
+#include "frame/module.hpp"
+#include "geometry/module.hpp"
+#include "vec3d.hpp"
+
+namespace lumeric {
+
+namespace {
+
+int exec_lumeric(PyObject* module) noexcept {
+    return guard<int>(-1, [&] {
+        require_module(module);
+        register_class(module, ClassFor<tovrin::Vec3d>::cell);
+        register_submodule(module, geometry_submodule());
+        return 0;
+    });
+}
+
+PyModuleDef_Slot lumeric_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_lumeric)},
+    // Shared state is limited to once-initialised cells and atomics, and instances carry
+    // their own borrow counters, so the module runs without the global lock.
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {0, nullptr},  // sentinel
+};
+
+PyModuleDef lumeric_definition = {
+    PyModuleDef_HEAD_INIT,
+    "lumeric_py",
+    "",
+    0,
+    nullptr,
+    lumeric_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+}  // namespace lumeric
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_lumeric_py() {
+    return PyModuleDef_Init(&lumeric::lumeric_definition);
+}

@@ -1,0 +1,126 @@
+// vec3d.cpp: the Python class `Vec3d`.
+//
+//     class Vec3d:
+//         def __new__(cls, x: float, y: float, z: float) -> Vec3d
+//         x, y, z: float                         # read-write; `del v.x` is refused
+//         zero(), i(), j(), k(), new_from_to(from, to)          # static, new object each call
+//         to_array, magnitude, is_unit, normalize, dot, cross, scalar_triple_product,
+//         distance_to, distance_squared, distance_to_line, project_onto_plane, project_onto_line
+//         v + w, v - w, -v, v * s, s * v, v / s, v[i], ==, !=, hash(v), repr(v)
+//
+// Equality allows 2^-52 per component; the hash uses exact canonical bit patterns, so
+// vectors that compare equal may hash differently.
+#include "vec3d.hpp"
+
+#include <bit>
+#include <cmath>
+#include <string>
+
+#include <tovrin/format.hpp>
+
+#include "frame/compare.hpp"
+#include "frame/define.hpp"
+#include "siphash.hpp"
+
+namespace lumeric {
+
+namespace {
+
+using tovrin::Vec3d;
+using V = ClassDef<Vec3d, "Vec3d">;
+
+Vec3d make(double x, double y, double z) noexcept { return {x, y, z}; }
+
+double get_item(const Vec3d& v, Index index) {
+    if (index.value >= 3) raise(PyExc_IndexError, "Index out of bounds");
+    return v[index.value];
+}
+
+Vec3d add(const Vec3d& a, const Vec3d& b) noexcept { return a + b; }
+Vec3d subtract(const Vec3d& a, const Vec3d& b) noexcept { return a - b; }
+Vec3d negate(const Vec3d& a) noexcept { return -a; }
+Vec3d scale(const Vec3d& a, double s) noexcept { return a * s; }
+Vec3d divide(const Vec3d& a, double s) noexcept { return a / s; }
+bool equal(const Vec3d& a, const Vec3d& b) noexcept { return a == b; }
+
+std::string repr(const Vec3d& v) {
+    std::string out = "Vec3d(";
+    tovrin::append_double(out, v.x);
+    out += ", ";
+    tovrin::append_double(out, v.y);
+    out += ", ";
+    tovrin::append_double(out, v.z);
+    out += ')';
+    return out;
+}
+
+// NaN of any payload hashes as the quiet NaN; adding 0.0 turns -0.0 into +0.0.
+std::uint64_t canonical_bits(double value) noexcept {
+    if (std::isnan(value)) return 0x7FF8000000000000ULL;
+    return std::bit_cast<std::uint64_t>(value + 0.0);
+}
+
+Py_hash_t hash(const Vec3d& v) noexcept {
+    SipHash13 h(0, 0);
+    h.write_u64(canonical_bits(v.x));
+    h.write_u64(canonical_bits(v.y));
+    h.write_u64(canonical_bits(v.z));
+    auto result = static_cast<Py_hash_t>(h.finish());
+    return result == -1 ? -2 : result;
+}
+
+using Constructor = V::Constructor<&make, "x", "y", "z">;
+
+}  // namespace
+
+PyType_Spec* vec3d_spec() {
+    static PyMethodDef methods[] = {
+        V::static_method<"zero", &Vec3d::zero>(),
+        V::static_method<"i", &Vec3d::i>(),
+        V::static_method<"j", &Vec3d::j>(),
+        V::static_method<"k", &Vec3d::k>(),
+        V::static_method<"new_from_to", &Vec3d::new_from_to, "from", "to">(),
+        V::method<"to_array", &Vec3d::to_array>(),
+        V::method<"magnitude", &Vec3d::magnitude>(),
+        V::method<"is_unit", &Vec3d::is_unit>(),
+        V::method<"normalize", &Vec3d::normalize>(),
+        V::method<"dot", &Vec3d::dot, "other">(),
+        V::method<"cross", &Vec3d::cross, "other">(),
+        V::method<"scalar_triple_product", &Vec3d::scalar_triple_product, "b", "c">(),
+        V::method<"distance_to", &Vec3d::distance_to, "other">(),
+        V::method<"distance_squared", &Vec3d::distance_squared, "other">(),
+        V::method<"distance_to_line", &Vec3d::distance_to_line, "a", "b">(),
+        V::method<"project_onto_plane", &Vec3d::project_onto_plane, "normal">(),
+        V::method<"project_onto_line", &Vec3d::project_onto_line, "line_r", "line_q">(),
+        {nullptr, nullptr, 0, nullptr},  // sentinel
+    };
+    static PyGetSetDef properties[] = {
+        V::property<"x", &Vec3d::x>(),
+        V::property<"y", &Vec3d::y>(),
+        V::property<"z", &Vec3d::z>(),
+        {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
+    };
+    static PyType_Slot slots[] = {
+        V::dealloc_slot(),
+        Constructor::doc_slot(),
+        Constructor::new_slot(),
+        Constructor::vectorcall_slot(),
+        {Py_tp_methods, methods},
+        {Py_tp_getset, properties},
+        slot<&V::repr<&repr>>(Py_tp_repr),
+        slot<&V::hash<&hash>>(Py_tp_hash),
+        slot<&equality_compare<Vec3d, &equal>>(Py_tp_richcompare),
+        slot<&V::binary<&add>>(Py_nb_add),
+        slot<&V::binary<&subtract>>(Py_nb_subtract),
+        slot<&V::commutative<&scale>>(Py_nb_multiply),
+        slot<&V::binary<&divide>>(Py_nb_true_divide),
+        slot<&V::unary<&negate>>(Py_nb_negative),
+        V::Getitem<&get_item>::mapping_slot(),
+        V::Getitem<&get_item>::sequence_slot(),
+        {0, nullptr},  // sentinel
+    };
+    static PyType_Spec spec = V::spec(slots);
+    return &spec;
+}
+
+}  // namespace lumeric
