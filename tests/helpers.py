@@ -1,0 +1,41 @@
+"""Helpers shared by the Python test modules."""
+
+import math
+import struct
+
+from hypothesis import strategies as st
+
+
+def bits(x: float) -> bytes:
+    """The exact bit pattern of a float, so that -0.0, NaN payloads and rounding all count."""
+    return struct.pack("<d", x)
+
+
+def same_bits(a, b) -> bool:
+    """Bitwise equality of two floats or of two equally long sequences of floats."""
+    if isinstance(a, float) or isinstance(b, float):
+        return bits(a) == bits(b)
+    a, b = list(a), list(b)
+    return len(a) == len(b) and all(bits(x) == bits(y) for x, y in zip(a, b))
+
+
+# Every double, NaN, infinities, subnormals and signed zeros included.
+any_float = st.floats(allow_nan=True, allow_infinity=True, allow_subnormal=True)
+# Moderate finite values, for properties that need ordinary inputs.
+finite_float = st.floats(min_value=-1e6, max_value=1e6, allow_nan=False, allow_infinity=False)
+
+
+class RaisingFloat:
+    """An object whose __float__ raises, to probe conversion error paths."""
+
+    def __float__(self):
+        raise ValueError("no float here")
+
+
+class RaisingIndex:
+    def __index__(self):
+        raise ValueError("no index here")
+
+
+def is_nan(x: float) -> bool:
+    return math.isnan(x)
