@@ -1,0 +1,271 @@
+// pool/pool.hpp: fork-join, ordered maps and ordered reductions on a pool of
+// worker threads.
+//
+// A batch over n indices starts as one piece [0, n) with a split budget equal
+// to the worker count. A piece halves (cut at lo + m/2) while its budget
+// lasts; a piece that another worker took resets its budget to at least the
+// worker count, so work keeps being split only where idle workers steal it.
+// The left half runs on the current thread, the right half waits in the
+// thread's deque for a thief; a batch nobody steals from therefore runs like
+// a sequential loop with a handful of cuts. Within a piece indices go up one
+// by one, reductions fold left to right and combine (left, right), so results
+// never depend on how the work was cut or who ran it.
+//
+// A thread outside the pool submits the top fork-join to the entry queue and
+// blocks until it is done; a pool worker never blocks but runs other pieces
+// while it waits. A failure thrown inside a piece is caught there; a
+// fork-join waits for both halves and then rethrows, the left half's failure
+// first, so a batch reports the failure of its lowest failing index.
+//
+// Everything here is plain C++ and knows nothing of Python.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <optional>
+#include <stdexcept>
+#include <type_traits>
+#include <utility>
+
+#include "pool/job.hpp"
+#include "pool/registry.hpp"
+#include "pool/worker_count.hpp"
+
+namespace lumeric::pool {
+
+class Pool {
+public:
+    // A private pool with its own `workers` threads (clamped to 1..65535),
+    // stopped and joined when it is destroyed. Meant for tests; batches use
+    // global().
+    explicit Pool(std::size_t workers);
+    ~Pool();
+    Pool(const Pool&) = delete;
+    Pool& operator=(const Pool&) = delete;
+
+    // The process-wide pool, created on first call with the worker count of
+    // the environment and never destroyed. Throws PoolError, on the first
+    // and every later call, if its threads could not be started.
+    static Pool& global();
+
+    std::size_t workers() const noexcept { return registry_->size(); }
+
+    // Runs a(stolen) and b(stolen) possibly in parallel; `stolen` tells the
+    // task whether it runs on a thread other than the one that created it.
+    // Returns both results (void becomes std::monostate).
+    template <class A, class B>
+    auto join_context(A&& a, B&& b);
+
+    template <class A, class B>
+    auto join(A&& a, B&& b) {
+        return join_context([&](bool) { return a(); }, [&](bool) { return b(); });
+    }
+
+    // Ordered map: f(lo, hi) is called on disjoint pieces covering [0, n)
+    // exactly once; the caller processes lo, lo+1, ..., hi-1 in order and
+    // writes result k at index k. Pieces shorter than 2 * min_piece are not
+    // cut further.
+    template <class F>
+    void for_each_range(std::size_t n, F&& f, std::size_t min_piece = 1);
+
+    // Ordered map into an array: out[k] = f(k) for every k < n.
+    template <class T, class F>
+    void map_into(std::size_t n, T* out, F&& f, std::size_t min_piece = 1) {
+        for_each_range(
+            n, [out, &f](std::size_t lo, std::size_t hi) {
+                for (std::size_t k = lo; k < hi; ++k) out[k] = f(k);
+            },
+            min_piece);
+    }
+
+    // Ordered reduction over pieces: piece(lo, hi) reduces a non-empty range
+    // to a value, combine(left, right) merges neighbours. Empty for n = 0.
+    template <class Piece, class Combine>
+    auto reduce_ranges(std::size_t n, Piece&& piece, Combine&& combine, std::size_t min_piece = 1)
+        -> std::optional<std::invoke_result_t<Piece&, std::size_t, std::size_t>>;
+
+    // Ordered reduction over indices: folds key(lo), key(lo+1), ... with
+    // combine(acc, next) and merges pieces with combine(left, right). A
+    // combine that keeps its left operand on ties selects the lowest index.
+    template <class Key, class Combine>
+    auto reduce(std::size_t n, Key&& key, Combine&& combine, std::size_t min_piece = 1) {
+        return reduce_ranges(
+            n, [&key, &combine](std::size_t lo, std::size_t hi) { return fold(lo, hi, 1, key, combine); },
+            combine, min_piece);
+    }
+
+    // reduce() over the sampled indices 0, stride, 2*stride, ... below n:
+    // the batch runs over the ceil(n / stride) sample positions, so pieces
+    // are cut between samples. key receives the real index. stride >= 1.
+    template <class Key, class Combine>
+    auto reduce_sampled(std::size_t n, std::size_t stride, Key&& key, Combine&& combine,
+                        std::size_t min_piece = 1) {
+        if (stride == 0) throw std::invalid_argument("sample stride must be at least 1");
+        std::size_t samples = n / stride + (n % stride != 0 ? 1 : 0);
+        return reduce_ranges(
+            samples,
+            [&key, &combine, stride](std::size_t lo, std::size_t hi) {
+                return fold(lo, hi, stride, key, combine);
+            },
+            combine, min_piece);
+    }
+
+private:
+    struct process_tag {};
+    Pool(std::size_t workers, process_tag);
+
+    // A piece's remaining split budget and the rule that spends it.
+    struct Splitter {
+        std::size_t budget;
+        std::size_t workers;
+        std::size_t min_piece;
+        bool try_split(std::size_t len, bool stolen) noexcept {
+            if (len / 2 < min_piece) return false;
+            if (stolen) {
+                budget = std::max(workers, budget / 2);
+                return true;
+            }
+            if (budget == 0) return false;
+            budget /= 2;
+            return true;
+        }
+    };
+
+    template <class Key, class Combine>
+    static auto fold(std::size_t lo, std::size_t hi, std::size_t stride, Key& key, Combine& combine) {
+        auto acc = key(lo * stride);
+        for (std::size_t p = lo + 1; p < hi; ++p) acc = combine(std::move(acc), key(p * stride));
+        return acc;
+    }
+
+    // Runs piece [lo, hi) and its sub-pieces, merging results with `merge`.
+    template <class Leaf, class Merge>
+    auto run_piece(std::size_t lo, std::size_t hi, Splitter split, bool stolen, Leaf& leaf, Merge& merge)
+        -> std::invoke_result_t<Leaf&, std::size_t, std::size_t>;
+
+    template <class Op>
+    auto run_from_outside(Op& op);
+
+    detail::Registry* registry_;
+};
+
+// The process-wide pool's worker count; creates the pool if needed. Throws
+// PoolError when the pool could not be started.
+inline std::size_t worker_count() { return Pool::global().workers(); }
+
+template <class A, class B>
+auto join(A&& a, B&& b) {
+    return Pool::global().join(std::forward<A>(a), std::forward<B>(b));
+}
+template <class F>
+void for_each_range(std::size_t n, F&& f, std::size_t min_piece = 1) {
+    Pool::global().for_each_range(n, std::forward<F>(f), min_piece);
+}
+template <class T, class F>
+void map_into(std::size_t n, T* out, F&& f, std::size_t min_piece = 1) {
+    Pool::global().map_into(n, out, std::forward<F>(f), min_piece);
+}
+template <class Key, class Combine>
+auto reduce(std::size_t n, Key&& key, Combine&& combine, std::size_t min_piece = 1) {
+    return Pool::global().reduce(n, std::forward<Key>(key), std::forward<Combine>(combine), min_piece);
+}
+template <class Key, class Combine>
+auto reduce_sampled(std::size_t n, std::size_t stride, Key&& key, Combine&& combine, std::size_t min_piece = 1) {
+    return Pool::global().reduce_sampled(n, stride, std::forward<Key>(key), std::forward<Combine>(combine),
+                                         min_piece);
+}
+
+// ---------------------------------------------------------------------------
+
+namespace detail {
+
+// Fork-join on worker `self`: push b for thieves, run a here, then take b
+// back and run it here unless a thief has it, in which case keep working on
+// other jobs until it is done. Both halves always finish before a failure of
+// either is rethrown (a's first).
+template <class A, class B>
+auto join_on_worker(WorkerThread& self, A& a, B& b, bool a_stolen) {
+    StackJob<B> job_b(b, self);
+    self.push(&job_b);
+    Outcome<value_result_t<A&, bool>> left;
+    left.capture(a, a_stolen);
+    while (!job_b.latch.probe()) {
+        Job* job = nullptr;
+        if (!self.deque.pop(job)) {
+            self.wait_until(job_b.latch);  // a thief has b
+            break;
+        }
+        if (job == &job_b) {
+            job_b.run_inline();
+            break;
+        }
+        job->execute();  // left behind by a nested fork-join; not expected
+    }
+    auto l = left.take();
+    auto r = job_b.outcome.take();
+    return std::pair<decltype(l), decltype(r)>(std::move(l), std::move(r));
+}
+
+}  // namespace detail
+
+template <class Op>
+auto Pool::run_from_outside(Op& op) {
+    using Result = detail::value_result_t<Op&, detail::WorkerThread&>;
+    struct Submitted : detail::Job {
+        Op* op;
+        detail::LockLatch* latch;
+        detail::Outcome<Result> outcome;
+        static void run_here(detail::Job* job) noexcept {
+            auto* self = static_cast<Submitted*>(job);
+            self->outcome.capture(*self->op, *detail::current_worker_thread());
+            self->latch->set();
+        }
+    };
+    detail::LockLatch& latch = detail::LockLatch::for_this_thread();
+    Submitted job{{&Submitted::run_here}, &op, &latch, {}};
+    registry_->inject(&job);
+    latch.wait_and_reset();
+    return job.outcome.take();
+}
+
+template <class A, class B>
+auto Pool::join_context(A&& a, B&& b) {
+    if (detail::WorkerThread* self = registry_->current_worker())
+        return detail::join_on_worker(*self, a, b, false);
+    // From outside: the whole fork-join becomes one submitted task, and its
+    // left half counts as taken by another thread.
+    auto op = [&a, &b](detail::WorkerThread& self) { return detail::join_on_worker(self, a, b, true); };
+    return run_from_outside(op);
+}
+
+template <class Leaf, class Merge>
+auto Pool::run_piece(std::size_t lo, std::size_t hi, Splitter split, bool stolen, Leaf& leaf, Merge& merge)
+    -> std::invoke_result_t<Leaf&, std::size_t, std::size_t> {
+    if (!split.try_split(hi - lo, stolen)) return leaf(lo, hi);
+    std::size_t mid = lo + (hi - lo) / 2;
+    auto [left, right] = join_context(
+        [&](bool s) { return run_piece(lo, mid, split, s, leaf, merge); },
+        [&](bool s) { return run_piece(mid, hi, split, s, leaf, merge); });
+    return merge(std::move(left), std::move(right));
+}
+
+template <class F>
+void Pool::for_each_range(std::size_t n, F&& f, std::size_t min_piece) {
+    if (n == 0) return;
+    auto leaf = [&f](std::size_t lo, std::size_t hi) {
+        f(lo, hi);
+        return std::monostate{};
+    };
+    auto merge = [](std::monostate, std::monostate) { return std::monostate{}; };
+    run_piece(0, n, Splitter{workers(), workers(), std::max<std::size_t>(min_piece, 1)}, false, leaf, merge);
+}
+
+template <class Piece, class Combine>
+auto Pool::reduce_ranges(std::size_t n, Piece&& piece, Combine&& combine, std::size_t min_piece)
+    -> std::optional<std::invoke_result_t<Piece&, std::size_t, std::size_t>> {
+    if (n == 0) return std::nullopt;
+    return run_piece(0, n, Splitter{workers(), workers(), std::max<std::size_t>(min_piece, 1)}, false, piece,
+                     combine);
+}
+
+}  // namespace lumeric::pool

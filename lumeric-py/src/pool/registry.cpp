@@ -1,0 +1,219 @@
+// pool/registry.cpp: worker start-up, the idle loop, stealing and sleep.
+//
+// Sleep protocol (no lost wake-ups): a worker about to sleep sets its
+// `sleeping` flag under its own mutex, counts itself in `sleepers_`, then
+// looks once more for work. A publisher makes its job visible, then reads
+// `sleepers_`. A seq_cst fence on each side of this store-then-load pair
+// guarantees that either the publisher sees the sleeper (and wakes one) or
+// the sleeper sees the job. Whoever clears a `sleeping` flag does it under
+// that worker's mutex and uncounts it, so a flag is cleared exactly once.
+#include "pool/registry.hpp"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <system_error>
+
+namespace lumeric::pool::detail {
+
+namespace {
+
+thread_local WorkerThread* tls_worker = nullptr;
+
+// Failed look-ups before a worker sleeps. Each round ends in a yield, so this
+// is tens of microseconds: long enough to catch the next piece of a running
+// batch, short enough that an idle pool goes quiet at once.
+constexpr int idle_rounds_before_sleep = 64;
+
+}  // namespace
+
+WorkerThread* current_worker_thread() noexcept { return tls_worker; }
+
+void wake_sleeping_worker(WorkerThread& worker) noexcept { worker.registry->wake(worker); }
+
+void WorkerThread::push(Job* job) noexcept {
+    deque.push(job);
+    registry->notify_new_work();
+}
+
+void WorkerThread::wait_until(SpinLatch& latch) noexcept { registry->work_until(*this, &latch); }
+
+Registry::Registry(std::size_t workers, Lifetime lifetime) : lifetime_(lifetime) {
+    workers_.reserve(workers);
+    for (std::size_t i = 0; i < workers; ++i) workers_.push_back(std::make_unique<WorkerThread>(*this, i));
+    if (lifetime_ == Lifetime::scoped) threads_.reserve(workers);
+}
+
+Registry* Registry::create(std::size_t workers, Lifetime lifetime) {
+    auto* registry = new Registry(workers, lifetime);
+    try {
+        registry->start();
+    } catch (const std::exception& e) {
+        // Threads already started are parked in the registry: tell them to
+        // leave. A scoped registry waits for them and is freed; the
+        // process-wide one is leaked, since detached threads may still be on
+        // their way out through it.
+        registry->stop_workers();
+        if (lifetime == Lifetime::scoped) {
+            for (auto& t : registry->threads_) t.join();
+            delete registry;
+        }
+        throw PoolError(std::string(pool_error_prefix) + ": could not start worker threads: " + e.what());
+    }
+    return registry;
+}
+
+void Registry::start() {
+    // Workers start with every signal blocked, so that signals meant for the
+    // process land on the application's own threads.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    try {
+        for (auto& w : workers_) {
+            std::thread t([this, worker = w.get()] { main_loop(*worker); });
+            if (lifetime_ == Lifetime::process)
+                t.detach();
+            else
+                threads_.push_back(std::move(t));  // capacity reserved: cannot throw
+        }
+    } catch (...) {
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        throw;
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+void Registry::stop_workers() noexcept {
+    terminating_.store(true, std::memory_order_seq_cst);
+    for (auto& w : workers_) wake(*w);
+}
+
+void Registry::destroy() noexcept {
+    if (lifetime_ != Lifetime::scoped) return;
+    stop_workers();
+    for (auto& t : threads_) t.join();
+    delete this;
+}
+
+void Registry::inject(Job* job) {
+    {
+        std::lock_guard<std::mutex> guard(entry_mutex_);
+        entry_.push_back(job);
+        entry_count_.store(entry_.size(), std::memory_order_relaxed);
+    }
+    notify_new_work();
+}
+
+void Registry::notify_new_work() noexcept {
+    // Pairs with the fence in sleep(): see the protocol at the top of the file.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (sleepers_.load(std::memory_order_relaxed) == 0) return;
+    std::size_t n = workers_.size();
+    std::size_t start = wake_cursor_.fetch_add(1, std::memory_order_relaxed) % n;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (wake(*workers_[(start + k) % n])) return;
+    }
+}
+
+bool Registry::wake(WorkerThread& worker) noexcept {
+    std::lock_guard<std::mutex> guard(worker.sleep_mutex);
+    if (!worker.sleeping) return false;
+    worker.sleeping = false;
+    sleepers_.fetch_sub(1, std::memory_order_relaxed);
+    worker.wake.notify_one();
+    return true;
+}
+
+void Registry::main_loop(WorkerThread& self) noexcept {
+    tls_worker = &self;
+    work_until(self, nullptr);
+    tls_worker = nullptr;
+}
+
+bool Registry::finished(SpinLatch* latch) const noexcept {
+    return latch != nullptr ? latch->probe() : terminating_.load(std::memory_order_acquire);
+}
+
+void Registry::work_until(WorkerThread& self, SpinLatch* latch) noexcept {
+    int idle = 0;
+    while (!finished(latch)) {
+        if (Job* job = find_work(self)) {
+            job->execute();
+            idle = 0;
+        } else if (idle < idle_rounds_before_sleep) {
+            ++idle;
+            std::this_thread::yield();
+        } else {
+            sleep(self, latch);
+            idle = 0;
+        }
+    }
+}
+
+Job* Registry::find_work(WorkerThread& self) noexcept {
+    Job* job = nullptr;
+    if (self.deque.pop(job)) return job;
+
+    std::size_t n = workers_.size();
+    if (n > 1) {
+        // xorshift: a cheap, per-worker random first victim spreads thieves.
+        self.rng ^= self.rng << 13;
+        self.rng ^= self.rng >> 7;
+        self.rng ^= self.rng << 17;
+        std::size_t start = static_cast<std::size_t>(self.rng % n);
+        for (std::size_t k = 0; k < n; ++k) {
+            WorkerThread& victim = *workers_[(start + k) % n];
+            if (&victim == &self) continue;
+            for (;;) {
+                auto r = victim.deque.steal(job);
+                if (r == WorkDeque<Job*>::Steal::success) return job;
+                if (r == WorkDeque<Job*>::Steal::empty) break;
+            }
+        }
+    }
+
+    if (entry_count_.load(std::memory_order_relaxed) > 0) {
+        std::lock_guard<std::mutex> guard(entry_mutex_);
+        if (!entry_.empty()) {
+            job = entry_.front();
+            entry_.pop_front();
+            entry_count_.store(entry_.size(), std::memory_order_relaxed);
+            return job;
+        }
+    }
+    return nullptr;
+}
+
+bool Registry::has_visible_work() const noexcept {
+    if (entry_count_.load(std::memory_order_relaxed) > 0) return true;
+    for (const auto& w : workers_)
+        if (!w->deque.looks_empty()) return true;
+    return false;
+}
+
+void Registry::sleep(WorkerThread& self, SpinLatch* latch) noexcept {
+    {
+        std::lock_guard<std::mutex> guard(self.sleep_mutex);
+        if (latch != nullptr && !latch->announce_sleep()) return;  // already set
+        self.sleeping = true;
+        sleepers_.fetch_add(1, std::memory_order_relaxed);
+    }
+    // Pairs with the fence in notify_new_work(). Without it a job pushed just
+    // now could be missed by this check while the pusher still read zero
+    // sleepers, and the job would wait for the next unrelated wake-up.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    std::unique_lock<std::mutex> lock(self.sleep_mutex);
+    if (has_visible_work() || finished(latch) || terminating_.load(std::memory_order_relaxed)) {
+        if (self.sleeping) {
+            self.sleeping = false;
+            sleepers_.fetch_sub(1, std::memory_order_relaxed);
+        }
+        return;
+    }
+    // Woken by a publisher, by the latch's setter, or by shutdown; each
+    // clears the flag under this mutex.
+    self.wake.wait(lock, [&] { return !self.sleeping; });
+}
+
+}  // namespace lumeric::pool::detail
