@@ -3,8 +3,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 
 namespace tovrin {
 
@@ -23,16 +21,18 @@ void append_double(std::string& out, double value) {
         out += '0';
         return;
     }
-    // Scientific form gives exactly the shortest round-trip digits: "d.ddde±xx".
+    // Scientific form gives exactly the shortest round-trip digits: "d[.ddd]e{+|-}xx".
     char buf[32];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::scientific);
-    (void)ec;  // 32 bytes always suffice for a binary64
-    char* e = static_cast<char*>(std::memchr(buf, 'e', static_cast<std::size_t>(end - buf)));
-    char digits[24];
+    char* end = std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::scientific).ptr;
+    char digits[20];
     std::size_t count = 0;
-    for (char* p = buf; p != e; ++p)
+    const char* p = buf;
+    for (; p != end && *p != 'e'; ++p)
         if (*p != '.') digits[count++] = *p;
-    long exponent = std::strtol(e + 1, nullptr, 10);
+    long exponent = 0;
+    bool negative_exponent = p + 1 < end && p[1] == '-';
+    for (p += 2; p < end; ++p) exponent = exponent * 10 + (*p - '0');
+    if (negative_exponent) exponent = -exponent;
     // The decimal point sits after `point` digits (may be <= 0 or > count).
     long point = exponent + 1;
     if (point <= 0) {

@@ -1,0 +1,32 @@
+"""A short tour of lumeric_py: run with `tools/py314 demo`."""
+
+import lumeric_py
+from lumeric_py import Vec3d
+
+print("lumeric_py exports:", ", ".join(lumeric_py.__all__))
+
+# Vectors are values: every operation returns a new object, computed bit-reproducibly.
+a = Vec3d(3, 0, 4)
+b = Vec3d(1, 2, 2)
+print(f"a = {a!r}, b = {b!r}")
+print(f"a + b = {a + b!r}, a - b = {a - b!r}, 2 * a = {2 * a!r}, a / 0 = {a / 0!r}")
+print(f"|a| = {a.magnitude()}, a.normalize() = {a.normalize()!r}, unit? {a.normalize().is_unit()}")
+print(f"a . b = {a.dot(b)}, a x b = {a.cross(b)!r}")
+print(f"distance a..b = {a.distance_to(b)}, squared = {a.distance_squared(b)}")
+print(f"distance from the origin to the line through a and b = {Vec3d.zero().distance_to_line(a, b)}")
+print(f"(1, 1, 1) projected onto the plane z = 0: {Vec3d(1, 1, 1).project_onto_plane(Vec3d.k())!r}")
+
+# Components are read-write properties and the vector unpacks like a sequence.
+a.x = 5
+x, y, z = a
+print(f"after a.x = 5: a = {a!r}, unpacked = {(x, y, z)}, a[2] = {a[2]}")
+
+# Equality tolerates 2**-52 per component; hashing uses the exact bits.
+print(f"Vec3d(0, 0, 0) == Vec3d(1e-16, 0, 0): {Vec3d(0, 0, 0) == Vec3d(1e-16, 0, 0)}")
+print(f"hash(Vec3d(1, 2, 3)) = {hash(Vec3d(1, 2, 3))}")
+
+# Bad input is a clear exception, never a crash.
+try:
+    Vec3d(1, 2)
+except TypeError as error:
+    print(f"Vec3d(1, 2) -> TypeError: {error}")
