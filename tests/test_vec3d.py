@@ -6,7 +6,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from helpers import any_float, finite_float, same_bits
+from helpers import RaisingFloat, RaisingIndex, any_float, finite_float, same_bits
 from lumeric_py import Vec3d
 
 vectors = st.tuples(any_float, any_float, any_float)
@@ -255,3 +255,43 @@ def test_text_signatures():
     assert Vec3d.scalar_triple_product.__text_signature__ == "($self, b, c)"
     assert Vec3d.project_onto_line.__text_signature__ == "($self, line_r, line_q)"
     assert Vec3d.dot.__doc__ is None
+
+
+VECTOR_METHODS = [
+    ("dot", ["other"]), ("cross", ["other"]), ("distance_to", ["other"]), ("distance_squared", ["other"]),
+    ("scalar_triple_product", ["b", "c"]), ("distance_to_line", ["a", "b"]),
+    ("project_onto_plane", ["normal"]), ("project_onto_line", ["line_r", "line_q"]),
+]
+BAD_VALUES = [None, 1, 10**100, 1.5, "x", [1, 2, 3], (1, 2, 3), object()]
+
+
+@pytest.mark.parametrize("method, params", VECTOR_METHODS)
+@pytest.mark.parametrize("bad", BAD_VALUES, ids=lambda b: type(b).__name__)
+def test_bad_vector_arguments_name_the_argument(method, params, bad):
+    v, good = Vec3d(1, 2, 3), Vec3d(4, 5, 6)
+    for position, name in enumerate(params):
+        args = [good] * len(params)
+        args[position] = bad
+        with pytest.raises(TypeError) as info:
+            getattr(v, method)(*args)
+        kind = "'None' is" if bad is None else f"'{type(bad).__name__}' object is"
+        assert str(info.value) == f"argument '{name}': {kind} not an instance of 'Vec3d'"
+    assert v.to_array() == [1.0, 2.0, 3.0]
+
+
+@pytest.mark.parametrize("bad", [None, "1", [1], object(), RaisingFloat(), 10**400])
+def test_bad_float_arguments_never_crash(bad):
+    v = Vec3d(1, 2, 3)
+    for call in (lambda: Vec3d(bad, 0, 0), lambda: Vec3d(0, 0, z=bad), lambda: setattr(v, "z", bad)):
+        with pytest.raises((TypeError, ValueError, OverflowError)):
+            call()
+    for expression in ("v * bad", "bad * v", "v / bad"):
+        with pytest.raises(TypeError):
+            eval(expression)
+    assert v.to_array() == [1.0, 2.0, 3.0]
+
+
+@pytest.mark.parametrize("bad", [None, "0", 0.0, RaisingIndex(), -1, 2**64, 10**100])
+def test_bad_indices_never_crash(bad):
+    with pytest.raises((TypeError, ValueError, OverflowError)):
+        Vec3d(1, 2, 3)[bad]
