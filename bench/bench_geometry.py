@@ -1,27 +1,19 @@
-"""Per-call cost of circle_circle, plane_line and Plane.from_points.
+"""Per-call cost of circle_circle, plane_line and Plane.from_points against the same
+formulas in plain Python floats (tuples) and composed from PyGLM's dvec3 arithmetic.
 
-Each operation is timed three ways on the same inputs: through lumeric_py, as the same
-formulas in plain Python floats (tuples), and composed from PyGLM's dvec3 arithmetic.
-One run: every candidate is timed in `REPEATS` batches of `LOOPS` calls, and the
-median batch gives the nanoseconds per call (the timeit loop is included in all three).
-
-    python bench/bench_geometry.py [--quick]
+The plain Python versions follow the module's order of operations, so their results
+are checked to agree bit for bit before timing; PyGLM's normalize may round differently.
 """
 
 import math
-import statistics
-import sys
-import timeit
 
 import glm
 
+from common import report
 from lumeric_py import Vec3d, geometry
 
 Circle, Plane = geometry.Circle, geometry.Plane
 
-QUICK = "--quick" in sys.argv[1:]
-LOOPS = 2_000 if QUICK else 50_000
-REPEATS = 5 if QUICK else 15
 EPS = 2.220446049250313e-16
 
 
@@ -125,68 +117,44 @@ def glm_circle_circle(circle1, circle2):
 
 P1, P2, P3 = (0.25, -1.5, 2.0), (3.0, 0.5, -1.25), (-2.0, 4.0, 0.75)
 A, B = (1.0, 2.0, -3.0), (-0.5, 1.25, 4.0)
+# Coplanar at z = 1 with opposite normals; they cross in two points.
 C1 = ((0.0, 0.0, 1.0), 1.0, (0.0, 0.0, 1.0))
 C2 = ((1.0, 0.5, 1.0), 1.25, (0.0, 0.0, -1.0))
 
-
-def lumeric_inputs():
-    p1, p2, p3 = Vec3d(*P1), Vec3d(*P2), Vec3d(*P3)
-    plane = Plane.from_points(p1, p2, p3)
-    circle1 = Circle(Vec3d(*C1[0]), C1[1], Vec3d(*C1[2]))
-    circle2 = Circle(Vec3d(*C2[0]), C2[1], Vec3d(*C2[2]))
-    return dict(from_points=Plane.from_points, plane_line=geometry.plane_line,
-                circle_circle=geometry.circle_circle, p1=p1, p2=p2, p3=p3, plane=plane,
-                a=Vec3d(*A), b=Vec3d(*B), circle1=circle1, circle2=circle2)
-
-
-def python_inputs():
-    return dict(from_points=py_from_points, plane_line=py_plane_line, circle_circle=py_circle_circle,
-                p1=P1, p2=P2, p3=P3, plane=py_from_points(P1, P2, P3), a=A, b=B, circle1=C1, circle2=C2)
-
-
-def glm_inputs():
-    v = glm.dvec3
-    return dict(from_points=glm_from_points, plane_line=glm_plane_line, circle_circle=glm_circle_circle,
-                p1=v(P1), p2=v(P2), p3=v(P3), plane=glm_from_points(v(P1), v(P2), v(P3)), a=v(A), b=v(B),
-                circle1=(v(C1[0]), C1[1], v(C1[2])), circle2=(v(C2[0]), C2[1], v(C2[2])))
+v = glm.dvec3
+ns = {
+    "geometry": geometry, "Plane": Plane,
+    "py_circle_circle": py_circle_circle, "py_plane_line": py_plane_line, "py_from_points": py_from_points,
+    "glm_circle_circle": glm_circle_circle, "glm_plane_line": glm_plane_line, "glm_from_points": glm_from_points,
+    # lumeric_py
+    "p1": Vec3d(*P1), "p2": Vec3d(*P2), "p3": Vec3d(*P3), "a": Vec3d(*A), "b": Vec3d(*B),
+    "plane": Plane.from_points(Vec3d(*P1), Vec3d(*P2), Vec3d(*P3)),
+    "c1": Circle(Vec3d(*C1[0]), C1[1], Vec3d(*C1[2])), "c2": Circle(Vec3d(*C2[0]), C2[1], Vec3d(*C2[2])),
+    # plain Python
+    "tp1": P1, "tp2": P2, "tp3": P3, "ta": A, "tb": B, "tplane": py_from_points(P1, P2, P3), "tc1": C1, "tc2": C2,
+    # PyGLM
+    "gp1": v(P1), "gp2": v(P2), "gp3": v(P3), "ga": v(A), "gb": v(B),
+    "gplane": glm_from_points(v(P1), v(P2), v(P3)),
+    "gc1": (v(C1[0]), C1[1], v(C1[2])), "gc2": (v(C2[0]), C2[1], v(C2[2])),
+}
 
 
-CALLS = [
-    ("circle_circle", "circle_circle(circle1, circle2)"),
-    ("plane_line", "plane_line(plane, a, b)"),
-    ("Plane.from_points", "from_points(p1, p2, p3)"),
+def flat(x):
+    return [x] if isinstance(x, float) else [f for item in x for f in flat(item)]
+
+
+# The plain Python formulas are the module's: identical results, bit for bit.
+assert flat([p.to_array() for p in geometry.circle_circle(ns["c1"], ns["c2"])]) == flat(py_circle_circle(C1, C2))
+assert flat(geometry.plane_line(ns["plane"], ns["a"], ns["b"]).to_array()) == flat(py_plane_line(ns["tplane"], A, B))
+assert flat([ns["plane"].normal.to_array(), ns["plane"].distance]) == flat(ns["tplane"])
+
+rows = [
+    ("circle_circle", {"ours": "geometry.circle_circle(c1, c2)", "pyglm": "glm_circle_circle(gc1, gc2)",
+                       "python": "py_circle_circle(tc1, tc2)"}, ns),
+    ("plane_line", {"ours": "geometry.plane_line(plane, a, b)", "pyglm": "glm_plane_line(gplane, ga, gb)",
+                    "python": "py_plane_line(tplane, ta, tb)"}, ns),
+    ("Plane.from_points", {"ours": "Plane.from_points(p1, p2, p3)", "pyglm": "glm_from_points(gp1, gp2, gp3)",
+                           "python": "py_from_points(tp1, tp2, tp3)"}, ns),
 ]
 
-
-def ns_per_call(statement, names):
-    batches = timeit.repeat(statement, globals=names, number=LOOPS, repeat=REPEATS)
-    return statistics.median(batches) / LOOPS * 1e9
-
-
-def check_same_results(lum, py):
-    """The plain Python formulas are the module's, so their results agree bit for bit."""
-    def flat(x):
-        return [x] if isinstance(x, float) else [f for item in x for f in flat(item)]
-    got = geometry.circle_circle(lum["circle1"], lum["circle2"])
-    assert flat([p.to_array() for p in got]) == flat(py["circle_circle"](C1, C2))
-    got = geometry.plane_line(lum["plane"], lum["a"], lum["b"]).to_array()
-    assert flat(got) == flat(py["plane_line"](py["plane"], A, B))
-    plane = lum["plane"]
-    assert flat([plane.normal.to_array(), plane.distance]) == flat(py["plane"])
-
-
-def main():
-    lum, py, gl = lumeric_inputs(), python_inputs(), glm_inputs()
-    check_same_results(lum, py)
-    print(f"geometry per call: median of {REPEATS} batches x {LOOPS} calls, ns/call "
-          f"(Python {sys.version.split()[0]}, PyGLM {glm.__version__})")
-    print(f"{'operation':<20}{'lumeric_py':>12}{'python':>12}{'pyglm':>12}{'python/lum':>12}{'pyglm/lum':>12}")
-    for label, statement in CALLS:
-        t_lum = ns_per_call(statement, lum)
-        t_py = ns_per_call(statement, py)
-        t_glm = ns_per_call(statement, gl)
-        print(f"{label:<20}{t_lum:>12.1f}{t_py:>12.1f}{t_glm:>12.1f}{t_py / t_lum:>11.2f}x{t_glm / t_lum:>11.2f}x")
-
-
-if __name__ == "__main__":
-    main()
+report("Geometry", rows, ["pyglm", "python"])

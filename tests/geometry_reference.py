@@ -2,14 +2,10 @@
 operations as the module, so results can be compared bit for bit.
 
 Vectors are 3-tuples. Division and square root follow IEEE 754 (infinities and NaN
-instead of Python's exceptions), as the module does, down to the NaN the hardware
-makes for 0/0 and the square root of a negative number (computed, not math.nan, whose
-sign bit may differ).
+instead of Python's exceptions), as the module does.
 """
 
 import math
-
-DEFAULT_NAN = math.inf - math.inf
 
 EPS = 2.220446049250313e-16
 
@@ -25,15 +21,13 @@ OUT_OF_PLANE = "The given geometries are out of plane from each other"
 def fdiv(a, b):
     if b != 0.0:  # a NaN divisor included
         return a / b
-    if math.isnan(a):
-        return a + 0.0  # an operand NaN propagates
-    if a == 0.0:
-        return DEFAULT_NAN
+    if a == 0.0 or math.isnan(a):
+        return math.nan
     return math.copysign(math.inf, a) * math.copysign(1.0, b)
 
 
 def fsqrt(x):
-    return DEFAULT_NAN if x < 0.0 else math.sqrt(x)
+    return math.nan if x < 0.0 else math.sqrt(x)
 
 
 def sub(a, b):

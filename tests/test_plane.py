@@ -7,7 +7,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import geometry_reference as ref
-from helpers import RaisingFloat, any_float, bits, finite_float, same_bits
+from helpers import any_float, bits, finite_float, same_bits
 from lumeric_py import Vec3d, geometry
 
 Plane = geometry.Plane
@@ -141,7 +141,6 @@ def test_properties_have_no_deleter(name):
 @pytest.mark.parametrize(
     "name, value, message",
     [
-        ("normal", 1.0, "argument 'value': 'float' object is not an instance of 'Vec3d'"),
         ("normal", None, "argument 'value': 'None' is not an instance of 'Vec3d'"),
         ("distance", "x", "argument 'value': must be real number, not str"),
     ],
@@ -154,17 +153,13 @@ def test_setter_type_errors_leave_plane_unchanged(name, value, message):
     assert as_tuple(p) == ((0.0, 0.0, 1.0), -5.0)
 
 
-# -- Argument errors --
+# -- Argument errors: each operation's name in the messages --
 
 
 @pytest.mark.parametrize(
     "call, message",
     [
         (lambda: Plane(Vec3d(0, 0, 1)), "Plane.__new__() missing 1 required positional argument: 'distance'"),
-        (lambda: Plane(), "Plane.__new__() missing 2 required positional arguments: 'normal' and 'distance'"),
-        (lambda: Plane(Vec3d(0, 0, 1), 1, 2), "Plane.__new__() takes 2 positional arguments but 3 were given"),
-        (lambda: Plane(Vec3d(0, 0, 1), 1, distance=2), "Plane.__new__() got multiple values for argument 'distance'"),
-        (lambda: Plane(1, 2), "argument 'normal': 'int' object is not an instance of 'Vec3d'"),
         (lambda: Plane.from_point(Vec3d(0, 0, 1)), "Plane.from_point() missing 1 required positional argument: 'point'"),
         (
             lambda: Plane.from_points(),
@@ -175,20 +170,14 @@ def test_setter_type_errors_leave_plane_unchanged(name, value, message):
             lambda: Plane.xy().contains_point(Vec3d(0, 0, 0), Vec3d(0, 0, 0)),
             "Plane.contains_point() takes 1 positional arguments but 2 were given",
         ),
-        (lambda: Plane.xy().contains_point((0, 0, 0)), "argument 'point': 'tuple' object is not an instance of 'Vec3d'"),
+        (lambda: Plane(1, 2), "argument 'normal': 'int' object is not an instance of 'Vec3d'"),
+        (lambda: Plane(Vec3d(0, 0, 1), "5"), "argument 'distance': must be real number, not str"),
     ],
 )
 def test_argument_errors(call, message):
     with pytest.raises(TypeError) as info:
         call()
     assert str(info.value) == message
-
-
-def test_float_conversion_errors():
-    with pytest.raises(TypeError, match="^argument 'distance': "):
-        Plane(Vec3d(0, 0, 1), "5")
-    with pytest.raises(ValueError, match="no float here"):  # not a TypeError: passes unwrapped
-        Plane(Vec3d(0, 0, 1), RaisingFloat())
 
 
 # -- Class surface --
@@ -204,11 +193,8 @@ def test_identity_comparison_and_hash():
 
 
 def test_class_surface():
-    assert Plane.__module__ == "builtins" and Plane.__qualname__ == "Plane"
-    assert Plane.__text_signature__ == "(normal, distance)"
+    assert Plane.__qualname__ == "Plane" and Plane.__text_signature__ == "(normal, distance)"
     assert repr(Plane.xy()).startswith("<builtins.Plane object at 0x")
-    with pytest.raises(TypeError):
-        type("Sub", (Plane,), {})
 
 
 @pytest.mark.parametrize(
