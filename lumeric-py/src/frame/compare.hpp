@@ -1,8 +1,14 @@
-// frame/compare.hpp: the rich-comparison slot shared by classes that define equality.
+// frame/compare.hpp: the rich-comparison slots shared by classes that define equality.
 //
 // Ordering operators give NotImplemented (the host then raises its TypeError); so does
-// an operand of another class, letting the host fall back to identity. `!=` is the
-// exact negation of the class's `==`.
+// an operand of another class, letting the host fall back to identity. Two policies:
+//
+//   equality_compare:   `!=` is the exact negation of the class's `==`; a right operand
+//                       that is exclusively borrowed is an internal failure.
+//   host_ne_compare:    only `==` is the class's own; a right operand that cannot be
+//                       borrowed gives NotImplemented, and `!=` negates the truth value
+//                       of the host's full `==` (reflected operand and identity fallback
+//                       included), so `c != 5` is True.
 #pragma once
 
 #include <Python.h>
@@ -13,24 +19,51 @@
 
 namespace lumeric {
 
+// What an exclusively borrowed right operand of `==` does.
+enum class BusyOperand { panic, not_implemented };
+
+// The class's `==` of two operands as a new reference to True, False or NotImplemented.
+template <class T, bool (*Equal)(const T&, const T&), BusyOperand Busy>
+PyObject* class_equal(PyObject* a, PyObject* b) {
+    if (!is_instance<T>(a) || !is_instance<T>(b)) {
+        PyErr_Clear();
+        return Py_NewRef(Py_NotImplemented);
+    }
+    SharedRef<T> left(a);
+    if (!left.ok()) return Py_NewRef(Py_NotImplemented);
+    // The right operand is taken without the usual conversion error path.
+    T right;
+    if (!copy_value<T>(b, right)) {
+        PyErr_Clear();
+        if constexpr (Busy == BusyOperand::panic) throw Panic{"Already mutably borrowed: PyBorrowError"};
+        else return Py_NewRef(Py_NotImplemented);
+    }
+    return Py_NewRef(Equal(left.get(), right) ? Py_True : Py_False);
+}
+
 template <class T, bool (*Equal)(const T&, const T&)>
 PyObject* equality_compare(PyObject* a, PyObject* b, int op) noexcept {
     return guard([&]() -> PyObject* {
         if (op != Py_EQ && op != Py_NE) return Py_NewRef(Py_NotImplemented);
-        if (!is_instance<T>(a) || !is_instance<T>(b)) {
-            PyErr_Clear();
-            return Py_NewRef(Py_NotImplemented);
-        }
-        SharedRef<T> left(a);
-        if (!left.ok()) return Py_NewRef(Py_NotImplemented);
-        // The right operand is taken without the usual conversion error path.
-        T right;
-        if (!copy_value<T>(b, right)) {
-            PyErr_Clear();
-            throw Panic{"Already mutably borrowed: PyBorrowError"};
-        }
-        bool equal = Equal(left.get(), right);
-        return Py_NewRef((op == Py_EQ) == equal ? Py_True : Py_False);
+        PyObject* equal = class_equal<T, Equal, BusyOperand::panic>(a, b);
+        if (op == Py_EQ || equal == Py_NotImplemented) return equal;
+        bool was_equal = equal == Py_True;
+        Py_DECREF(equal);
+        return Py_NewRef(was_equal ? Py_False : Py_True);
+    });
+}
+
+template <class T, bool (*Equal)(const T&, const T&)>
+PyObject* host_ne_compare(PyObject* a, PyObject* b, int op) noexcept {
+    return guard([&]() -> PyObject* {
+        if (op == Py_EQ) return class_equal<T, Equal, BusyOperand::not_implemented>(a, b);
+        if (op != Py_NE) return Py_NewRef(Py_NotImplemented);
+        PyObject* equal = PyObject_RichCompare(a, b, Py_EQ);
+        if (equal == nullptr) raise_pending();
+        int truth = PyObject_IsTrue(equal);
+        Py_DECREF(equal);
+        if (truth < 0) raise_pending();
+        return Py_NewRef(truth ? Py_False : Py_True);
     });
 }
 

@@ -111,7 +111,8 @@ struct ClassDef {
 
     // -- Properties --
 
-    // Getter: a data member or `R (const T&)`. Setter: a data member, `void (T&, U)`, or none.
+    // Getter: a data member, `R (const T&)` or a const member function (a computed,
+    // read-only value such as `area`). Setter: a data member, `void (T&, U)`, or none.
     template <Name Prop, auto Getter, auto Setter = Getter>
     static PyGetSetDef property() {
         setter set = nullptr;
@@ -126,7 +127,7 @@ struct ClassDef {
                 SharedRef<T> ref(self);
                 if (!ref.ok()) [[unlikely]] raise(PyExc_RuntimeError, already_mutably_borrowed);
                 if constexpr (std::is_member_object_pointer_v<decltype(Getter)>) return to_python(ref.get().*Getter);
-                else return to_python(Getter(ref.get()));
+                else return to_python(std::invoke(Getter, ref.get()));
             });
         }
         static int set(PyObject* self, PyObject* value, void*) noexcept {

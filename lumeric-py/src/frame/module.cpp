@@ -62,7 +62,12 @@ void register_class(PyObject* module, ClassCell& cell) {
 }
 
 void register_function(PyObject* module, PyMethodDef& def) {
-    PyObject* function = PyCMethod_New(&def, nullptr, module, nullptr);
+    // As for the host's own module functions: bound to the module object (`__self__`),
+    // with the module's name as `__module__`.
+    PyObject* module_name = PyModule_GetNameObject(module);
+    if (module_name == nullptr) raise_pending();
+    PyObject* function = PyCMethod_New(&def, module, module_name, nullptr);
+    Py_DECREF(module_name);
     if (function == nullptr) raise_pending();
     PyObject* name = PyObject_GetAttrString(function, "__name__");
     const char* text = name != nullptr ? PyUnicode_AsUTF8(name) : nullptr;

@@ -27,7 +27,8 @@ void add_to_namespace(PyObject* module, const char* name, PyObject* value);
 // RuntimeError "An error occurred while initializing class {Name}".
 void register_class(PyObject* module, ClassCell& cell);
 
-// Adds a built-in function object whose module is `module`, under its `__name__`.
+// Adds a built-in function object bound to `module` (its `__self__`, with the module's
+// name as `__module__`), under its `__name__`.
 void register_function(PyObject* module, PyMethodDef& def);
 
 // A module definition made into a module at most once per process.

@@ -2,6 +2,9 @@
 #include "geometry/module.hpp"
 
 #include "frame/guard.hpp"
+#include "geometry/circle.hpp"
+#include "geometry/intersection.hpp"
+#include "geometry/plane.hpp"
 
 namespace lumeric {
 
@@ -10,6 +13,10 @@ namespace {
 int exec_geometry(PyObject* module) noexcept {
     return guard<int>(-1, [&] {
         require_module(module);
+        // The namespace and `__all__` follow this order.
+        register_class(module, ClassFor<tovrin::geometry::Circle>::cell);
+        for (PyMethodDef& function : intersection_functions()) register_function(module, function);
+        register_class(module, ClassFor<tovrin::geometry::Plane>::cell);
         return 0;
     });
 }

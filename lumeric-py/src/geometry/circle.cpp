@@ -1,0 +1,62 @@
+// geometry/circle.cpp: the Python class `Circle`.
+//
+//     class Circle:
+//         def __new__(cls, center: Vec3d, radius: float, normal: Vec3d) -> Circle
+//         none()                                    # static; radius 0, NaN normal
+//         get_plane() -> Plane, in_same_plane(other) -> bool, is_degenerate() -> bool
+//         area: float                               # read-only
+//         center: Vec3d, radius: float, normal: Vec3d   # read-write; stored as given
+//         c == d, c != d                            # unhashable
+//
+// `!=` is the negation of the host's whole `==` evaluation, so a circle is unequal to
+// any object of another type.
+#include "geometry/circle.hpp"
+
+#include "frame/compare.hpp"
+#include "frame/define.hpp"
+#include "geometry/plane.hpp"
+#include "vec3d.hpp"
+
+namespace lumeric {
+
+namespace {
+
+using tovrin::geometry::Circle;
+using C = ClassDef<Circle, "Circle">;
+using Constructor = C::Constructor<&Circle::make, "center", "radius", "normal">;
+
+bool equal(const Circle& a, const Circle& b) noexcept { return a == b; }
+
+}  // namespace
+
+PyType_Spec* circle_spec() {
+    static PyMethodDef methods[] = {
+        C::static_method<"none", &Circle::none>(),
+        C::method<"get_plane", &Circle::get_plane>(),
+        C::method<"in_same_plane", &Circle::in_same_plane, "other">(),
+        C::method<"is_degenerate", &Circle::is_degenerate>(),
+        {nullptr, nullptr, 0, nullptr},  // sentinel
+    };
+    static PyGetSetDef properties[] = {
+        C::property<"area", &Circle::area, nullptr>(),
+        C::property<"center", &Circle::center>(),
+        C::property<"radius", &Circle::radius>(),
+        C::property<"normal", &Circle::normal>(),
+        {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
+    };
+    static PyType_Slot slots[] = {
+        C::dealloc_slot(),
+        Constructor::doc_slot(),
+        Constructor::new_slot(),
+        Constructor::vectorcall_slot(),
+        {Py_tp_methods, methods},
+        {Py_tp_getset, properties},
+        // Equality without a hash: the host makes instances unhashable.
+        slot<&host_ne_compare<Circle, &equal>>(Py_tp_richcompare),
+        {0, nullptr},  // sentinel
+    };
+    static PyType_Spec spec = C::spec(slots);
+    return &spec;
+}
+
+}  // namespace lumeric

@@ -1,0 +1,54 @@
+// geometry/plane.cpp: the Python class `Plane`.
+//
+//     class Plane:                                  # dot(normal, p) + distance == 0
+//         def __new__(cls, normal: Vec3d, distance: float) -> Plane   # normalised, negated
+//         xy(), xz(), yz(), from_point(normal, point), from_points(point1, point2, point3)
+//         distance_to_point(point) -> float, contains_point(point) -> bool
+//         normal: Vec3d, distance: float       # read-write; stored as given
+//
+// No comparison, hash or repr of its own: planes compare and hash by identity.
+#include "geometry/plane.hpp"
+
+#include "frame/define.hpp"
+#include "vec3d.hpp"
+
+namespace lumeric {
+
+namespace {
+
+using tovrin::geometry::Plane;
+using P = ClassDef<Plane, "Plane">;
+using Constructor = P::Constructor<&Plane::make, "normal", "distance">;
+
+}  // namespace
+
+PyType_Spec* plane_spec() {
+    static PyMethodDef methods[] = {
+        P::static_method<"xy", &Plane::xy>(),
+        P::static_method<"xz", &Plane::xz>(),
+        P::static_method<"yz", &Plane::yz>(),
+        P::static_method<"from_point", &Plane::from_point, "normal", "point">(),
+        P::static_method<"from_points", &Plane::from_points, "point1", "point2", "point3">(),
+        P::method<"distance_to_point", &Plane::distance_to_point, "point">(),
+        P::method<"contains_point", &Plane::contains_point, "point">(),
+        {nullptr, nullptr, 0, nullptr},  // sentinel
+    };
+    static PyGetSetDef properties[] = {
+        P::property<"normal", &Plane::normal>(),
+        P::property<"distance", &Plane::distance>(),
+        {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
+    };
+    static PyType_Slot slots[] = {
+        P::dealloc_slot(),
+        Constructor::doc_slot(),
+        Constructor::new_slot(),
+        Constructor::vectorcall_slot(),
+        {Py_tp_methods, methods},
+        {Py_tp_getset, properties},
+        {0, nullptr},  // sentinel
+    };
+    static PyType_Spec spec = P::spec(slots);
+    return &spec;
+}
+
+}  // namespace lumeric

@@ -1,0 +1,17 @@
+// geometry/plane.hpp: the Python class `Plane`, wrapping tovrin::geometry::Plane.
+#pragma once
+
+#include <tovrin/geometry/plane.hpp>
+
+#include "frame/object.hpp"
+
+namespace lumeric {
+
+PyType_Spec* plane_spec();
+
+template <>
+struct ClassFor<tovrin::geometry::Plane> {
+    static inline ClassCell cell{"Plane", &plane_spec};
+};
+
+}  // namespace lumeric
