@@ -30,3 +30,20 @@ try:
     Vec3d(1, 2)
 except TypeError as error:
     print(f"Vec3d(1, 2) -> TypeError: {error}")
+
+# -- Geometry: planes, circles and intersections --
+from lumeric_py import geometry
+
+Plane, Circle = geometry.Plane, geometry.Circle
+floor = Plane(Vec3d(0, 0, 2), 5)  # the plane z = 5: the normal is normalised, the distance stored as -5
+print(f"plane: normal {floor.normal!r}, distance {floor.distance}")
+hit = geometry.plane_line(floor, Vec3d(1, 2, 0), Vec3d(1, 2, 1))  # the whole line, not just the segment
+print(f"the line through (1, 2, 0) and (1, 2, 1) meets it at {hit!r}: {floor.contains_point(hit)}")
+c1 = Circle(Vec3d(0, 0, 1), 1, Vec3d(0, 0, 1))
+c2 = Circle(Vec3d(1, 0, 1), 1, Vec3d(0, 0, -1))  # same plane z = 1, normal the other way
+first, second = geometry.circle_circle(c1, c2)
+print(f"two unit circles cross at {first!r} and {second!r}")
+try:
+    geometry.circle_circle(c1, Circle(Vec3d(3, 0, 1), 1, Vec3d(0, 0, 1)))
+except ValueError as error:
+    print(f"circles 3 apart -> ValueError: {error}")
