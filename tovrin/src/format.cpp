@@ -25,8 +25,11 @@ void append_double(std::string& out, double value) {
     }
     // Scientific form gives exactly the shortest round-trip digits: "d.ddde±xx".
     char buf[32];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::scientific);
-    (void)ec;  // 32 bytes always suffice for a binary64
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf - 1, magnitude, std::chars_format::scientific);
+    (void)ec;  // 31 bytes always suffice for a binary64
+    // to_chars writes no terminator; without one strtol below would read on into
+    // whatever an earlier call left in the buffer.
+    *end = '\0';
     char* e = static_cast<char*>(std::memchr(buf, 'e', static_cast<std::size_t>(end - buf)));
     char digits[24];
     std::size_t count = 0;
