@@ -1,8 +1,12 @@
-// frame/compare.hpp: the rich-comparison slot shared by classes that define equality.
+// frame/compare.hpp: the rich-comparison slots shared by the classes.
 //
-// Ordering operators give NotImplemented (the host then raises its TypeError); so does
-// an operand of another class, letting the host fall back to identity. `!=` is the
-// exact negation of the class's `==`.
+// equality_compare: classes that define only equality. Ordering operators give
+// NotImplemented (the host then raises its TypeError); so does an operand of another
+// class, letting the host fall back to identity. `!=` is the exact negation of the
+// class's `==`.
+//
+// ordered_compare: classes with exact ordering (the angles). `<`, `<=`, `==`, `>`, `>=`
+// come from the core type's own operators; `!=` is derived from the host's `==`.
 #pragma once
 
 #include <Python.h>
@@ -31,6 +35,47 @@ PyObject* equality_compare(PyObject* a, PyObject* b, int op) noexcept {
         }
         bool equal = Equal(left.get(), right);
         return Py_NewRef((op == Py_EQ) == equal ? Py_True : Py_False);
+    });
+}
+
+// `!=` for classes whose inequality is not a comparison of its own: the negated truth of
+// the host's full `a == b`, so reflected equality and the identity fallback take part
+// and an exception from either (or from the truth test) propagates.
+inline PyObject* host_not_equal(PyObject* a, PyObject* b) {
+    PyObject* equal = PyObject_RichCompare(a, b, Py_EQ);
+    if (equal == nullptr) raise_pending();
+    int truth = PyObject_IsTrue(equal);
+    Py_DECREF(equal);
+    if (truth < 0) raise_pending();
+    return Py_NewRef(truth ? Py_False : Py_True);
+}
+
+// Exact comparison through T's `==` and `<=>` (a NaN makes all five false). A foreign
+// operand, or either operand borrowed exclusively at that moment, gives NotImplemented.
+template <class T>
+PyObject* ordered_compare(PyObject* a, PyObject* b, int op) noexcept {
+    return guard([&]() -> PyObject* {
+        if (op == Py_NE) return host_not_equal(a, b);
+        if (!is_instance<T>(a) || !is_instance<T>(b)) {
+            PyErr_Clear();
+            return Py_NewRef(Py_NotImplemented);
+        }
+        T left;
+        T right;
+        if (!copy_value<T>(a, left) || !copy_value<T>(b, right)) {
+            PyErr_Clear();
+            return Py_NewRef(Py_NotImplemented);
+        }
+        bool result = false;
+        switch (op) {
+            case Py_LT: result = left < right; break;
+            case Py_LE: result = left <= right; break;
+            case Py_EQ: result = left == right; break;
+            case Py_GT: result = left > right; break;
+            case Py_GE: result = left >= right; break;
+            default: return Py_NewRef(Py_NotImplemented);
+        }
+        return Py_NewRef(result ? Py_True : Py_False);
     });
 }
 
