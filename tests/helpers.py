@@ -46,3 +46,31 @@ class RaisingIndex:
 
 def is_nan(x: float) -> bool:
     return math.isnan(x)
+
+
+def same_or_nan(a, b) -> bool:
+    """Bitwise equality of two floats or float sequences, except that any NaN matches any NaN.
+
+    For results that pass through the maths library or a division by zero, whose NaN sign
+    and payload the host's floats cannot reproduce."""
+    if isinstance(a, float) or isinstance(b, float):
+        return (math.isnan(a) and math.isnan(b)) or bits(a) == bits(b)
+    a, b = list(a), list(b)
+    return len(a) == len(b) and all(same_or_nan(x, y) for x, y in zip(a, b))
+
+
+def ieee_div(a: float, b: float) -> float:
+    """a / b with IEEE results where Python would raise ZeroDivisionError."""
+    if b != 0.0:
+        return a / b
+    if a != a or a == 0.0:
+        return math.nan
+    return math.copysign(math.inf, a) * math.copysign(1.0, b)
+
+
+def libm(f, x: float) -> float:
+    """A math-module function with the C library's NaN where Python raises a domain error."""
+    try:
+        return f(x)
+    except ValueError:
+        return math.nan

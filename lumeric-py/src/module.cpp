@@ -8,9 +8,11 @@
 // steps fill the namespaces in a fixed order (which is also the order of `__all__`).
 #include <Python.h>
 
+#include "angle.hpp"
 #include "frame/guard.hpp"
 #include "frame/module.hpp"
 #include "geometry/module.hpp"
+#include "quat.hpp"
 #include "vec3d.hpp"
 
 namespace lumeric {
@@ -20,6 +22,9 @@ namespace {
 int exec_lumeric(PyObject* module) noexcept {
     return guard<int>(-1, [&] {
         require_module(module);
+        register_class(module, ClassFor<tovrin::AngleDegrees>::cell);
+        register_class(module, ClassFor<tovrin::AngleRadians>::cell);
+        register_class(module, ClassFor<tovrin::Quat>::cell);
         register_class(module, ClassFor<tovrin::Vec3d>::cell);
         register_submodule(module, geometry_submodule());
         return 0;

@@ -6,6 +6,7 @@
 //         zero(), i(), j(), k(), new_from_to(from, to)          # static, new object each call
 //         to_array, magnitude, is_unit, normalize, dot, cross, scalar_triple_product,
 //         distance_to, distance_squared, distance_to_line, project_onto_plane, project_onto_line
+//         angle_to(other) -> AngleRadians, to_quat() -> Quat        # (0, x, y, z)
 //         v + w, v - w, -v, v * s, s * v, v / s, v[i], ==, !=, hash(v), repr(v)
 //
 // Equality allows 2^-52 per component; the hash uses exact canonical bit patterns, so
@@ -18,8 +19,10 @@
 
 #include <tovrin/format.hpp>
 
+#include "angle.hpp"
 #include "frame/compare.hpp"
 #include "frame/define.hpp"
+#include "quat.hpp"
 #include "siphash.hpp"
 
 namespace lumeric {
@@ -92,6 +95,8 @@ PyType_Spec* vec3d_spec() {
         V::method<"distance_to_line", &Vec3d::distance_to_line, "a", "b">(),
         V::method<"project_onto_plane", &Vec3d::project_onto_plane, "normal">(),
         V::method<"project_onto_line", &Vec3d::project_onto_line, "line_r", "line_q">(),
+        V::method<"angle_to", &tovrin::angle_to, "other">(),
+        V::method<"to_quat", &tovrin::to_quat>(),
         {nullptr, nullptr, 0, nullptr},  // sentinel
     };
     static PyGetSetDef properties[] = {

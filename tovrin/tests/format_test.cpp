@@ -1,34 +1,40 @@
-// Text form of floats: the layout rules, and independence of successive calls.
+#include <tovrin/format.hpp>
+
+#include <cmath>
+#include <limits>
+
 #include <gtest/gtest.h>
-
-#include <string>
-
-#include "tovrin/format.hpp"
 
 namespace {
 
 using tovrin::append_double;
 using tovrin::format_double;
 
-TEST(Format, PositionalLayout) {
+TEST(Format, Layout) {
     EXPECT_EQ(format_double(1.0), "1");
     EXPECT_EQ(format_double(-0.0), "-0");
     EXPECT_EQ(format_double(0.1), "0.1");
     EXPECT_EQ(format_double(1e-7), "0.0000001");
     EXPECT_EQ(format_double(1e21), "1000000000000000000000");
     EXPECT_EQ(format_double(123.456), "123.456");
+    EXPECT_EQ(format_double(std::nan("")), "NaN");
+    EXPECT_EQ(format_double(-std::numeric_limits<double>::infinity()), "-inf");
 }
 
-// A short number formatted after a long one must not read the long one's leftover
-// digits as part of its exponent.
-TEST(Format, ShortAfterLongInOneString) {
+// A short exponent written over the remains of a longer one must not pick up its digits.
+TEST(Format, ConsecutiveValuesInOneString) {
     std::string out;
+    append_double(out, 2.220446049250313e-16);
+    out += ", ";
+    append_double(out, 1.0);
+    out += ", ";
+    append_double(out, 1.5);
+    EXPECT_EQ(out, "0.0000000000000002220446049250313, 1, 1.5");
+    EXPECT_EQ(format_double(0.7071067811865476) + format_double(10.0), "0.707106781186547610");
+    out.clear();
     append_double(out, 0.8660254037844386);
-    out += ", ";
-    append_double(out, 0.5);
-    out += ", ";
     append_double(out, 2.0);
-    EXPECT_EQ(out, "0.8660254037844386, 0.5, 2");
+    EXPECT_EQ(out, "0.86602540378443862");
 }
 
 }  // namespace

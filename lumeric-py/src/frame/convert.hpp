@@ -182,6 +182,17 @@ PyObject* to_python(T&& v) {
     return new_object<std::decay_t<T>>(std::forward<T>(v));
 }
 
+// Containers convert their items by these same overloads, so they nest (a matrix is a
+// list of lists); declared before their definitions for that reason.
+template <class E, std::size_t N>
+PyObject* to_python(const std::array<E, N>& v);
+template <class E>
+PyObject* to_python(const std::vector<E>& v);
+template <class... E>
+PyObject* to_python(const std::tuple<E...>& v);
+template <class A, class B>
+PyObject* to_python(const std::pair<A, B>& v);
+
 template <class Seq>
 PyObject* list_to_python(const Seq& items) {
     PyObject* list = checked(PyList_New(static_cast<Py_ssize_t>(std::size(items))));

@@ -1,0 +1,223 @@
+"""Per-call cost of the angle and quaternion operations, against PyGLM and plain Python.
+
+Each operation is timed as a statement inside timeit's loop with time.perf_counter_ns:
+NUMBER calls per run, RUNS runs, and the median run is reported in ns per call. The three
+implementations of an operation take turns run by run, so that a busy machine slows them
+alike. The loop's own cost (an empty statement) is printed first; it is included in every
+figure. The last columns are our time divided by PyGLM's and by a plain Python class with
+__slots__ (lower is better for us); "-" where PyGLM has nothing comparable.
+
+    python bench/bench_angle_quat.py [--number N] [--runs R]
+"""
+
+import argparse
+import math
+import statistics
+import time
+import timeit
+
+import glm
+
+from lumeric_py import AngleDegrees, AngleRadians, Quat, Vec3d
+
+
+# -- The same operations as plain Python classes --
+
+
+class PyAngle:
+    __slots__ = ("angle",)
+
+    def __init__(self, angle):
+        self.angle = float(angle)
+
+    @staticmethod
+    def pi():
+        return PyAngle(math.pi)
+
+    def to_degrees(self):
+        return PyDegrees((self.angle * 180.0) / math.pi)
+
+    def sin(self):
+        return math.sin(self.angle)
+
+    def __add__(self, other):
+        if type(other) is not PyAngle:
+            return NotImplemented
+        return PyAngle(self.angle + other.angle)
+
+    def __mul__(self, s):
+        return PyAngle(self.angle * s)
+
+    def __lt__(self, other):
+        if type(other) is not PyAngle:
+            return NotImplemented
+        return self.angle < other.angle
+
+
+class PyDegrees:
+    __slots__ = ("angle",)
+
+    def __init__(self, angle):
+        self.angle = float(angle)
+
+    def to_radians(self):
+        return PyAngle((self.angle * math.pi) / 180.0)
+
+
+class PyVec:
+    __slots__ = ("x", "y", "z")
+
+    def __init__(self, x, y, z):
+        self.x, self.y, self.z = float(x), float(y), float(z)
+
+    def angle_to(self, b):
+        c = (self.x * b.x + self.y * b.y) + self.z * b.z
+        ma = math.sqrt((self.x * self.x + self.y * self.y) + self.z * self.z)
+        mb = math.sqrt((b.x * b.x + b.y * b.y) + b.z * b.z)
+        return PyAngle(math.acos(max(-1.0, min(1.0, c / (ma * mb)))))
+
+    def to_quat(self):
+        return PyQuat(0.0, self.x, self.y, self.z)
+
+
+class PyQuat:
+    __slots__ = ("w", "i", "j", "k")
+
+    def __init__(self, w, i, j, k):
+        self.w, self.i, self.j, self.k = float(w), float(i), float(j), float(k)
+
+    @staticmethod
+    def identity():
+        return PyQuat(1.0, 0.0, 0.0, 0.0)
+
+    @staticmethod
+    def from_axis_angle(axis, angle):
+        h = angle.angle * -0.5
+        s = math.sin(h)
+        return PyQuat(math.cos(h), s * axis.x, s * axis.y, s * axis.z)
+
+    def conjugate(self):
+        return PyQuat(self.w, -self.i, -self.j, -self.k)
+
+    def magnitude(self):
+        return math.sqrt(((self.w * self.w + self.i * self.i) + self.j * self.j) + self.k * self.k)
+
+    def normalize(self):
+        m = self.magnitude()
+        return PyQuat(self.w / m, self.i / m, self.j / m, self.k / m)
+
+    def rotate(self, v):
+        w, i, j, k = self.w, self.i, self.j, self.k
+        rw = ((w * 0.0 + i * v.x) + j * v.y) + k * v.z
+        ri = ((w * v.x - i * 0.0) - j * v.z) + k * v.y
+        rj = ((w * v.y - j * 0.0) - k * v.x) + i * v.z
+        rk = ((w * v.z - k * 0.0) - i * v.y) + j * v.x
+        return PyVec(((rw * i + ri * w) + rj * k) - rk * j,
+                     ((rw * j + rj * w) + rk * i) - ri * k,
+                     ((rw * k + rk * w) + ri * j) - rj * i)
+
+    def to_axis_angle(self):
+        if abs(self.w - 1.0) < 2.0**-52:
+            return PyVec(1.0, 0.0, 0.0), PyAngle(0.0)
+        a = math.acos(self.w)
+        angle = a + a
+        s = math.sin(angle * 0.5)
+        return PyVec(self.i / s, self.j / s, self.k / s), PyAngle(angle)
+
+    def to_rotation_matrix(self):
+        w, i, j, k = self.w, self.i, self.j, self.k
+        return [[1.0 - 2.0 * (j * j + k * k), 2.0 * (i * j - w * k), 2.0 * (i * k + w * j)],
+                [2.0 * (i * j + w * k), 1.0 - 2.0 * (i * i + k * k), 2.0 * (j * k - w * i)],
+                [2.0 * (i * k - w * j), 2.0 * (j * k + w * i), 1.0 - 2.0 * (i * i + j * j)]]
+
+    def __eq__(self, o):
+        if type(o) is not PyQuat:
+            return NotImplemented
+        e = 2.0**-52
+        return abs(self.w - o.w) < e and abs(self.i - o.i) < e and abs(self.j - o.j) < e and abs(self.k - o.k) < e
+
+
+def glm_angle_between(a, b):
+    return math.acos(max(-1.0, min(1.0, glm.dot(a, b) / (glm.length(a) * glm.length(b)))))
+
+
+# -- Operands --
+
+NAMES = dict(
+    AngleRadians=AngleRadians, AngleDegrees=AngleDegrees, Quat=Quat, Vec3d=Vec3d,
+    PyAngle=PyAngle, PyDegrees=PyDegrees, PyQuat=PyQuat, PyVec=PyVec, glm=glm,
+    glm_angle_between=glm_angle_between,
+    a=AngleRadians(0.7), b=AngleRadians(0.2), d=AngleDegrees(40.0),
+    pa=PyAngle(0.7), pb=PyAngle(0.2), pd=PyDegrees(40.0), x=0.7, deg=40.0,
+    v=Vec3d(1.0, 2.0, 3.0), u=Vec3d(-2.0, 0.5, 1.0), axis=Vec3d(0.0, 0.6, 0.8),
+    pv=PyVec(1.0, 2.0, 3.0), pu=PyVec(-2.0, 0.5, 1.0), paxis=PyVec(0.0, 0.6, 0.8),
+    gv=glm.dvec3(1.0, 2.0, 3.0), gu=glm.dvec3(-2.0, 0.5, 1.0), gaxis=glm.dvec3(0.0, 0.6, 0.8),
+    q=Quat(0.5, 0.5, -0.5, 0.5), r=Quat(0.5, 0.5, -0.5, 0.5000000000000001),
+    pq=PyQuat(0.5, 0.5, -0.5, 0.5), pr=PyQuat(0.5, 0.5, -0.5, 0.5000000000000001),
+    gq=glm.dquat(0.5, 0.5, -0.5, 0.5), gr=glm.dquat(0.5, 0.5, -0.5, 0.5000000000000001),
+)
+
+# (label, ours, PyGLM or None, plain Python)
+CASES = [
+    ("AngleRadians(x)", "AngleRadians(x)", None, "PyAngle(x)"),
+    ("AngleRadians.pi()", "AngleRadians.pi()", "glm.pi()", "PyAngle.pi()"),
+    ("a.angle", "a.angle", None, "pa.angle"),
+    ("a.to_degrees()", "a.to_degrees()", "glm.degrees(x)", "pa.to_degrees()"),
+    ("d.to_radians()", "d.to_radians()", "glm.radians(deg)", "pd.to_radians()"),
+    ("a.sin()", "a.sin()", "glm.sin(x)", "pa.sin()"),
+    ("a + b", "a + b", None, "pa + pb"),
+    ("a * 2.0", "a * 2.0", None, "pa * 2.0"),
+    ("a < b", "a < b", None, "pa < pb"),
+    ("v.angle_to(u)", "v.angle_to(u)", "glm_angle_between(gv, gu)", "pv.angle_to(pu)"),
+    ("v.to_quat()", "v.to_quat()", "glm.dquat(0.0, gv)", "pv.to_quat()"),
+    ("Quat(w, i, j, k)", "Quat(0.5, 0.5, -0.5, 0.5)", "glm.dquat(0.5, 0.5, -0.5, 0.5)",
+     "PyQuat(0.5, 0.5, -0.5, 0.5)"),
+    ("Quat.identity()", "Quat.identity()", "glm.dquat()", "PyQuat.identity()"),
+    ("Quat.from_axis_angle", "Quat.from_axis_angle(axis, a)", "glm.angleAxis(x, gaxis)",
+     "PyQuat.from_axis_angle(paxis, pa)"),
+    ("q.rotate(v)", "q.rotate(v)", "gq * gv", "pq.rotate(pv)"),
+    ("q.conjugate()", "q.conjugate()", "glm.conjugate(gq)", "pq.conjugate()"),
+    ("q.magnitude()", "q.magnitude()", "glm.length(gq)", "pq.magnitude()"),
+    ("q.normalize()", "q.normalize()", "glm.normalize(gq)", "pq.normalize()"),
+    ("q.to_axis_angle()", "q.to_axis_angle()", "(glm.axis(gq), glm.angle(gq))", "pq.to_axis_angle()"),
+    ("q.to_rotation_matrix()", "q.to_rotation_matrix()", "glm.mat3_cast(gq)", "pq.to_rotation_matrix()"),
+    ("q == r", "q == r", "gq == gr", "pq == pr"),
+    ("q.w", "q.w", "gq.w", "pq.w"),
+]
+
+
+def per_call_ns(statements, number, runs):
+    """Median ns per call of each statement (None stays None), the statements interleaved."""
+    timers = [timeit.Timer(s, globals=NAMES, timer=time.perf_counter_ns) if s else None for s in statements]
+    for timer in filter(None, timers):
+        timer.timeit(number // 10)  # warm-up
+    samples = [[] for _ in timers]
+    for _ in range(runs):
+        for timer, times in zip(timers, samples):
+            if timer:
+                times.append(timer.timeit(number) / number)
+    return [statistics.median(times) if times else None for times in samples]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--number", type=int, default=200_000, help="calls per run")
+    parser.add_argument("--runs", type=int, default=7, help="runs per statement")
+    args = parser.parse_args()
+
+    (loop,) = per_call_ns(["pass"], args.number, args.runs)
+    print(f"median ns per call ({args.number} calls x {args.runs} runs; empty loop {loop:.1f} ns)")
+    print(f"{'operation':24} {'ours':>8} {'PyGLM':>8} {'Python':>8} {'ours/PyGLM':>11} {'ours/Python':>12}")
+    ratios = []
+    for label, ours, theirs, python in CASES:
+        t_ours, t_glm, t_py = per_call_ns([ours, theirs, python], args.number, args.runs)
+        glm_text = f"{t_glm:8.1f}" if t_glm else f"{'-':>8}"
+        ratio_text = f"{t_ours / t_glm:11.2f}" if t_glm else f"{'-':>11}"
+        if t_glm:
+            ratios.append(t_ours / t_glm)
+        print(f"{label:24} {t_ours:8.1f} {glm_text} {t_py:8.1f} {ratio_text} {t_ours / t_py:12.2f}")
+    print(f"geometric mean ours/PyGLM: {statistics.geometric_mean(ratios):.2f}")
+
+
+if __name__ == "__main__":
+    main()

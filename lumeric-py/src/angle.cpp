@@ -1,0 +1,120 @@
+// angle.cpp: the Python classes `AngleRadians` and `AngleDegrees`.
+//
+//     class AngleRadians:
+//         def __new__(cls, angle: float) -> AngleRadians
+//         angle: float                           # read-write; `del a.angle` is refused
+//         zero(), pi(), two_pi(), half_pi(), quarter_pi(), third_pi(), sixth_pi()   # static
+//         to_degrees, sin, cos, tan, sec, csc, cot
+//         a + b, a - b, a * s, a / s, -a, <, <=, ==, >, >=, !=, repr(a)   # "1.5 radians"
+//
+//     class AngleDegrees:
+//         def __new__(cls, angle: float) -> AngleDegrees
+//         angle: float
+//         to_radians, -d, <, <=, ==, >, >=, !=, repr(d)                  # "90°"
+//
+// Comparisons are exact (no tolerance). `!=` is the negation of the host's `==`, so two
+// NaN angles, or an angle and anything of another type, are always unequal. Operators
+// have no reflected forms: `2 * a` is left to the host's TypeError. Neither class is
+// hashable, since both define comparison without a hash.
+#include "angle.hpp"
+
+#include <string>
+
+#include "frame/compare.hpp"
+#include "frame/define.hpp"
+
+namespace lumeric {
+
+namespace {
+
+using tovrin::AngleDegrees;
+using tovrin::AngleRadians;
+using R = ClassDef<AngleRadians, "AngleRadians">;
+using D = ClassDef<AngleDegrees, "AngleDegrees">;
+
+AngleRadians make_radians(double angle) noexcept { return {angle}; }
+AngleDegrees make_degrees(double angle) noexcept { return {angle}; }
+
+AngleRadians add(const AngleRadians& a, const AngleRadians& b) noexcept { return a + b; }
+AngleRadians subtract(const AngleRadians& a, const AngleRadians& b) noexcept { return a - b; }
+AngleRadians scale(const AngleRadians& a, double s) noexcept { return a * s; }
+AngleRadians divide(const AngleRadians& a, double s) noexcept { return a / s; }
+AngleRadians negate_radians(const AngleRadians& a) noexcept { return -a; }
+AngleDegrees negate_degrees(const AngleDegrees& d) noexcept { return -d; }
+
+std::string repr_radians(const AngleRadians& a) { return a.to_string(); }
+std::string repr_degrees(const AngleDegrees& d) { return d.to_string(); }
+
+using RadiansConstructor = R::Constructor<&make_radians, "angle">;
+using DegreesConstructor = D::Constructor<&make_degrees, "angle">;
+
+}  // namespace
+
+PyType_Spec* angle_radians_spec() {
+    static PyMethodDef methods[] = {
+        R::static_method<"zero", &AngleRadians::zero>(),
+        R::static_method<"pi", &AngleRadians::pi>(),
+        R::static_method<"two_pi", &AngleRadians::two_pi>(),
+        R::static_method<"half_pi", &AngleRadians::half_pi>(),
+        R::static_method<"quarter_pi", &AngleRadians::quarter_pi>(),
+        R::static_method<"third_pi", &AngleRadians::third_pi>(),
+        R::static_method<"sixth_pi", &AngleRadians::sixth_pi>(),
+        R::method<"to_degrees", &AngleRadians::to_degrees>(),
+        R::method<"sin", &AngleRadians::sin>(),
+        R::method<"cos", &AngleRadians::cos>(),
+        R::method<"tan", &AngleRadians::tan>(),
+        R::method<"sec", &AngleRadians::sec>(),
+        R::method<"csc", &AngleRadians::csc>(),
+        R::method<"cot", &AngleRadians::cot>(),
+        {nullptr, nullptr, 0, nullptr},  // sentinel
+    };
+    static PyGetSetDef properties[] = {
+        R::property<"angle", &AngleRadians::angle>(),
+        {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
+    };
+    static PyType_Slot slots[] = {
+        R::dealloc_slot(),
+        RadiansConstructor::doc_slot(),
+        RadiansConstructor::new_slot(),
+        RadiansConstructor::vectorcall_slot(),
+        {Py_tp_methods, methods},
+        {Py_tp_getset, properties},
+        slot<&R::repr<&repr_radians>>(Py_tp_repr),
+        slot<&ordered_compare<AngleRadians>>(Py_tp_richcompare),
+        slot<&R::binary<&add>>(Py_nb_add),
+        slot<&R::binary<&subtract>>(Py_nb_subtract),
+        slot<&R::binary<&scale>>(Py_nb_multiply),
+        slot<&R::binary<&divide>>(Py_nb_true_divide),
+        slot<&R::unary<&negate_radians>>(Py_nb_negative),
+        {0, nullptr},  // sentinel
+    };
+    static PyType_Spec spec = R::spec(slots);
+    return &spec;
+}
+
+PyType_Spec* angle_degrees_spec() {
+    static PyMethodDef methods[] = {
+        D::method<"to_radians", &AngleDegrees::to_radians>(),
+        {nullptr, nullptr, 0, nullptr},  // sentinel
+    };
+    static PyGetSetDef properties[] = {
+        D::property<"angle", &AngleDegrees::angle>(),
+        {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
+    };
+    static PyType_Slot slots[] = {
+        D::dealloc_slot(),
+        DegreesConstructor::doc_slot(),
+        DegreesConstructor::new_slot(),
+        DegreesConstructor::vectorcall_slot(),
+        {Py_tp_methods, methods},
+        {Py_tp_getset, properties},
+        slot<&D::repr<&repr_degrees>>(Py_tp_repr),
+        slot<&ordered_compare<AngleDegrees>>(Py_tp_richcompare),
+        slot<&D::unary<&negate_degrees>>(Py_nb_negative),
+        {0, nullptr},  // sentinel
+    };
+    static PyType_Spec spec = D::spec(slots);
+    return &spec;
+}
+
+}  // namespace lumeric

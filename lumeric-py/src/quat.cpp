@@ -1,0 +1,99 @@
+// quat.cpp: the Python class `Quat`.
+//
+//     class Quat:
+//         def __new__(cls, w: float, i: float, j: float, k: float) -> Quat
+//         w, i, j, k: float                      # read-write; `del q.w` is refused
+//         identity(), from_axis_angle(axis: Vec3d, angle: AngleRadians)   # static
+//         conjugate, magnitude, normalize, is_unit, rotate(v: Vec3d)
+//         to_vec3d() -> (i, j, k)                # a tuple of floats, not a Vec3d
+//         to_axis_angle() -> (Vec3d, AngleRadians)
+//         to_rotation_matrix() -> [[...], [...], [...]]            # row-major
+//         ==, != (both within 2^-52 per field), repr(q)            # "Quat(1, 0, 0, 0)"
+//
+// No arithmetic operators and no ordering; unhashable, since it defines equality
+// without a hash.
+#include "quat.hpp"
+
+#include <array>
+#include <string>
+#include <tuple>
+
+#include <tovrin/format.hpp>
+
+#include "angle.hpp"
+#include "frame/compare.hpp"
+#include "frame/define.hpp"
+#include "vec3d.hpp"
+
+namespace lumeric {
+
+namespace {
+
+using tovrin::Quat;
+using Q = ClassDef<Quat, "Quat">;
+
+Quat make(double w, double i, double j, double k) noexcept { return {w, i, j, k}; }
+
+std::tuple<double, double, double> to_vec3d(const Quat& q) noexcept { return {q.i, q.j, q.k}; }
+
+std::tuple<tovrin::Vec3d, tovrin::AngleRadians> to_axis_angle(const Quat& q) noexcept {
+    tovrin::AxisAngle result = q.to_axis_angle();
+    return {result.axis, result.angle};
+}
+
+bool equal(const Quat& a, const Quat& b) noexcept { return a == b; }
+
+std::string repr(const Quat& q) {
+    std::string out = "Quat(";
+    tovrin::append_double(out, q.w);
+    out += ", ";
+    tovrin::append_double(out, q.i);
+    out += ", ";
+    tovrin::append_double(out, q.j);
+    out += ", ";
+    tovrin::append_double(out, q.k);
+    out += ')';
+    return out;
+}
+
+using Constructor = Q::Constructor<&make, "w", "i", "j", "k">;
+
+}  // namespace
+
+PyType_Spec* quat_spec() {
+    static PyMethodDef methods[] = {
+        Q::static_method<"identity", &Quat::identity>(),
+        Q::static_method<"from_axis_angle", &Quat::from_axis_angle, "axis", "angle">(),
+        Q::method<"conjugate", &Quat::conjugate>(),
+        Q::method<"magnitude", &Quat::magnitude>(),
+        Q::method<"normalize", &Quat::normalize>(),
+        Q::method<"is_unit", &Quat::is_unit>(),
+        Q::method<"to_vec3d", &to_vec3d>(),
+        Q::method<"to_axis_angle", &to_axis_angle>(),
+        Q::method<"to_rotation_matrix", &Quat::to_rotation_matrix>(),
+        Q::method<"rotate", &Quat::rotate, "v">(),
+        {nullptr, nullptr, 0, nullptr},  // sentinel
+    };
+    static PyGetSetDef properties[] = {
+        Q::property<"w", &Quat::w>(),
+        Q::property<"i", &Quat::i>(),
+        Q::property<"j", &Quat::j>(),
+        Q::property<"k", &Quat::k>(),
+        {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
+    };
+    static PyType_Slot slots[] = {
+        Q::dealloc_slot(),
+        Constructor::doc_slot(),
+        Constructor::new_slot(),
+        Constructor::vectorcall_slot(),
+        {Py_tp_methods, methods},
+        {Py_tp_getset, properties},
+        slot<&Q::repr<&repr>>(Py_tp_repr),
+        slot<&equality_compare<Quat, &equal>>(Py_tp_richcompare),
+        {0, nullptr},  // sentinel
+    };
+    static PyType_Spec spec = Q::spec(slots);
+    return &spec;
+}
+
+}  // namespace lumeric

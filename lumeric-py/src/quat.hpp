@@ -1,0 +1,17 @@
+// quat.hpp: the Python class `Quat`, wrapping tovrin::Quat.
+#pragma once
+
+#include <tovrin/quat.hpp>
+
+#include "frame/object.hpp"
+
+namespace lumeric {
+
+PyType_Spec* quat_spec();
+
+template <>
+struct ClassFor<tovrin::Quat> {
+    static inline ClassCell cell{"Quat", &quat_spec};
+};
+
+}  // namespace lumeric
