@@ -1,17 +1,24 @@
 // pool/registry.cpp: worker start-up, the idle loop, stealing and sleep.
 //
-// Sleep protocol (no lost wake-ups): a worker about to sleep sets its
-// `sleeping` flag under its own mutex, counts itself in `sleepers_`, then
-// looks once more for work. A publisher makes its job visible, then reads
-// `sleepers_`. A seq_cst fence on each side of this store-then-load pair
-// guarantees that either the publisher sees the sleeper (and wakes one) or
-// the sleeper sees the job. Whoever clears a `sleeping` flag does it under
-// that worker's mutex and uncounts it, so a flag is cleared exactly once.
+// Sleep protocol: a worker about to sleep sets its `sleeping` flag under its
+// own mutex, counts itself in `sleepers_`, then looks once more for work. A
+// publisher makes its job visible, then reads `sleepers_`. A seq_cst fence on
+// each side of this store-then-load pair guarantees that either the publisher
+// sees the sleeper (and wakes one) or the sleeper sees the job. Whoever
+// clears a `sleeping` flag does it under that worker's mutex and uncounts it,
+// so a flag is cleared exactly once.
+//
+// Only the entry queue needs that guarantee for progress: a job in a worker's
+// deque always has an awake owner that pops it back or finds it before it
+// sleeps. Deques are therefore looked at only for parallelism, and a look
+// visits at most `victims_per_look` of them, so that a pool with far more
+// workers than processors does not spend quadratic time scanning.
 #include "pool/registry.hpp"
 
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <system_error>
 
 namespace lumeric::pool::detail {
@@ -25,18 +32,28 @@ thread_local WorkerThread* tls_worker = nullptr;
 // batch, short enough that an idle pool goes quiet at once.
 constexpr int idle_rounds_before_sleep = 64;
 
+constexpr std::size_t victims_per_look = 64;
+
+std::uint64_t next_random(std::uint64_t& state) noexcept {
+    // xorshift: cheap, and good enough to spread thieves over victims.
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+}
+
 }  // namespace
 
 WorkerThread* current_worker_thread() noexcept { return tls_worker; }
 
 void wake_sleeping_worker(WorkerThread& worker) noexcept { worker.registry->wake(worker); }
 
-void WorkerThread::push(Job* job) noexcept {
+void WorkerThread::push(Job* job) {
     deque.push(job);
     registry->notify_new_work();
 }
 
-void WorkerThread::wait_until(SpinLatch& latch) noexcept { registry->work_until(*this, &latch); }
+void WorkerThread::wait_until(SpinLatch& latch) noexcept { registry->work_until(*this, &latch, 0); }
 
 Registry::Registry(std::size_t workers, Lifetime lifetime) : lifetime_(lifetime) {
     workers_.reserve(workers);
@@ -127,7 +144,9 @@ bool Registry::wake(WorkerThread& worker) noexcept {
 
 void Registry::main_loop(WorkerThread& self) noexcept {
     tls_worker = &self;
-    work_until(self, nullptr);
+    // A new worker has had no work yet, so it skips the spinning and dozes
+    // off at once: starting many workers costs no scanning.
+    work_until(self, nullptr, idle_rounds_before_sleep);
     tls_worker = nullptr;
 }
 
@@ -135,8 +154,7 @@ bool Registry::finished(SpinLatch* latch) const noexcept {
     return latch != nullptr ? latch->probe() : terminating_.load(std::memory_order_acquire);
 }
 
-void Registry::work_until(WorkerThread& self, SpinLatch* latch) noexcept {
-    int idle = 0;
+void Registry::work_until(WorkerThread& self, SpinLatch* latch, int idle) noexcept {
     while (!finished(latch)) {
         if (Job* job = find_work(self)) {
             job->execute();
@@ -156,20 +174,15 @@ Job* Registry::find_work(WorkerThread& self) noexcept {
     if (self.deque.pop(job)) return job;
 
     std::size_t n = workers_.size();
-    if (n > 1) {
-        // xorshift: a cheap, per-worker random first victim spreads thieves.
-        self.rng ^= self.rng << 13;
-        self.rng ^= self.rng >> 7;
-        self.rng ^= self.rng << 17;
-        std::size_t start = static_cast<std::size_t>(self.rng % n);
-        for (std::size_t k = 0; k < n; ++k) {
-            WorkerThread& victim = *workers_[(start + k) % n];
-            if (&victim == &self) continue;
-            for (;;) {
-                auto r = victim.deque.steal(job);
-                if (r == WorkDeque<Job*>::Steal::success) return job;
-                if (r == WorkDeque<Job*>::Steal::empty) break;
-            }
+    std::size_t looks = std::min(n - 1, victims_per_look);
+    std::size_t start = static_cast<std::size_t>(next_random(self.rng) % n);
+    for (std::size_t k = 0; k < looks; ++k) {
+        std::size_t v = (start + k) % n;
+        if (v == self.index) v = (start + looks) % n;  // take one more instead of self
+        for (;;) {
+            auto r = workers_[v]->deque.steal(job);
+            if (r == WorkDeque<Job*>::Steal::success) return job;
+            if (r == WorkDeque<Job*>::Steal::empty) break;
         }
     }
 
@@ -185,10 +198,13 @@ Job* Registry::find_work(WorkerThread& self) noexcept {
     return nullptr;
 }
 
-bool Registry::has_visible_work() const noexcept {
+bool Registry::has_visible_work(WorkerThread& self) noexcept {
     if (entry_count_.load(std::memory_order_relaxed) > 0) return true;
-    for (const auto& w : workers_)
-        if (!w->deque.looks_empty()) return true;
+    std::size_t n = workers_.size();
+    std::size_t looks = std::min(n, victims_per_look);
+    std::size_t start = static_cast<std::size_t>(next_random(self.rng) % n);
+    for (std::size_t k = 0; k < looks; ++k)
+        if (!workers_[(start + k) % n]->deque.looks_empty()) return true;
     return false;
 }
 
@@ -204,7 +220,7 @@ void Registry::sleep(WorkerThread& self, SpinLatch* latch) noexcept {
     // sleepers, and the job would wait for the next unrelated wake-up.
     std::atomic_thread_fence(std::memory_order_seq_cst);
     std::unique_lock<std::mutex> lock(self.sleep_mutex);
-    if (has_visible_work() || finished(latch) || terminating_.load(std::memory_order_relaxed)) {
+    if (has_visible_work(self) || finished(latch) || terminating_.load(std::memory_order_relaxed)) {
         if (self.sleeping) {
             self.sleeping = false;
             sleepers_.fetch_sub(1, std::memory_order_relaxed);

@@ -56,7 +56,7 @@ struct alignas(64) WorkerThread {
     std::condition_variable wake;
     bool sleeping = false;  // guarded by sleep_mutex
 
-    void push(Job* job) noexcept;
+    void push(Job* job);  // may throw std::bad_alloc when the deque grows
     // Runs other jobs (and dozes when there are none) until `latch` is set.
     void wait_until(SpinLatch& latch) noexcept;
 };
@@ -95,10 +95,10 @@ private:
     void start();
     void stop_workers() noexcept;
     void main_loop(WorkerThread& self) noexcept;
-    void work_until(WorkerThread& self, SpinLatch* latch) noexcept;
+    void work_until(WorkerThread& self, SpinLatch* latch, int idle) noexcept;
     Job* find_work(WorkerThread& self) noexcept;
     void sleep(WorkerThread& self, SpinLatch* latch) noexcept;
-    bool has_visible_work() const noexcept;
+    bool has_visible_work(WorkerThread& self) noexcept;
     bool finished(SpinLatch* latch) const noexcept;
 
     Lifetime lifetime_;

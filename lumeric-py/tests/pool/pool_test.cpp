@@ -215,6 +215,18 @@ TEST(Pool, OutsideThreadsSubmittingAtOnceEachGetTheirOwnResult) {
     }
 }
 
+TEST(Pool, FarMoreWorkersThanProcessors) {
+    Pool pool(1000);
+    for (int round = 0; round < 5; ++round) {
+        const std::size_t n = 200000;
+        std::vector<std::uint64_t> out(n);
+        pool.map_into(n, out.data(), [](std::size_t k) { return scramble(k); });
+        for (std::size_t k = 0; k < n; ++k) ASSERT_EQ(out[k], scramble(k));
+        auto r = pool.reduce(n, [](std::size_t k) { return Span{k, k + 1, true}; }, join_spans);
+        ASSERT_TRUE(r && r->ok && r->hi == n);
+    }
+}
+
 TEST(Pool, NestedBatchesInsidePiecesComplete) {
     Pool pool(2);
     std::vector<std::uint64_t> sums(64, 0);

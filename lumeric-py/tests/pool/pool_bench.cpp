@@ -1,0 +1,88 @@
+// pool_bench: overhead of pool batches against a plain loop, and the batch
+// length from which handing pieces to a second worker pays. Not a test: build
+// the `pool_bench` target and run it by hand on an otherwise idle machine.
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "pool/pool.hpp"
+
+namespace {
+
+struct V {
+    double x, y, z;
+};
+
+double now() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// Best of `reps` timings of f, in microseconds.
+template <class F>
+double best_us(int reps, F&& f, bool cold = false) {
+    double best = 1e30;
+    for (int i = 0; i < reps; ++i) {
+        if (cold) std::this_thread::sleep_for(std::chrono::milliseconds(2));  // workers asleep
+        double t0 = now();
+        f();
+        best = std::min(best, now() - t0);
+    }
+    return best * 1e6;
+}
+
+inline double dist(const V& a, const V& p) {
+    double dx = a.x - p.x, dy = a.y - p.y, dz = a.z - p.z;
+    return std::sqrt((dx * dx + dy * dy) + dz * dz);
+}
+
+}  // namespace
+
+int main() {
+    const std::size_t big = 1000000;
+    std::vector<V> data(big);
+    for (std::size_t k = 0; k < big; ++k) data[k] = {double(k), double(k % 7), double(k % 13)};
+    std::vector<double> out(big);
+    const V p{1.5, 2.5, 3.5};
+    auto element = [&](std::size_t k) { return dist(data[k], p); };
+
+    lumeric::pool::Pool one(1), two(2);
+    std::printf("distance_to over n elements, best of many runs, microseconds\n");
+    std::printf("%9s %10s %10s %10s %10s %10s %10s\n", "n", "loop", "W=1 hot", "W=2 hot", "W=2 cold", "W=2 min64",
+                "W=2 min4k");
+    for (std::size_t n : {2ul, 16ul, 128ul, 1024ul, 4096ul, 16384ul, 65536ul, 262144ul, 1000000ul}) {
+        int reps = n >= 262144 ? 50 : 400;
+        double loop = best_us(reps, [&] {
+            for (std::size_t k = 0; k < n; ++k) out[k] = element(k);
+            asm volatile("" ::"r"(out.data()) : "memory");
+        });
+        double w1 = best_us(reps, [&] { one.map_into(n, out.data(), element); });
+        double w2 = best_us(reps, [&] { two.map_into(n, out.data(), element); });
+        double w2c = best_us(std::min(reps, 100), [&] { two.map_into(n, out.data(), element); }, true);
+        double w2m = best_us(reps, [&] { two.map_into(n, out.data(), element, 64); });
+        double w2k = best_us(reps, [&] { two.map_into(n, out.data(), element, 4096); });
+        std::printf("%9zu %10.2f %10.2f %10.2f %10.2f %10.2f %10.2f\n", n, loop, w1, w2, w2c, w2m, w2k);
+    }
+
+    struct Best {
+        std::size_t index;
+        double key;
+    };
+    auto keep_left = [](Best l, Best r) { return r.key < l.key ? r : l; };
+    auto key = [&](std::size_t k) { return Best{k, dist(data[k], p)}; };
+    double seq = best_us(50, [&] {
+        Best b{0, dist(data[0], p)};
+        for (std::size_t k = 1; k < big; ++k) b = keep_left(b, key(k));
+        asm volatile("" ::"r"(&b) : "memory");
+    });
+    double r1 = best_us(50, [&] { (void)one.reduce(big, key, keep_left); });
+    double r2 = best_us(50, [&] { (void)two.reduce(big, key, keep_left); });
+    std::printf("minimum over 1e6: loop %.1f us, W=1 %.1f us, W=2 %.1f us\n", seq, r1, r2);
+    return 0;
+}
