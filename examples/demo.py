@@ -31,6 +31,19 @@ try:
 except TypeError as error:
     print(f"Vec3d(1, 2) -> TypeError: {error}")
 
+# -- Angles and quaternions --
+from lumeric_py import AngleDegrees, AngleRadians, Quat
+
+right = AngleDegrees(90).to_radians()  # radians do the work, degrees are for input and display
+print(f"{right}, equal to half_pi: {right == AngleRadians.half_pi()}, back: {right.to_degrees()}")
+print(f"pi / 3 = {AngleRadians.pi() / 3}, sin(pi / 6) = {AngleRadians.sixth_pi().sin()}")
+print(f"angle between (1, 0, 0) and (1, 1, 0): {Vec3d(1, 0, 0).angle_to(Vec3d(1, 1, 0)).to_degrees()}")
+print(f"angle between (1, 1, 1) and itself: {Vec3d(1, 1, 1).angle_to(Vec3d(1, 1, 1))}")
+q = Quat.from_axis_angle(Vec3d(0, 0, 1), right)  # a quarter turn about z
+print(f"{q!r}, unit: {q.is_unit()}; it rotates (1, 0, 0) to {q.rotate(Vec3d(1, 0, 0))!r}")
+axis, angle = q.to_axis_angle()
+print(f"axis {axis!r}, angle {angle.to_degrees()}")
+
 # -- Geometry: planes, circles and intersections --
 from lumeric_py import geometry
 
