@@ -79,13 +79,13 @@ PyType_Spec* angle_radians_spec() {
         RadiansConstructor::vectorcall_slot(),
         {Py_tp_methods, methods},
         {Py_tp_getset, properties},
-        slot<&R::repr<&repr_radians>>(Py_tp_repr),
-        slot<&ordered_compare<AngleRadians>>(Py_tp_richcompare),
-        slot<&R::binary<&add>>(Py_nb_add),
-        slot<&R::binary<&subtract>>(Py_nb_subtract),
-        slot<&R::binary<&scale>>(Py_nb_multiply),
-        slot<&R::binary<&divide>>(Py_nb_true_divide),
-        slot<&R::unary<&negate_radians>>(Py_nb_negative),
+        R::op<Py_tp_repr, &repr_radians>(),
+        R::compare<&ordered_compare<AngleRadians>, "__eq__", "__lt__", "__le__", "__gt__", "__ge__">(),
+        R::op<Py_nb_add, &add, "other">(),
+        R::op<Py_nb_subtract, &subtract, "other">(),
+        R::op<Py_nb_multiply, &scale, "rhs">(),
+        R::op<Py_nb_true_divide, &divide, "rhs">(),
+        R::op<Py_nb_negative, &negate_radians>(),
         {0, nullptr},  // sentinel
     };
     static PyType_Spec spec = R::spec(slots);
@@ -108,9 +108,9 @@ PyType_Spec* angle_degrees_spec() {
         DegreesConstructor::vectorcall_slot(),
         {Py_tp_methods, methods},
         {Py_tp_getset, properties},
-        slot<&D::repr<&repr_degrees>>(Py_tp_repr),
-        slot<&ordered_compare<AngleDegrees>>(Py_tp_richcompare),
-        slot<&D::unary<&negate_degrees>>(Py_nb_negative),
+        D::op<Py_tp_repr, &repr_degrees>(),
+        D::compare<&ordered_compare<AngleDegrees>, "__eq__", "__lt__", "__le__", "__gt__", "__ge__">(),
+        D::op<Py_nb_negative, &negate_degrees>(),
         {0, nullptr},  // sentinel
     };
     static PyType_Spec spec = D::spec(slots);

@@ -12,12 +12,14 @@ PyType_Spec* angle_degrees_spec();
 
 template <>
 struct ClassFor<tovrin::AngleRadians> {
-    static inline ClassCell cell{"AngleRadians", &angle_radians_spec};
+    static constexpr Name name = "AngleRadians";
+    static inline ClassCell cell{name.c_str(), &angle_radians_spec};
 };
 
 template <>
 struct ClassFor<tovrin::AngleDegrees> {
-    static inline ClassCell cell{"AngleDegrees", &angle_degrees_spec};
+    static constexpr Name name = "AngleDegrees";
+    static inline ClassCell cell{name.c_str(), &angle_degrees_spec};
 };
 
 }  // namespace lumeric

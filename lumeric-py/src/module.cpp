@@ -19,14 +19,15 @@ namespace lumeric {
 
 namespace {
 
+// The namespace and `__all__` follow this order.
+using Members = ModuleMembers<"lumeric_py", ClassMember<tovrin::AngleDegrees>, ClassMember<tovrin::AngleRadians>,
+                              ClassMember<tovrin::Quat>, ClassMember<tovrin::Vec3d>,
+                              SubmoduleMember<"geometry", &geometry_submodule>>;
+
 int exec_lumeric(PyObject* module) noexcept {
     return guard<int>(-1, [&] {
         require_module(module);
-        register_class(module, ClassFor<tovrin::AngleDegrees>::cell);
-        register_class(module, ClassFor<tovrin::AngleRadians>::cell);
-        register_class(module, ClassFor<tovrin::Quat>::cell);
-        register_class(module, ClassFor<tovrin::Vec3d>::cell);
-        register_submodule(module, geometry_submodule());
+        Members::add_all(module);
         return 0;
     });
 }

@@ -88,8 +88,8 @@ PyType_Spec* quat_spec() {
         Constructor::vectorcall_slot(),
         {Py_tp_methods, methods},
         {Py_tp_getset, properties},
-        slot<&Q::repr<&repr>>(Py_tp_repr),
-        slot<&equality_compare<Quat, &equal>>(Py_tp_richcompare),
+        Q::op<Py_tp_repr, &repr>(),
+        Q::compare<&equality_compare<Quat, &equal>, "__eq__", "__ne__">(),
         {0, nullptr},  // sentinel
     };
     static PyType_Spec spec = Q::spec(slots);

@@ -11,7 +11,8 @@ PyType_Spec* quat_spec();
 
 template <>
 struct ClassFor<tovrin::Quat> {
-    static inline ClassCell cell{"Quat", &quat_spec};
+    static constexpr Name name = "Quat";
+    static inline ClassCell cell{name.c_str(), &quat_spec};
 };
 
 }  // namespace lumeric

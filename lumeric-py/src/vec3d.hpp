@@ -11,7 +11,8 @@ PyType_Spec* vec3d_spec();
 
 template <>
 struct ClassFor<tovrin::Vec3d> {
-    static inline ClassCell cell{"Vec3d", &vec3d_spec};
+    static constexpr Name name = "Vec3d";
+    static inline ClassCell cell{name.c_str(), &vec3d_spec};
 };
 
 }  // namespace lumeric

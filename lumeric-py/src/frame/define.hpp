@@ -8,8 +8,11 @@
 //     V::property<"x", &tovrin::Vec3d::x>()                       // read-write float
 //     V::Constructor<&make, "x", "y", "z">                        // __new__ + type vectorcall
 //
-// Argument placement, conversion, borrowing, result conversion, text signatures and the
-// failure guard all come from the frame, identically for every class.
+//     V::op<Py_nb_add, &add, "other">()                           // __add__ slot
+//
+// Argument placement, conversion, borrowing, result conversion, text signatures, the
+// failure guard and the interface records (record.hpp) all come from the frame,
+// identically for every class.
 #pragma once
 
 #include <Python.h>
@@ -24,6 +27,7 @@
 #include "frame/guard.hpp"
 #include "frame/names.hpp"
 #include "frame/object.hpp"
+#include "frame/record.hpp"
 
 namespace lumeric {
 
@@ -31,6 +35,15 @@ template <class F>
 inline PyCFunction as_cfunction(F* fn) noexcept {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
 }
+
+template <class L>
+struct FirstOfList;
+template <class A, class... Rest>
+struct FirstOfList<TypeList<A, Rest...>> {
+    using type = A;
+};
+template <class L>
+using FirstOf = typename FirstOfList<L>::type;
 
 // The static description of one call: its error name and parameter names.
 template <Name Class, Name Func, Name... Params>
@@ -73,16 +86,58 @@ struct FastCall {
     }
 };
 
+// -- Interface records of calls --
+
+enum class Decorator { none, staticmethod };
+
+template <auto Fn, bool IsMethod, Name Class, Name Func, record::Receiver Recv, Decorator Deco, Name... Params>
+struct CallRecord {
+    static constexpr std::string json() {
+        using Op = Operation<Fn, IsMethod>;
+        using Result = typename Signature<decltype(Fn)>::result;
+        std::array<std::string_view, sizeof...(Params)> names{Params.view()...};
+        return record::function(Func.view(), Class.view(), Class.view().empty(), Recv,
+                                record::zip(typename Op::params{}, names), record::annotation<Result>(),
+                                Deco == Decorator::staticmethod ? record::staticmethod_decorator() : "");
+    }
+};
+
+// A record with explicit arguments and result, for slots whose C++ form differs from
+// their Python form (comparisons, operators, hashing).
+template <Name Class, Name Func, class Result, Name... Params>
+struct SlotRecord {
+    template <class... A>
+    struct For {
+        static constexpr std::string json() {
+            std::array<std::string_view, sizeof...(Params)> names{Params.view()...};
+            return record::function(Func.view(), Class.view(), false, record::Receiver::self,
+                                    record::zip(TypeList<A...>{}, names), record::annotation<Result>());
+        }
+    };
+};
+
 // A module-level function: "plane_line()" in errors, "plane_line(plane, a, b)" as signature.
 template <Name Func, auto Fn, Name... Params>
-constexpr PyMethodDef function() {
+PyMethodDef function() {
     using Call = FastCall<Fn, false, "", Func, Params...>;
+    record::emit<CallRecord<Fn, false, "", Func, record::Receiver::none, Decorator::none, Params...>>();
     return {Func.c_str(), as_cfunction(&Call::entry), METH_FASTCALL | METH_KEYWORDS,
             TextSignature<Func, false, Params...>::text.c_str()};
 }
 
+// A module-level function as a type, so that a module's member list can name it.
+template <Name Func, auto Fn, Name... Params>
+struct Function {
+    static constexpr auto name = Func;
+    static PyMethodDef& def() {
+        static PyMethodDef definition = function<Func, Fn, Params...>();
+        return definition;
+    }
+};
+
 template <class T, Name ClassName>
 struct ClassDef {
+    static_assert(ClassFor<T>::name.view() == ClassName.view(), "one Python name per class");
     static constexpr auto type_name = concat<ClassName.view().size() + 9>(std::string_view("builtins."),
                                                                           ClassName.view());
 
@@ -91,6 +146,7 @@ struct ClassDef {
     template <Name Func, auto Fn, Name... Params>
     static PyMethodDef method() {
         using Call = FastCall<Fn, true, ClassName, Func, Params...>;
+        record::emit<CallRecord<Fn, true, ClassName, Func, record::Receiver::self, Decorator::none, Params...>>();
         const char* doc = TextSignature<Func, true, Params...>::text.c_str();
         if constexpr (sizeof...(Params) == 0)
             return {Func.c_str(), as_cfunction(&Call::no_args), METH_NOARGS, doc};
@@ -102,6 +158,8 @@ struct ClassDef {
     template <Name Func, auto Fn, Name... Params>
     static PyMethodDef static_method() {
         using Call = FastCall<Fn, false, ClassName, Func, Params...>;
+        record::emit<
+            CallRecord<Fn, false, ClassName, Func, record::Receiver::none, Decorator::staticmethod, Params...>>();
         const char* doc = TextSignature<Func, false, Params...>::text.c_str();
         if constexpr (sizeof...(Params) == 0)
             return {Func.c_str(), as_cfunction(&Call::no_args), METH_NOARGS | METH_STATIC, doc};
@@ -116,9 +174,43 @@ struct ClassDef {
     template <Name Prop, auto Getter, auto Setter = Getter>
     static PyGetSetDef property() {
         setter set = nullptr;
-        if constexpr (!std::is_same_v<decltype(Setter), std::nullptr_t>) set = &Property<Getter, Setter>::set;
+        record::emit<GetterRecord<Prop, Getter>>();
+        if constexpr (!std::is_same_v<decltype(Setter), std::nullptr_t>) {
+            set = &Property<Getter, Setter>::set;
+            record::emit<SetterRecord<Prop, Setter>>();
+        }
         return {Prop.c_str(), &Property<Getter, Setter>::get, set, nullptr, nullptr};
     }
+
+    template <auto Getter>
+    using GetterValue = std::remove_cvref_t<decltype(std::invoke(Getter, std::declval<const T&>()))>;
+
+    template <auto Setter>
+    static auto setter_value() {
+        if constexpr (std::is_member_object_pointer_v<decltype(Setter)>)
+            return std::type_identity<GetterValue<Setter>>{};
+        else
+            return std::type_identity<std::remove_cvref_t<FirstOf<typename Operation<Setter, true>::params>>>{};
+    }
+    template <auto Setter>
+    using SetterValue = typename decltype(setter_value<Setter>())::type;
+
+    template <Name Prop, auto Getter>
+    struct GetterRecord {
+        static constexpr std::string json() {
+            return record::function(Prop.view(), ClassName.view(), false, record::Receiver::self, {},
+                                    record::annotation<GetterValue<Getter>>(), record::property_decorator());
+        }
+    };
+    template <Name Prop, auto Setter>
+    struct SetterRecord {
+        static constexpr std::string json() {
+            return record::function(Prop.view(), ClassName.view(), false, record::Receiver::self,
+                                    {{"value", record::annotation<SetterValue<Setter>>()}},
+                                    record::annotation<void>(),
+                                    record::setter_decorator(ClassName.view(), Prop.view()));
+        }
+    };
 
     template <auto Getter, auto Setter>
     struct Property {
@@ -138,20 +230,11 @@ struct ClassDef {
                     store<U>(self, value, [](T& target, const U& v) { target.*Setter = v; });
                 } else {
                     using U = typename Operation<Setter, true>::params;
-                    store<std::remove_cvref_t<First<U>>>(self, value, [](T& target, auto&& v) { Setter(target, v); });
+                    store<std::remove_cvref_t<FirstOf<U>>>(self, value, [](T& target, auto&& v) { Setter(target, v); });
                 }
                 return 0;
             });
         }
-        template <class L>
-        struct FirstOf;
-        template <class A, class... Rest>
-        struct FirstOf<TypeList<A, Rest...>> {
-            using type = A;
-        };
-        template <class L>
-        using First = typename FirstOf<L>::type;
-
         // Converts first, then takes the exclusive borrow only for the store.
         template <class U, class Assign>
         static void store(PyObject* self, PyObject* value, Assign assign) {
@@ -201,7 +284,18 @@ struct ClassDef {
                 return build(reinterpret_cast<PyTypeObject*>(type), slots);
             });
         }
-        static PyType_Slot new_slot() { return {Py_tp_new, reinterpret_cast<void*>(&new_)}; }
+        struct Record {
+            static constexpr std::string json() {
+                std::array<std::string_view, sizeof...(Params)> names{Params.view()...};
+                return record::function("__new__", ClassName.view(), false, record::Receiver::cls,
+                                        record::zip(typename Operation<Fn, false>::params{}, names),
+                                        record::annotation<T>());
+            }
+        };
+        static PyType_Slot new_slot() {
+            record::emit<Record>();
+            return {Py_tp_new, reinterpret_cast<void*>(&new_)};
+        }
         static PyType_Slot vectorcall_slot() { return {Py_tp_vectorcall, reinterpret_cast<void*>(&vectorcall)}; }
         static PyType_Slot doc_slot() { return {Py_tp_doc, const_cast<char*>(doc)}; }
     };
@@ -261,8 +355,7 @@ struct ClassDef {
 
     template <auto Fn>
     static PyObject* try_binary(PyObject* self, PyObject* other) {
-        using U = std::remove_cvref_t<typename Property<nullptr, nullptr>::template First<
-            typename Operation<Fn, true>::params>>;
+        using U = std::remove_cvref_t<FirstOf<typename Operation<Fn, true>::params>>;
         if (!is_instance<T>(self)) return Py_NewRef(Py_NotImplemented);
         SharedRef<T> ref(self);
         if (!ref.ok()) return Py_NewRef(Py_NotImplemented);
@@ -296,11 +389,68 @@ struct ClassDef {
         static PyType_Slot sequence_slot() { return {Py_sq_item, reinterpret_cast<void*>(&item)}; }
     };
 
+    // -- Operator and protocol slots, each with its record --
+    //
+    //     V::op<Py_tp_repr, &repr>()            __repr__: Fn(const T&) -> std::string
+    //     V::op<Py_tp_hash, &hash>()            __hash__: Fn(const T&) -> Py_hash_t (never -1)
+    //     V::op<Py_nb_negative, &negate>()      unary operators: Fn(const T&) -> R
+    //     V::op<Py_nb_add, &add, "other">()     binary operators: Fn(const T&, U) -> R
+
+    template <int Id, auto Fn, Name... Params>
+    static PyType_Slot op() {
+        record::emit<OpRecord<record::dunder_name<Id>, Fn, Params...>>();
+        if constexpr (Id == Py_tp_hash) return {Id, reinterpret_cast<void*>(&hash<Fn>)};
+        else if constexpr (sizeof...(Params) == 0) return {Id, reinterpret_cast<void*>(&unary<Fn>)};
+        else return {Id, reinterpret_cast<void*>(&binary<Fn>)};
+    }
+
+    // One multiplication slot serving `v * s` (`__mul__`) and `s * v` (`__rmul__`).
+    template <auto Fn, Name Rhs, Name Lhs>
+    static PyType_Slot commutative_multiply() {
+        record::emit<OpRecord<"__mul__", Fn, Rhs>>();
+        record::emit<OpRecord<"__rmul__", Fn, Lhs>>();
+        return {Py_nb_multiply, reinterpret_cast<void*>(&commutative<Fn>)};
+    }
+
+    // A rich-comparison slot (compare.hpp) and the comparison methods it defines.
+    template <auto Compare, Name... Methods>
+    static PyType_Slot compare() {
+        (record::emit<typename SlotRecord<ClassName, Methods, bool, "other">::template For<T>>(), ...);
+        return {Py_tp_richcompare, reinterpret_cast<void*>(Compare)};
+    }
+
+    // `__getitem__` with an unsigned index; the sequence item slot is derived from it.
+    template <auto Fn>
+    static PyType_Slot getitem() {
+        record::emit<OpRecord<"__getitem__", Fn, "index">>();
+        return Getitem<Fn>::mapping_slot();
+    }
+    template <auto Fn>
+    static PyType_Slot sequence_item() {
+        return Getitem<Fn>::sequence_slot();
+    }
+
+    template <Name Func, auto Fn, Name... Params>
+    struct OpRecord {
+        static constexpr std::string json() {
+            using Result = typename Signature<decltype(Fn)>::result;
+            std::array<std::string_view, sizeof...(Params)> names{Params.view()...};
+            return record::function(Func.view(), ClassName.view(), false, record::Receiver::self,
+                                    record::zip(typename Operation<Fn, true>::params{}, names),
+                                    record::annotation<Result>());
+        }
+    };
+
     // -- The type specification --
 
     static PyType_Spec spec(PyType_Slot* slots, unsigned int extra_flags = 0) {
+        record::emit<ClassRecord>();
         return {type_name.c_str(), static_cast<int>(sizeof(Object<T>)), 0, Py_TPFLAGS_DEFAULT | extra_flags, slots};
     }
+
+    struct ClassRecord {
+        static constexpr std::string json() { return record::class_record(ClassName.view()); }
+    };
 };
 
 template <auto F>

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "frame/object.hpp"
+#include "frame/record.hpp"
 
 namespace lumeric {
 
@@ -41,5 +42,42 @@ struct Submodule {
 
 // Makes (or returns the already made) submodule and adds it under the last part of its name.
 void register_submodule(PyObject* parent, Submodule& submodule);
+
+// -- Member lists --
+//
+// A module's members, in namespace order, as one list of types: the execution step adds
+// them from it and the module's interface record lists them from it.
+//
+//     using Members = ModuleMembers<"geometry", ClassMember<Circle>, FunctionMember<F>, ...>;
+
+template <class T>
+struct ClassMember {
+    static constexpr std::string id() { return record::class_id(ClassFor<T>::name.view()); }
+    static void add(PyObject* module) { register_class(module, ClassFor<T>::cell); }
+};
+
+// F is a Function<...> of define.hpp.
+template <class F>
+struct FunctionMember {
+    static constexpr std::string id() { return record::function_id(F::name.view()); }
+    static void add(PyObject* module) { register_function(module, F::def()); }
+};
+
+template <Name ShortName, Submodule& (*Get)()>
+struct SubmoduleMember {
+    static constexpr std::string id() { return record::module_id(ShortName.view()); }
+    static void add(PyObject* module) { register_submodule(module, Get()); }
+};
+
+template <Name ShortName, class... Members>
+struct ModuleMembers {
+    struct Record {
+        static constexpr std::string json() { return record::module_record(ShortName.view(), {Members::id()...}); }
+    };
+    static void add_all(PyObject* module) {
+        record::emit<Record>();
+        (Members::add(module), ...);
+    }
+};
 
 }  // namespace lumeric

@@ -14,6 +14,7 @@
 
 #include "frame/borrow.hpp"
 #include "frame/errors.hpp"
+#include "frame/names.hpp"
 
 namespace lumeric {
 
@@ -56,7 +57,9 @@ private:
     PyMutex mutex_{};
 };
 
-// Specialised per core type: `static inline ClassCell cell{"Name", &spec_factory};`
+// Specialised per core type:
+//     static constexpr Name name = "Vec3d";
+//     static inline ClassCell cell{name.c_str(), &vec3d_spec};
 template <class T>
 struct ClassFor;
 

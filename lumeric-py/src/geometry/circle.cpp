@@ -52,7 +52,7 @@ PyType_Spec* circle_spec() {
         {Py_tp_methods, methods},
         {Py_tp_getset, properties},
         // Equality without a hash: the host makes instances unhashable.
-        slot<&host_ne_compare<Circle, &equal>>(Py_tp_richcompare),
+        C::compare<&host_ne_compare<Circle, &equal>, "__eq__">(),
         {0, nullptr},  // sentinel
     };
     static PyType_Spec spec = C::spec(slots);

@@ -11,7 +11,8 @@ PyType_Spec* circle_spec();
 
 template <>
 struct ClassFor<tovrin::geometry::Circle> {
-    static inline ClassCell cell{"Circle", &circle_spec};
+    static constexpr Name name = "Circle";
+    static inline ClassCell cell{name.c_str(), &circle_spec};
 };
 
 }  // namespace lumeric

@@ -8,22 +8,9 @@
 // `inner` accepts only True, False and numpy booleans.
 #include "geometry/intersection.hpp"
 
-#include <utility>
-
-#include <tovrin/geometry/intersection.hpp>
-
-#include "frame/define.hpp"
-#include "geometry/circle.hpp"
-#include "geometry/plane.hpp"
-#include "vec3d.hpp"
-
-namespace lumeric {
-
-namespace {
+namespace lumeric::intersection {
 
 namespace geo = tovrin::geometry;
-using geo::Circle;
-using tovrin::Vec3d;
 
 bool circle_point(const Circle& circle, const Vec3d& point, StrictBool inner) noexcept {
     return geo::circle_point(circle, point, inner.value).has_value();
@@ -39,15 +26,4 @@ std::pair<Vec3d, Vec3d> circle_circle(const Circle& circle1, const Circle& circl
     return points.value();
 }
 
-PyMethodDef functions[] = {
-    function<"circle_circle", &circle_circle, "circle1", "circle2">(),
-    function<"circle_point", &circle_point, "circle", "point", "inner">(),
-    function<"circle_point_unchecked", &circle_point_unchecked, "circle", "point", "inner">(),
-    function<"plane_line", &geo::plane_line, "plane", "a", "b">(),
-};
-
-}  // namespace
-
-std::span<PyMethodDef> intersection_functions() { return functions; }
-
-}  // namespace lumeric
+}  // namespace lumeric::intersection

@@ -10,13 +10,16 @@ namespace lumeric {
 
 namespace {
 
+// The namespace and `__all__` follow this order.
+using Members = ModuleMembers<"geometry", ClassMember<tovrin::geometry::Circle>,
+                              FunctionMember<intersection::CircleCircle>, FunctionMember<intersection::CirclePoint>,
+                              FunctionMember<intersection::CirclePointUnchecked>,
+                              FunctionMember<intersection::PlaneLine>, ClassMember<tovrin::geometry::Plane>>;
+
 int exec_geometry(PyObject* module) noexcept {
     return guard<int>(-1, [&] {
         require_module(module);
-        // The namespace and `__all__` follow this order.
-        register_class(module, ClassFor<tovrin::geometry::Circle>::cell);
-        for (PyMethodDef& function : intersection_functions()) register_function(module, function);
-        register_class(module, ClassFor<tovrin::geometry::Plane>::cell);
+        Members::add_all(module);
         return 0;
     });
 }

@@ -11,7 +11,8 @@ PyType_Spec* plane_spec();
 
 template <>
 struct ClassFor<tovrin::geometry::Plane> {
-    static inline ClassCell cell{"Plane", &plane_spec};
+    static constexpr Name name = "Plane";
+    static inline ClassCell cell{name.c_str(), &plane_spec};
 };
 
 }  // namespace lumeric
