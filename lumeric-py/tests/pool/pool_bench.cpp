@@ -24,17 +24,19 @@ double now() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-// Best of `reps` timings of f, in microseconds.
+// Median of `reps` timings of f, in microseconds. "Cold" runs let the
+// workers fall asleep first, as they do between two batches from Python.
 template <class F>
-double best_us(int reps, F&& f, bool cold = false) {
-    double best = 1e30;
+double median_us(int reps, F&& f, bool cold = false) {
+    std::vector<double> t;
     for (int i = 0; i < reps; ++i) {
-        if (cold) std::this_thread::sleep_for(std::chrono::milliseconds(2));  // workers asleep
+        if (cold) std::this_thread::sleep_for(std::chrono::microseconds(500));
         double t0 = now();
         f();
-        best = std::min(best, now() - t0);
+        t.push_back(now() - t0);
     }
-    return best * 1e6;
+    std::sort(t.begin(), t.end());
+    return t[t.size() / 2] * 1e6;
 }
 
 inline double dist(const V& a, const V& p) {
@@ -53,21 +55,21 @@ int main() {
     auto element = [&](std::size_t k) { return dist(data[k], p); };
 
     lumeric::pool::Pool one(1), two(2);
-    std::printf("distance_to over n elements, best of many runs, microseconds\n");
-    std::printf("%9s %10s %10s %10s %10s %10s %10s\n", "n", "loop", "W=1 hot", "W=2 hot", "W=2 cold", "W=2 min64",
-                "W=2 min4k");
-    for (std::size_t n : {2ul, 16ul, 128ul, 1024ul, 4096ul, 16384ul, 65536ul, 262144ul, 1000000ul}) {
-        int reps = n >= 262144 ? 50 : 400;
-        double loop = best_us(reps, [&] {
+    std::printf("distance_to over n elements, median of many runs, microseconds\n");
+    std::printf("%9s %9s %9s %9s %9s %9s %9s\n", "n", "loop", "W=1 hot", "W=2 hot", "W=2 cold", "4k hot",
+                "4k cold");
+    for (std::size_t n : {2ul, 128ul, 1024ul, 4096ul, 8192ul, 16384ul, 65536ul, 262144ul, 1000000ul}) {
+        int reps = n >= 262144 ? 60 : 300;
+        double loop = median_us(reps, [&] {
             for (std::size_t k = 0; k < n; ++k) out[k] = element(k);
             asm volatile("" ::"r"(out.data()) : "memory");
         });
-        double w1 = best_us(reps, [&] { one.map_into(n, out.data(), element); });
-        double w2 = best_us(reps, [&] { two.map_into(n, out.data(), element); });
-        double w2c = best_us(std::min(reps, 100), [&] { two.map_into(n, out.data(), element); }, true);
-        double w2m = best_us(reps, [&] { two.map_into(n, out.data(), element, 64); });
-        double w2k = best_us(reps, [&] { two.map_into(n, out.data(), element, 4096); });
-        std::printf("%9zu %10.2f %10.2f %10.2f %10.2f %10.2f %10.2f\n", n, loop, w1, w2, w2c, w2m, w2k);
+        double w1 = median_us(reps, [&] { one.map_into(n, out.data(), element); });
+        double w2 = median_us(reps, [&] { two.map_into(n, out.data(), element); });
+        double w2c = median_us(reps, [&] { two.map_into(n, out.data(), element); }, true);
+        double k4 = median_us(reps, [&] { two.map_into(n, out.data(), element, 4096); });
+        double k4c = median_us(reps, [&] { two.map_into(n, out.data(), element, 4096); }, true);
+        std::printf("%9zu %9.2f %9.2f %9.2f %9.2f %9.2f %9.2f\n", n, loop, w1, w2, w2c, k4, k4c);
     }
 
     struct Best {
@@ -76,13 +78,13 @@ int main() {
     };
     auto keep_left = [](Best l, Best r) { return r.key < l.key ? r : l; };
     auto key = [&](std::size_t k) { return Best{k, dist(data[k], p)}; };
-    double seq = best_us(50, [&] {
+    double seq = median_us(50, [&] {
         Best b{0, dist(data[0], p)};
         for (std::size_t k = 1; k < big; ++k) b = keep_left(b, key(k));
         asm volatile("" ::"r"(&b) : "memory");
     });
-    double r1 = best_us(50, [&] { (void)one.reduce(big, key, keep_left); });
-    double r2 = best_us(50, [&] { (void)two.reduce(big, key, keep_left); });
+    double r1 = median_us(50, [&] { (void)one.reduce(big, key, keep_left); });
+    double r2 = median_us(50, [&] { (void)two.reduce(big, key, keep_left); });
     std::printf("minimum over 1e6: loop %.1f us, W=1 %.1f us, W=2 %.1f us\n", seq, r1, r2);
     return 0;
 }
