@@ -16,10 +16,10 @@ print(f"distance a..b = {a.distance_to(b)}, squared = {a.distance_squared(b)}")
 print(f"distance from the origin to the line through a and b = {Vec3d.zero().distance_to_line(a, b)}")
 print(f"(1, 1, 1) projected onto the plane z = 0: {Vec3d(1, 1, 1).project_onto_plane(Vec3d.k())!r}")
 
-# Components are read-write properties and the vector unpacks like a sequence.
+# Components are read-write properties and can be indexed.
 a.x = 5
-x, y, z = a
-print(f"after a.x = 5: a = {a!r}, unpacked = {(x, y, z)}, a[2] = {a[2]}")
+x, y, z = a.to_array()
+print(f"after a.x = 5: a = {a!r}, as a list = {[x, y, z]}, a[2] = {a[2]}")
 
 # Equality tolerates 2**-52 per component; hashing uses the exact bits.
 print(f"Vec3d(0, 0, 0) == Vec3d(1e-16, 0, 0): {Vec3d(0, 0, 0) == Vec3d(1e-16, 0, 0)}")
@@ -27,7 +27,7 @@ print(f"hash(Vec3d(1, 2, 3)) = {hash(Vec3d(1, 2, 3))}")
 
 # Bad input is a clear exception, never a crash.
 try:
-    Vec3d(1, 2)
+    Vec3d(1, 2)  # type: ignore[call-arg]
 except TypeError as error:
     print(f"Vec3d(1, 2) -> TypeError: {error}")
 
