@@ -51,70 +51,42 @@ using DegreesConstructor = D::Constructor<&make_degrees, "angle">;
 }  // namespace
 
 PyType_Spec* angle_radians_spec() {
-    static PyMethodDef methods[] = {
-        R::static_method<"zero", &AngleRadians::zero>(),
-        R::static_method<"pi", &AngleRadians::pi>(),
-        R::static_method<"two_pi", &AngleRadians::two_pi>(),
-        R::static_method<"half_pi", &AngleRadians::half_pi>(),
-        R::static_method<"quarter_pi", &AngleRadians::quarter_pi>(),
-        R::static_method<"third_pi", &AngleRadians::third_pi>(),
-        R::static_method<"sixth_pi", &AngleRadians::sixth_pi>(),
-        R::method<"to_degrees", &AngleRadians::to_degrees>(),
-        R::method<"sin", &AngleRadians::sin>(),
-        R::method<"cos", &AngleRadians::cos>(),
-        R::method<"tan", &AngleRadians::tan>(),
-        R::method<"sec", &AngleRadians::sec>(),
-        R::method<"csc", &AngleRadians::csc>(),
-        R::method<"cot", &AngleRadians::cot>(),
-        {nullptr, nullptr, 0, nullptr},  // sentinel
-    };
-    static PyGetSetDef properties[] = {
-        R::property<"angle", &AngleRadians::angle>(),
-        {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
-    };
-    static PyType_Slot slots[] = {
-        R::dealloc_slot(),
-        RadiansConstructor::doc_slot(),
-        RadiansConstructor::new_slot(),
-        RadiansConstructor::vectorcall_slot(),
-        {Py_tp_methods, methods},
-        {Py_tp_getset, properties},
+    return R::build<RadiansConstructor>(
+        R::methods(
+            R::static_method<"zero", &AngleRadians::zero>(),
+            R::static_method<"pi", &AngleRadians::pi>(),
+            R::static_method<"two_pi", &AngleRadians::two_pi>(),
+            R::static_method<"half_pi", &AngleRadians::half_pi>(),
+            R::static_method<"quarter_pi", &AngleRadians::quarter_pi>(),
+            R::static_method<"third_pi", &AngleRadians::third_pi>(),
+            R::static_method<"sixth_pi", &AngleRadians::sixth_pi>(),
+            R::method<"to_degrees", &AngleRadians::to_degrees>(),
+            R::method<"sin", &AngleRadians::sin>(),
+            R::method<"cos", &AngleRadians::cos>(),
+            R::method<"tan", &AngleRadians::tan>(),
+            R::method<"sec", &AngleRadians::sec>(),
+            R::method<"csc", &AngleRadians::csc>(),
+            R::method<"cot", &AngleRadians::cot>()),
+        R::properties(
+            R::property<"angle", &AngleRadians::angle>()),
         R::op<Py_tp_repr, &repr_radians>(),
         R::compare<&ordered_compare<AngleRadians>, "__eq__", "__lt__", "__le__", "__gt__", "__ge__">(),
         R::op<Py_nb_add, &add, "other">(),
         R::op<Py_nb_subtract, &subtract, "other">(),
         R::op<Py_nb_multiply, &scale, "rhs">(),
         R::op<Py_nb_true_divide, &divide, "rhs">(),
-        R::op<Py_nb_negative, &negate_radians>(),
-        {0, nullptr},  // sentinel
-    };
-    static PyType_Spec spec = R::spec(slots);
-    return &spec;
+        R::op<Py_nb_negative, &negate_radians>());
 }
 
 PyType_Spec* angle_degrees_spec() {
-    static PyMethodDef methods[] = {
-        D::method<"to_radians", &AngleDegrees::to_radians>(),
-        {nullptr, nullptr, 0, nullptr},  // sentinel
-    };
-    static PyGetSetDef properties[] = {
-        D::property<"angle", &AngleDegrees::angle>(),
-        {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
-    };
-    static PyType_Slot slots[] = {
-        D::dealloc_slot(),
-        DegreesConstructor::doc_slot(),
-        DegreesConstructor::new_slot(),
-        DegreesConstructor::vectorcall_slot(),
-        {Py_tp_methods, methods},
-        {Py_tp_getset, properties},
+    return D::build<DegreesConstructor>(
+        D::methods(
+            D::method<"to_radians", &AngleDegrees::to_radians>()),
+        D::properties(
+            D::property<"angle", &AngleDegrees::angle>()),
         D::op<Py_tp_repr, &repr_degrees>(),
         D::compare<&ordered_compare<AngleDegrees>, "__eq__", "__lt__", "__le__", "__gt__", "__ge__">(),
-        D::op<Py_nb_negative, &negate_degrees>(),
-        {0, nullptr},  // sentinel
-    };
-    static PyType_Spec spec = D::spec(slots);
-    return &spec;
+        D::op<Py_nb_negative, &negate_degrees>());
 }
 
 }  // namespace lumeric

@@ -43,57 +43,32 @@ std::tuple<tovrin::Vec3d, tovrin::AngleRadians> to_axis_angle(const Quat& q) noe
 
 bool equal(const Quat& a, const Quat& b) noexcept { return a == b; }
 
-std::string repr(const Quat& q) {
-    std::string out = "Quat(";
-    tovrin::append_double(out, q.w);
-    out += ", ";
-    tovrin::append_double(out, q.i);
-    out += ", ";
-    tovrin::append_double(out, q.j);
-    out += ", ";
-    tovrin::append_double(out, q.k);
-    out += ')';
-    return out;
-}
+std::string repr(const Quat& q) { return tovrin::format_call("Quat", {q.w, q.i, q.j, q.k}); }
 
 using Constructor = Q::Constructor<&make, "w", "i", "j", "k">;
 
 }  // namespace
 
 PyType_Spec* quat_spec() {
-    static PyMethodDef methods[] = {
-        Q::static_method<"identity", &Quat::identity>(),
-        Q::static_method<"from_axis_angle", &Quat::from_axis_angle, "axis", "angle">(),
-        Q::method<"conjugate", &Quat::conjugate>(),
-        Q::method<"magnitude", &Quat::magnitude>(),
-        Q::method<"normalize", &Quat::normalize>(),
-        Q::method<"is_unit", &Quat::is_unit>(),
-        Q::method<"to_vec3d", &to_vec3d>(),
-        Q::method<"to_axis_angle", &to_axis_angle>(),
-        Q::method<"to_rotation_matrix", &Quat::to_rotation_matrix>(),
-        Q::method<"rotate", &Quat::rotate, "v">(),
-        {nullptr, nullptr, 0, nullptr},  // sentinel
-    };
-    static PyGetSetDef properties[] = {
-        Q::property<"w", &Quat::w>(),
-        Q::property<"i", &Quat::i>(),
-        Q::property<"j", &Quat::j>(),
-        Q::property<"k", &Quat::k>(),
-        {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
-    };
-    static PyType_Slot slots[] = {
-        Q::dealloc_slot(),
-        Constructor::doc_slot(),
-        Constructor::new_slot(),
-        Constructor::vectorcall_slot(),
-        {Py_tp_methods, methods},
-        {Py_tp_getset, properties},
+    return Q::build<Constructor>(
+        Q::methods(
+            Q::static_method<"identity", &Quat::identity>(),
+            Q::static_method<"from_axis_angle", &Quat::from_axis_angle, "axis", "angle">(),
+            Q::method<"conjugate", &Quat::conjugate>(),
+            Q::method<"magnitude", &Quat::magnitude>(),
+            Q::method<"normalize", &Quat::normalize>(),
+            Q::method<"is_unit", &Quat::is_unit>(),
+            Q::method<"to_vec3d", &to_vec3d>(),
+            Q::method<"to_axis_angle", &to_axis_angle>(),
+            Q::method<"to_rotation_matrix", &Quat::to_rotation_matrix>(),
+            Q::method<"rotate", &Quat::rotate, "v">()),
+        Q::properties(
+            Q::property<"w", &Quat::w>(),
+            Q::property<"i", &Quat::i>(),
+            Q::property<"j", &Quat::j>(),
+            Q::property<"k", &Quat::k>()),
         Q::op<Py_tp_repr, &repr>(),
-        Q::compare<&equality_compare<Quat, &equal>, "__eq__", "__ne__">(),
-        {0, nullptr},  // sentinel
-    };
-    static PyType_Spec spec = Q::spec(slots);
-    return &spec;
+        Q::compare<&equality_compare<Quat, &equal>, "__eq__", "__ne__">());
 }
 
 }  // namespace lumeric

@@ -46,16 +46,7 @@ Vec3d scale(const Vec3d& a, double s) noexcept { return a * s; }
 Vec3d divide(const Vec3d& a, double s) noexcept { return a / s; }
 bool equal(const Vec3d& a, const Vec3d& b) noexcept { return a == b; }
 
-std::string repr(const Vec3d& v) {
-    std::string out = "Vec3d(";
-    tovrin::append_double(out, v.x);
-    out += ", ";
-    tovrin::append_double(out, v.y);
-    out += ", ";
-    tovrin::append_double(out, v.z);
-    out += ')';
-    return out;
-}
+std::string repr(const Vec3d& v) { return tovrin::format_call("Vec3d", {v.x, v.y, v.z}); }
 
 // NaN of any payload hashes as the quiet NaN; adding 0.0 turns -0.0 into +0.0.
 std::uint64_t canonical_bits(double value) noexcept {
@@ -77,41 +68,31 @@ using Constructor = V::Constructor<&make, "x", "y", "z">;
 }  // namespace
 
 PyType_Spec* vec3d_spec() {
-    static PyMethodDef methods[] = {
-        V::static_method<"zero", &Vec3d::zero>(),
-        V::static_method<"i", &Vec3d::i>(),
-        V::static_method<"j", &Vec3d::j>(),
-        V::static_method<"k", &Vec3d::k>(),
-        V::static_method<"new_from_to", &Vec3d::new_from_to, "from", "to">(),
-        V::method<"to_array", &Vec3d::to_array>(),
-        V::method<"magnitude", &Vec3d::magnitude>(),
-        V::method<"is_unit", &Vec3d::is_unit>(),
-        V::method<"normalize", &Vec3d::normalize>(),
-        V::method<"dot", &Vec3d::dot, "other">(),
-        V::method<"cross", &Vec3d::cross, "other">(),
-        V::method<"scalar_triple_product", &Vec3d::scalar_triple_product, "b", "c">(),
-        V::method<"distance_to", &Vec3d::distance_to, "other">(),
-        V::method<"distance_squared", &Vec3d::distance_squared, "other">(),
-        V::method<"distance_to_line", &Vec3d::distance_to_line, "a", "b">(),
-        V::method<"project_onto_plane", &Vec3d::project_onto_plane, "normal">(),
-        V::method<"project_onto_line", &Vec3d::project_onto_line, "line_r", "line_q">(),
-        V::method<"angle_to", &tovrin::angle_to, "other">(),
-        V::method<"to_quat", &tovrin::to_quat>(),
-        {nullptr, nullptr, 0, nullptr},  // sentinel
-    };
-    static PyGetSetDef properties[] = {
-        V::property<"x", &Vec3d::x>(),
-        V::property<"y", &Vec3d::y>(),
-        V::property<"z", &Vec3d::z>(),
-        {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
-    };
-    static PyType_Slot slots[] = {
-        V::dealloc_slot(),
-        Constructor::doc_slot(),
-        Constructor::new_slot(),
-        Constructor::vectorcall_slot(),
-        {Py_tp_methods, methods},
-        {Py_tp_getset, properties},
+    return V::build<Constructor>(
+        V::methods(
+            V::static_method<"zero", &Vec3d::zero>(),
+            V::static_method<"i", &Vec3d::i>(),
+            V::static_method<"j", &Vec3d::j>(),
+            V::static_method<"k", &Vec3d::k>(),
+            V::static_method<"new_from_to", &Vec3d::new_from_to, "from", "to">(),
+            V::method<"to_array", &Vec3d::to_array>(),
+            V::method<"magnitude", &Vec3d::magnitude>(),
+            V::method<"is_unit", &Vec3d::is_unit>(),
+            V::method<"normalize", &Vec3d::normalize>(),
+            V::method<"dot", &Vec3d::dot, "other">(),
+            V::method<"cross", &Vec3d::cross, "other">(),
+            V::method<"scalar_triple_product", &Vec3d::scalar_triple_product, "b", "c">(),
+            V::method<"distance_to", &Vec3d::distance_to, "other">(),
+            V::method<"distance_squared", &Vec3d::distance_squared, "other">(),
+            V::method<"distance_to_line", &Vec3d::distance_to_line, "a", "b">(),
+            V::method<"project_onto_plane", &Vec3d::project_onto_plane, "normal">(),
+            V::method<"project_onto_line", &Vec3d::project_onto_line, "line_r", "line_q">(),
+            V::method<"angle_to", &tovrin::angle_to, "other">(),
+            V::method<"to_quat", &tovrin::to_quat>()),
+        V::properties(
+            V::property<"x", &Vec3d::x>(),
+            V::property<"y", &Vec3d::y>(),
+            V::property<"z", &Vec3d::z>()),
         V::op<Py_tp_repr, &repr>(),
         V::op<Py_tp_hash, &hash>(),
         V::compare<&equality_compare<Vec3d, &equal>, "__eq__", "__ne__">(),
@@ -121,11 +102,7 @@ PyType_Spec* vec3d_spec() {
         V::op<Py_nb_true_divide, &divide, "rhs">(),
         V::op<Py_nb_negative, &negate>(),
         V::getitem<&get_item>(),
-        V::sequence_item<&get_item>(),
-        {0, nullptr},  // sentinel
-    };
-    static PyType_Spec spec = V::spec(slots);
-    return &spec;
+        V::sequence_item<&get_item>());
 }
 
 }  // namespace lumeric

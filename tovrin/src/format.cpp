@@ -55,4 +55,17 @@ std::string format_double(double value) {
     return out;
 }
 
+std::string format_call(std::string_view name, std::initializer_list<double> values) {
+    std::string out(name);
+    out += '(';
+    const char* separator = "";
+    for (double value : values) {
+        out += separator;
+        append_double(out, value);
+        separator = ", ";
+    }
+    out += ')';
+    return out;
+}
+
 }  // namespace tovrin

@@ -37,4 +37,9 @@ TEST(Format, ConsecutiveValuesInOneString) {
     EXPECT_EQ(out, "0.86602540378443862");
 }
 
+TEST(Format, CallForm) {
+    EXPECT_EQ(tovrin::format_call("Vec3d", {1.0, 0.5, -0.0}), "Vec3d(1, 0.5, -0)");
+    EXPECT_EQ(tovrin::format_call("Empty", {}), "Empty()");
+}
+
 }  // namespace

@@ -17,6 +17,7 @@
 
 #include <Python.h>
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <type_traits>
@@ -265,7 +266,7 @@ struct ClassDef {
                 std::tuple<ArgFor<P>...> loaders;
                 load_all(loaders, slots, D::names, std::index_sequence_for<P...>{});
                 T value = std::apply([](auto&... l) { return Fn(l.get()...); }, loaders);
-                result = make_instance(type, std::move(value));
+                result = make_instance<T>(type, std::move(value));
             }(typename Op::params{});
             return result;
         }
@@ -299,15 +300,6 @@ struct ClassDef {
         static PyType_Slot vectorcall_slot() { return {Py_tp_vectorcall, reinterpret_cast<void*>(&vectorcall)}; }
         static PyType_Slot doc_slot() { return {Py_tp_doc, const_cast<char*>(doc)}; }
     };
-
-    static PyObject* make_instance(PyTypeObject* type, T&& value) {
-        PyObject* op = type->tp_alloc(type, 0);
-        if (op == nullptr) raise_pending();
-        Object<T>* self = object_cast<T>(op);
-        ::new (&self->value) T(std::move(value));
-        ::new (&self->borrow) BorrowFlag();
-        return op;
-    }
 
     // -- Protocol slots --
 
@@ -442,6 +434,50 @@ struct ClassDef {
     };
 
     // -- The type specification --
+    //
+    //     PyType_Spec* vec3d_spec() {
+    //         return V::build<Constructor>(V::methods(...), V::properties(...), V::op<...>(), ...);
+    //     }
+    //
+    // The class gets the shared deallocation slot, its constructor (or, with
+    // NoConstructor, the host's disallow-instantiation flag), its methods and properties
+    // and the given protocol slots. Called once per process, under the class's cell.
+
+    template <class... Defs>
+    static std::array<PyMethodDef, sizeof...(Defs) + 1> methods(Defs... defs) {
+        return {defs..., PyMethodDef{nullptr, nullptr, 0, nullptr}};  // sentinel last
+    }
+    template <class... Defs>
+    static std::array<PyGetSetDef, sizeof...(Defs) + 1> properties(Defs... defs) {
+        return {defs..., PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr}};  // sentinel last
+    }
+
+    struct NoConstructor {};
+
+    template <class Ctor, std::size_t M, std::size_t P, class... Protocol>
+    static PyType_Spec* build(const std::array<PyMethodDef, M>& method_defs,
+                              const std::array<PyGetSetDef, P>& property_defs, Protocol... protocol) {
+        static std::array<PyMethodDef, M> stored_methods = method_defs;
+        static std::array<PyGetSetDef, P> stored_properties = property_defs;
+        constexpr bool constructible = !std::is_same_v<Ctor, NoConstructor>;
+        static auto slots = [&] {
+            std::array<PyType_Slot, (constructible ? 7 : 4) + sizeof...(Protocol)> out{};
+            std::size_t k = 0;
+            out[k++] = dealloc_slot();
+            if constexpr (constructible) {
+                out[k++] = Ctor::doc_slot();
+                out[k++] = Ctor::new_slot();
+                out[k++] = Ctor::vectorcall_slot();
+            }
+            out[k++] = {Py_tp_methods, stored_methods.data()};
+            out[k++] = {Py_tp_getset, stored_properties.data()};
+            ((out[k++] = protocol), ...);
+            out[k] = {0, nullptr};  // sentinel
+            return out;
+        }();
+        static PyType_Spec type_spec = spec(slots.data(), constructible ? 0 : Py_TPFLAGS_DISALLOW_INSTANTIATION);
+        return &type_spec;
+    }
 
     static PyType_Spec spec(PyType_Slot* slots, unsigned int extra_flags = 0) {
         record::emit<ClassRecord>();

@@ -74,17 +74,22 @@ bool is_instance(PyObject* op) noexcept {
     return type != nullptr && (Py_IS_TYPE(op, type) || PyObject_TypeCheck(op, type));
 }
 
-// A new instance of T's class holding `value`, or throws PythonError / Panic.
+// A new instance of `type` (T's class) holding `value`, or throws PythonError.
 template <class T>
-    requires HasClass<T>
-PyObject* new_object(T value) {
-    PyTypeObject* type = ClassFor<T>::cell.get_for_result();
+PyObject* make_instance(PyTypeObject* type, T value) {
     PyObject* op = type->tp_alloc(type, 0);
     if (op == nullptr) raise_pending();
     Object<T>* self = object_cast<T>(op);
     ::new (&self->value) T(std::move(value));
     ::new (&self->borrow) BorrowFlag();
     return op;
+}
+
+// A new instance of T's class holding `value`, or throws PythonError / Panic.
+template <class T>
+    requires HasClass<T>
+PyObject* new_object(T value) {
+    return make_instance<T>(ClassFor<T>::cell.get_for_result(), std::move(value));
 }
 
 // The deallocation slot shared by every class.

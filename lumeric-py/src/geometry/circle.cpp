@@ -30,33 +30,19 @@ bool equal(const Circle& a, const Circle& b) noexcept { return a == b; }
 }  // namespace
 
 PyType_Spec* circle_spec() {
-    static PyMethodDef methods[] = {
-        C::static_method<"none", &Circle::none>(),
-        C::method<"get_plane", &Circle::get_plane>(),
-        C::method<"in_same_plane", &Circle::in_same_plane, "other">(),
-        C::method<"is_degenerate", &Circle::is_degenerate>(),
-        {nullptr, nullptr, 0, nullptr},  // sentinel
-    };
-    static PyGetSetDef properties[] = {
-        C::property<"area", &Circle::area, nullptr>(),
-        C::property<"center", &Circle::center>(),
-        C::property<"radius", &Circle::radius>(),
-        C::property<"normal", &Circle::normal>(),
-        {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
-    };
-    static PyType_Slot slots[] = {
-        C::dealloc_slot(),
-        Constructor::doc_slot(),
-        Constructor::new_slot(),
-        Constructor::vectorcall_slot(),
-        {Py_tp_methods, methods},
-        {Py_tp_getset, properties},
+    return C::build<Constructor>(
+        C::methods(
+            C::static_method<"none", &Circle::none>(),
+            C::method<"get_plane", &Circle::get_plane>(),
+            C::method<"in_same_plane", &Circle::in_same_plane, "other">(),
+            C::method<"is_degenerate", &Circle::is_degenerate>()),
+        C::properties(
+            C::property<"area", &Circle::area, nullptr>(),
+            C::property<"center", &Circle::center>(),
+            C::property<"radius", &Circle::radius>(),
+            C::property<"normal", &Circle::normal>()),
         // Equality without a hash: the host makes instances unhashable.
-        C::compare<&host_ne_compare<Circle, &equal>, "__eq__">(),
-        {0, nullptr},  // sentinel
-    };
-    static PyType_Spec spec = C::spec(slots);
-    return &spec;
+        C::compare<&host_ne_compare<Circle, &equal>, "__eq__">());
 }
 
 }  // namespace lumeric

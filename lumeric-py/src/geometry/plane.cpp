@@ -23,32 +23,18 @@ using Constructor = P::Constructor<&Plane::make, "normal", "distance">;
 }  // namespace
 
 PyType_Spec* plane_spec() {
-    static PyMethodDef methods[] = {
-        P::static_method<"xy", &Plane::xy>(),
-        P::static_method<"xz", &Plane::xz>(),
-        P::static_method<"yz", &Plane::yz>(),
-        P::static_method<"from_point", &Plane::from_point, "normal", "point">(),
-        P::static_method<"from_points", &Plane::from_points, "point1", "point2", "point3">(),
-        P::method<"distance_to_point", &Plane::distance_to_point, "point">(),
-        P::method<"contains_point", &Plane::contains_point, "point">(),
-        {nullptr, nullptr, 0, nullptr},  // sentinel
-    };
-    static PyGetSetDef properties[] = {
-        P::property<"normal", &Plane::normal>(),
-        P::property<"distance", &Plane::distance>(),
-        {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
-    };
-    static PyType_Slot slots[] = {
-        P::dealloc_slot(),
-        Constructor::doc_slot(),
-        Constructor::new_slot(),
-        Constructor::vectorcall_slot(),
-        {Py_tp_methods, methods},
-        {Py_tp_getset, properties},
-        {0, nullptr},  // sentinel
-    };
-    static PyType_Spec spec = P::spec(slots);
-    return &spec;
+    return P::build<Constructor>(
+        P::methods(
+            P::static_method<"xy", &Plane::xy>(),
+            P::static_method<"xz", &Plane::xz>(),
+            P::static_method<"yz", &Plane::yz>(),
+            P::static_method<"from_point", &Plane::from_point, "normal", "point">(),
+            P::static_method<"from_points", &Plane::from_points, "point1", "point2", "point3">(),
+            P::method<"distance_to_point", &Plane::distance_to_point, "point">(),
+            P::method<"contains_point", &Plane::contains_point, "point">()),
+        P::properties(
+            P::property<"normal", &Plane::normal>(),
+            P::property<"distance", &Plane::distance>()));
 }
 
 }  // namespace lumeric

@@ -6,7 +6,9 @@
 // "1000000000000000000000", NaN (any sign) -> "NaN", infinities -> "inf"/"-inf".
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace tovrin {
 
@@ -15,5 +17,8 @@ void append_double(std::string& out, double value);
 
 // The text form of `value`.
 std::string format_double(double value);
+
+// "Name(a, b, c)": a constructor-like text of the given values, e.g. "Vec3d(1, 0.5, -0)".
+std::string format_call(std::string_view name, std::initializer_list<double> values);
 
 }  // namespace tovrin
