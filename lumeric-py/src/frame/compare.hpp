@@ -44,8 +44,11 @@ PyObject* class_equal(PyObject* a, PyObject* b) {
         PyErr_Clear();
         return Py_NewRef(Py_NotImplemented);
     }
-    SharedRef<T> left(a);
-    if (!left.ok()) return Py_NewRef(Py_NotImplemented);
+    T left;
+    if (!copy_value<T>(a, left)) {
+        PyErr_Clear();
+        return Py_NewRef(Py_NotImplemented);
+    }
     // The right operand is taken without the usual conversion error path.
     T right;
     if (!copy_value<T>(b, right)) {
@@ -53,7 +56,7 @@ PyObject* class_equal(PyObject* a, PyObject* b) {
         if constexpr (Busy == BusyOperand::panic) throw Panic{"Already mutably borrowed: PyBorrowError"};
         else return Py_NewRef(Py_NotImplemented);
     }
-    return Py_NewRef(Equal(left.get(), right) ? Py_True : Py_False);
+    return Py_NewRef(Equal(left, right) ? Py_True : Py_False);
 }
 
 template <class T, bool (*Equal)(const T&, const T&)>

@@ -315,9 +315,9 @@ struct ClassDef {
     template <auto Fn>
     static Py_hash_t hash(PyObject* self) noexcept {
         return guard<Py_hash_t>(-1, [&] {
-            SharedRef<T> ref(self);
-            if (!ref.ok()) raise(PyExc_RuntimeError, already_mutably_borrowed);
-            return Fn(ref.get());
+            T value;
+            if (!copy_value<T>(self, value)) throw PythonError{};
+            return Fn(value);
         });
     }
 
