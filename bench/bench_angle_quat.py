@@ -1,22 +1,16 @@
 """Per-call cost of the angle and quaternion operations, against PyGLM and plain Python.
 
-Each operation is timed as a statement inside timeit's loop with time.perf_counter_ns:
-NUMBER calls per run, RUNS runs, and the median run is reported in ns per call. The three
-implementations of an operation take turns run by run, so that a busy machine slows them
-alike. The loop's own cost (an empty statement) is printed first; it is included in every
-figure. The last columns are our time divided by PyGLM's and by a plain Python class with
-__slots__ (lower is better for us); "-" where PyGLM has nothing comparable.
+Timing and the table come from common.py; "-" where PyGLM has nothing comparable. PyGLM
+returns plain floats for angles, so the angle rows compare our new objects with its floats.
 
-    python bench/bench_angle_quat.py [--number N] [--runs R]
+    python bench/bench_angle_quat.py
 """
 
-import argparse
 import math
-import statistics
-import time
-import timeit
 
 import glm
+
+from common import report
 
 from lumeric_py import AngleDegrees, AngleRadians, Quat, Vec3d
 
@@ -181,42 +175,16 @@ CASES = [
     ("q.normalize()", "q.normalize()", "glm.normalize(gq)", "pq.normalize()"),
     ("q.to_axis_angle()", "q.to_axis_angle()", "(glm.axis(gq), glm.angle(gq))", "pq.to_axis_angle()"),
     ("q.to_rotation_matrix()", "q.to_rotation_matrix()", "glm.mat3_cast(gq)", "pq.to_rotation_matrix()"),
+    # Our result is a list of three lists; PyGLM's nearest equivalent builds the same.
+    ("  ... as nested lists", "q.to_rotation_matrix()", "glm.mat3_cast(gq).to_list()", "pq.to_rotation_matrix()"),
     ("q == r", "q == r", "gq == gr", "pq == pr"),
     ("q.w", "q.w", "gq.w", "pq.w"),
 ]
 
 
-def per_call_ns(statements, number, runs):
-    """Median ns per call of each statement (None stays None), the statements interleaved."""
-    timers = [timeit.Timer(s, globals=NAMES, timer=time.perf_counter_ns) if s else None for s in statements]
-    for timer in filter(None, timers):
-        timer.timeit(number // 10)  # warm-up
-    samples = [[] for _ in timers]
-    for _ in range(runs):
-        for timer, times in zip(timers, samples):
-            if timer:
-                times.append(timer.timeit(number) / number)
-    return [statistics.median(times) if times else None for times in samples]
-
-
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--number", type=int, default=200_000, help="calls per run")
-    parser.add_argument("--runs", type=int, default=7, help="runs per statement")
-    args = parser.parse_args()
-
-    (loop,) = per_call_ns(["pass"], args.number, args.runs)
-    print(f"median ns per call ({args.number} calls x {args.runs} runs; empty loop {loop:.1f} ns)")
-    print(f"{'operation':24} {'ours':>8} {'PyGLM':>8} {'Python':>8} {'ours/PyGLM':>11} {'ours/Python':>12}")
-    ratios = []
-    for label, ours, theirs, python in CASES:
-        t_ours, t_glm, t_py = per_call_ns([ours, theirs, python], args.number, args.runs)
-        glm_text = f"{t_glm:8.1f}" if t_glm else f"{'-':>8}"
-        ratio_text = f"{t_ours / t_glm:11.2f}" if t_glm else f"{'-':>11}"
-        if t_glm:
-            ratios.append(t_ours / t_glm)
-        print(f"{label:24} {t_ours:8.1f} {glm_text} {t_py:8.1f} {ratio_text} {t_ours / t_py:12.2f}")
-    print(f"geometric mean ours/PyGLM: {statistics.geometric_mean(ratios):.2f}")
+    rows = [(label, {"ours": ours, "PyGLM": theirs, "Python": python}, NAMES) for label, ours, theirs, python in CASES]
+    report("Angles and quaternions per call", rows, ["PyGLM", "Python"])
 
 
 if __name__ == "__main__":

@@ -1,29 +1,50 @@
-"""Shared timing for the per-call benchmarks: median nanoseconds per call over several runs."""
+"""Shared timing for the per-call benchmarks.
+
+Each row times our statement and each peer's statement in interleaved runs (so a burst of
+load on this shared machine hits all of them alike) and reports median nanoseconds per call
+and the ratio ours / peer (below 1.0: we are faster).
+"""
 
 import statistics
 import sys
+import time
 import timeit
 
-
-def ns_per_call(stmt: str, namespace: dict, number: int = 200_000, repeat: int = 7) -> float:
-    timer = timeit.Timer(stmt, globals=namespace)
-    runs = timer.repeat(repeat=repeat, number=number)
-    return statistics.median(runs) / number * 1e9
+NUMBER = 200_000  # calls per run
+RUNS = 7  # runs per statement
 
 
-def report(title: str, rows, peers):
+def per_call_ns(statements, namespace, number=NUMBER, runs=RUNS):
+    """Median ns per call of each statement (None stays None), the statements interleaved."""
+    timers = [timeit.Timer(s, globals=namespace, timer=time.perf_counter_ns) if s else None for s in statements]
+    for timer in filter(None, timers):
+        timer.timeit(number // 10)  # warm-up
+    samples = [[] for _ in timers]
+    for _ in range(runs):
+        for timer, times in zip(timers, samples):
+            if timer:
+                times.append(timer.timeit(number) / number)
+    return [statistics.median(times) if times else None for times in samples]
+
+
+def report(title, rows, peers, number=NUMBER, runs=RUNS):
     """rows: (operation, {"ours": stmt, peer: stmt, ...}, namespace). Prints ns per call and ratios."""
-    print(f"\n{title} (Python {sys.version.split()[0]}; median ns per call; ratio = ours / peer)")
-    header = f"{'operation':<22}{'ours':>9}" + "".join(f"{p:>12}{'ratio':>8}" for p in peers)
+    print(f"\n{title} (Python {sys.version.split()[0]}; median ns per call over {runs} runs of {number}; "
+          "ratio = ours / peer)")
+    header = f"{'operation':<26}{'ours':>9}" + "".join(f"{p:>12}{'ratio':>8}" for p in peers)
     print(header)
     print("-" * len(header))
+    ratios = {peer: [] for peer in peers}
     for name, stmts, namespace in rows:
-        ours = ns_per_call(stmts["ours"], namespace)
-        line = f"{name:<22}{ours:>9.1f}"
-        for peer in peers:
-            if peer in stmts:
-                theirs = ns_per_call(stmts[peer], namespace)
-                line += f"{theirs:>12.1f}{ours / theirs:>8.2f}"
-            else:
+        ours, *theirs = per_call_ns([stmts["ours"]] + [stmts.get(p) for p in peers], namespace, number, runs)
+        line = f"{name:<26}{ours:>9.1f}"
+        for peer, time_ns in zip(peers, theirs):
+            if time_ns is None:
                 line += f"{'-':>12}{'-':>8}"
+            else:
+                line += f"{time_ns:>12.1f}{ours / time_ns:>8.2f}"
+                ratios[peer].append(ours / time_ns)
         print(line, flush=True)
+    for peer, values in ratios.items():
+        if values:
+            print(f"geometric mean of ours / {peer}: {statistics.geometric_mean(values):.2f}")

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "frame/borrow.hpp"
@@ -74,11 +75,33 @@ bool is_instance(PyObject* op) noexcept {
     return type != nullptr && (Py_IS_TYPE(op, type) || PyObject_TypeCheck(op, type));
 }
 
+// Recently freed instances of a small value class, reused before asking the allocator:
+// most results are short-lived temporaries, so this keeps allocation off the hot path.
+// Under the global lock the list needs no synchronisation; the free-threaded build
+// allocates every time.
+template <class T>
+struct FreeList {
+#ifdef Py_GIL_DISABLED
+    static constexpr int capacity = 0;
+#else
+    static constexpr int capacity = std::is_trivially_destructible_v<T> && sizeof(T) <= 64 ? 64 : 0;
+#endif
+    static inline PyObject* items[capacity > 0 ? capacity : 1];
+    static inline int count = 0;
+};
+
 // A new instance of `type` (T's class) holding `value`, or throws PythonError.
 template <class T>
 PyObject* make_instance(PyTypeObject* type, T value) {
-    PyObject* op = type->tp_alloc(type, 0);
-    if (op == nullptr) raise_pending();
+    using Free = FreeList<T>;
+    PyObject* op;
+    if (Free::capacity > 0 && Free::count > 0) {
+        op = Free::items[--Free::count];
+        PyObject_Init(op, type);  // a fresh reference, and one to the class again
+    } else {
+        op = type->tp_alloc(type, 0);
+        if (op == nullptr) raise_pending();
+    }
     Object<T>* self = object_cast<T>(op);
     ::new (&self->value) T(std::move(value));
     ::new (&self->borrow) BorrowFlag();
@@ -95,10 +118,15 @@ PyObject* new_object(T value) {
 // The deallocation slot shared by every class.
 template <class T>
 void dealloc(PyObject* op) noexcept {
+    using Free = FreeList<T>;
     PyTypeObject* type = Py_TYPE(op);
     object_cast<T>(op)->value.~T();
-    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    free_fn(op);
+    if (Free::capacity > 0 && Free::count < Free::capacity) {
+        Free::items[Free::count++] = op;
+    } else {
+        auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+        free_fn(op);
+    }
     Py_DECREF(type);
 }
 
