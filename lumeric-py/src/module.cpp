@@ -14,6 +14,7 @@
 #include "geometry/module.hpp"
 #include "quat.hpp"
 #include "vec3d.hpp"
+#include "vec_list.hpp"
 
 namespace lumeric {
 
@@ -21,7 +22,7 @@ namespace {
 
 // The namespace and `__all__` follow this order.
 using Members = ModuleMembers<"lumeric_py", ClassMember<tovrin::AngleDegrees>, ClassMember<tovrin::AngleRadians>,
-                              ClassMember<tovrin::Quat>, ClassMember<tovrin::Vec3d>,
+                              ClassMember<tovrin::Quat>, ClassMember<VecListData>, ClassMember<tovrin::Vec3d>,
                               SubmoduleMember<"geometry", &geometry_submodule>>;
 
 int exec_lumeric(PyObject* module) noexcept {

@@ -46,7 +46,11 @@ Vec3d scale(const Vec3d& a, double s) noexcept { return a * s; }
 Vec3d divide(const Vec3d& a, double s) noexcept { return a / s; }
 bool equal(const Vec3d& a, const Vec3d& b) noexcept { return a == b; }
 
-std::string repr(const Vec3d& v) { return tovrin::format_call("Vec3d", {v.x, v.y, v.z}); }
+std::string repr(const Vec3d& v) {
+    std::string out;
+    append_repr(out, v);
+    return out;
+}
 
 // NaN of any payload hashes as the quiet NaN; adding 0.0 turns -0.0 into +0.0.
 std::uint64_t canonical_bits(double value) noexcept {
@@ -66,6 +70,8 @@ Py_hash_t hash(const Vec3d& v) noexcept {
 using Constructor = V::Constructor<&make, "x", "y", "z">;
 
 }  // namespace
+
+void append_repr(std::string& out, const Vec3d& v) { tovrin::append_call(out, "Vec3d", {v.x, v.y, v.z}); }
 
 PyType_Spec* vec3d_spec() {
     return V::build<Constructor>(

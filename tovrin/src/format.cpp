@@ -55,8 +55,8 @@ std::string format_double(double value) {
     return out;
 }
 
-std::string format_call(std::string_view name, std::initializer_list<double> values) {
-    std::string out(name);
+void append_call(std::string& out, std::string_view name, std::initializer_list<double> values) {
+    out += name;
     out += '(';
     const char* separator = "";
     for (double value : values) {
@@ -65,6 +65,11 @@ std::string format_call(std::string_view name, std::initializer_list<double> val
         separator = ", ";
     }
     out += ')';
+}
+
+std::string format_call(std::string_view name, std::initializer_list<double> values) {
+    std::string out;
+    append_call(out, name, values);
     return out;
 }
 

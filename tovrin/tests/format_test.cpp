@@ -40,6 +40,10 @@ TEST(Format, ConsecutiveValuesInOneString) {
 TEST(Format, CallForm) {
     EXPECT_EQ(tovrin::format_call("Vec3d", {1.0, 0.5, -0.0}), "Vec3d(1, 0.5, -0)");
     EXPECT_EQ(tovrin::format_call("Empty", {}), "Empty()");
+    std::string joined = "[";
+    tovrin::append_call(joined, "Vec3d", {1.0, 2.0, 3.0});
+    tovrin::append_call(joined, "Quat", {-0.0});
+    EXPECT_EQ(joined, "[Vec3d(1, 2, 3)Quat(-0)");
 }
 
 }  // namespace

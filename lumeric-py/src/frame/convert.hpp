@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -124,11 +125,12 @@ struct Arg<Borrowed<T>> {
     Borrowed<T> get() const noexcept { return {object_cast<T>(object)->value, object}; }
 };
 
-// Any sequence (not str) of module objects, each copied out in iteration order.
-template <class T>
+// Any sequence (not str) of module objects, each copied out in iteration order, into a
+// vector with any allocator.
+template <class T, class A>
     requires HasClass<T>
-struct Arg<std::vector<T>> {
-    std::vector<T> value;
+struct Arg<std::vector<T, A>> {
+    std::vector<T, A> value;
     bool load(PyObject* op) {
         if (PyUnicode_Check(op)) {
             PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
@@ -138,25 +140,40 @@ struct Arg<std::vector<T>> {
             set_not_instance(op, "Sequence");
             return false;
         }
-        Py_ssize_t hint = PySequence_Size(op);
-        if (hint < 0) PyErr_Clear();  // the length is only a capacity hint
-        else value.reserve(static_cast<std::size_t>(hint));
+        reserve_hint(PySequence_Size(op));
         PyObject* iterator = PyObject_GetIter(op);
         if (iterator == nullptr) return false;
-        Arg<T> item_loader;
-        while (PyObject* item = PyIter_Next(iterator)) {
-            bool ok = item_loader.load(item);
-            Py_DECREF(item);
-            if (!ok) {
-                Py_DECREF(iterator);
-                return false;
+        bool ok = true;
+        try {
+            Arg<T> item_loader;
+            while (PyObject* item = PyIter_Next(iterator)) {
+                ok = item_loader.load(item);
+                Py_DECREF(item);
+                if (!ok) break;
+                value.push_back(item_loader.get());
             }
-            value.push_back(item_loader.get());
+        } catch (...) {
+            Py_DECREF(iterator);
+            throw;
         }
         Py_DECREF(iterator);
-        return !PyErr_Occurred();
+        return ok && !PyErr_Occurred();
     }
-    std::vector<T>& get() noexcept { return value; }
+    std::vector<T, A>& get() noexcept { return value; }
+
+private:
+    // The length is only a capacity hint: a failure to report it, or a length too large
+    // to reserve (a user sequence may claim anything), is ignored.
+    void reserve_hint(Py_ssize_t hint) noexcept {
+        if (hint < 0) {
+            PyErr_Clear();
+            return;
+        }
+        try {
+            value.reserve(static_cast<std::size_t>(hint));
+        } catch (const std::exception&) {
+        }
+    }
 };
 
 // -- Results --

@@ -422,6 +422,54 @@ struct ClassDef {
         return Getitem<Fn>::sequence_slot();
     }
 
+    // `__len__`: Fn(const T&) -> std::size_t. `len()` reads either length slot; the host's
+    // sequence helpers (`reversed`, negative sequence indices) need the sequence one,
+    // which is derived like the sequence item slot.
+    template <auto Fn>
+    static Py_ssize_t length_of(PyObject* self) noexcept {
+        return guard<Py_ssize_t>(-1, [&] {
+            SharedRef<T> ref(self);
+            if (!ref.ok()) [[unlikely]] raise(PyExc_RuntimeError, already_mutably_borrowed);
+            return static_cast<Py_ssize_t>(Fn(ref.get()));
+        });
+    }
+    template <auto Fn>
+    static PyType_Slot length() {
+        record::emit<OpRecord<"__len__", Fn>>();
+        return {Py_mp_length, reinterpret_cast<void*>(&length_of<Fn>)};
+    }
+    template <auto Fn>
+    static PyType_Slot sequence_length() {
+        return {Py_sq_length, reinterpret_cast<void*>(&length_of<Fn>)};
+    }
+
+    // An iterator class: `__iter__` returns the object itself; `__next__` is
+    // Fn(T&) -> std::optional<R> under the exclusive borrow, an empty result ending the
+    // iteration (no object and no exception, which the host reads as StopIteration).
+    static PyObject* iter_self(PyObject* self) noexcept { return Py_NewRef(self); }
+
+    template <auto Fn>
+    static PyObject* next(PyObject* self) noexcept {
+        return guard([&]() -> PyObject* {
+            ExclusiveRef<T> ref(self);
+            if (!ref.ok()) [[unlikely]] raise(PyExc_RuntimeError, already_borrowed);
+            auto item = Fn(ref.get());
+            if (!item) return nullptr;
+            return to_python(std::move(*item));
+        });
+    }
+
+    static PyType_Slot iterator_self() {
+        record::emit<typename SlotRecord<ClassName, "__iter__", T>::template For<>>();
+        return {Py_tp_iter, reinterpret_cast<void*>(&iter_self)};
+    }
+    template <auto Fn>
+    static PyType_Slot iterator_next() {
+        using Item = typename std::invoke_result_t<decltype(Fn), T&>::value_type;
+        record::emit<typename SlotRecord<ClassName, "__next__", Item>::template For<>>();
+        return {Py_tp_iternext, reinterpret_cast<void*>(&next<Fn>)};
+    }
+
     template <Name Func, auto Fn, Name... Params>
     struct OpRecord {
         static constexpr std::string json() {

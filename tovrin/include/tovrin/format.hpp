@@ -21,4 +21,7 @@ std::string format_double(double value);
 // "Name(a, b, c)": a constructor-like text of the given values, e.g. "Vec3d(1, 0.5, -0)".
 std::string format_call(std::string_view name, std::initializer_list<double> values);
 
+// Appends format_call(name, values) to `out` (for texts made of many such parts).
+void append_call(std::string& out, std::string_view name, std::initializer_list<double> values);
+
 }  // namespace tovrin

@@ -1,0 +1,110 @@
+// vec_list.cpp: the Python classes `VecList` and `VecListIterator`.
+//
+//     class VecList:
+//         def __new__(cls, list: Sequence[Vec3d]) -> VecList     # copies the coordinates
+//         empty() -> VecList                                      # static
+//         list: list[Vec3d]                                       # read-only, new objects
+//         append(vec), extend(other)                              # in place
+//         len(lst), lst[i], iter(lst), reversed(lst), repr(lst), to_array()
+//         dot, cross, magnitude, normalize, is_unit, distance_to, distance_squared,
+//         collapse(axis), minimum_distance_to(other, stride)      # batch, on the pool
+//         rotate(quat)                                            # in place, once all are done
+//         lst + v, lst - v, lst * s, s * lst, lst / s             # new VecList
+//
+//     class VecListIterator:                                      # from iter(lst) only
+//         iterates over a copy of the list taken when it was made
+//
+// Elements go in and come out by value: no Vec3d object is ever shared with a list.
+#include "vec_list.hpp"
+
+#include <optional>
+#include <span>
+
+#include "frame/arrays.hpp"
+#include "frame/define.hpp"
+#include "frame/record.hpp"
+#include "quat.hpp"
+#include "vec3d.hpp"
+#include "vec_list_batch.hpp"
+
+namespace lumeric {
+
+namespace {
+
+using tovrin::Vec3d;
+using L = ClassDef<VecListData, "VecList">;
+using It = ClassDef<VecListCursor, "VecListIterator">;
+
+VecListData empty() noexcept { return {}; }
+std::span<const Vec3d> elements(const VecListData& list) noexcept { return list.items; }
+std::size_t length(const VecListData& list) noexcept { return list.items.size(); }
+
+void append(VecListData& list, const Vec3d& vec) { list.items.push_back(vec); }
+
+// The shared borrow of `other` cannot coexist with the receiver's exclusive one, so
+// `lst.extend(lst)` fails before anything is copied.
+void extend(VecListData& list, Borrowed<VecListData> other) {
+    list.items.insert(list.items.end(), other.value.items.begin(), other.value.items.end());
+}
+
+Vec3d get_item(const VecListData& list, Index index) {
+    if (index.value >= list.items.size()) raise(PyExc_IndexError, "Index out of bounds");
+    return list.items[index.value];
+}
+
+VecListCursor iterate(const VecListData& list) { return {list.items, 0}; }
+
+std::optional<Vec3d> next(VecListCursor& cursor) noexcept {
+    if (cursor.next >= cursor.snapshot.size()) return std::nullopt;
+    return cursor.snapshot[cursor.next++];
+}
+
+using Constructor = L::Constructor<&batch::from_items, "list">;
+
+}  // namespace
+
+// As an argument (of the constructor), an element array is any sequence of Vec3d.
+template <>
+struct record::Annotation<Vectors> : record::SequenceOf<Vec3d> {};
+
+PyType_Spec* vec_list_spec() {
+    return L::build<Constructor>(
+        L::methods(
+            L::static_method<"empty", &empty>(),
+            L::method<"append", &append, "vec">(),
+            L::method<"extend", &extend, "other">(),
+            L::method<"to_array", &batch::to_array>(),
+            L::method<"dot", &batch::dot, "other">(),
+            L::method<"cross", &batch::cross, "other">(),
+            L::method<"magnitude", &batch::magnitude>(),
+            L::method<"normalize", &batch::normalize>(),
+            L::method<"is_unit", &batch::is_unit>(),
+            L::method<"distance_to", &batch::distance_to, "other">(),
+            L::method<"distance_squared", &batch::distance_squared, "other">(),
+            L::method<"collapse", &batch::collapse, "axis">(),
+            L::method<"rotate", &batch::rotate, "quat">(),
+            L::method<"minimum_distance_to", &batch::minimum_distance_to, "other", "stride">()),
+        L::properties(
+            L::property<"list", &elements, nullptr>()),
+        L::op<Py_tp_repr, &batch::repr>(),
+        L::op<Py_tp_iter, &iterate>(),
+        L::op<Py_nb_add, &batch::add, "other">(),
+        L::op<Py_nb_subtract, &batch::subtract, "other">(),
+        L::commutative_multiply<&batch::scale, "rhs", "lhs">(),
+        L::op<Py_nb_true_divide, &batch::divide, "rhs">(),
+        L::length<&length>(),
+        L::sequence_length<&length>(),
+        L::getitem<&get_item>(),
+        L::sequence_item<&get_item>());
+}
+
+PyType_Spec* vec_list_iterator_spec() {
+    return It::build<It::NoConstructor>(
+        It::methods(),
+        It::properties(),
+        PyType_Slot{Py_tp_doc, const_cast<char*>("")},
+        It::iterator_self(),
+        It::iterator_next<&next>());
+}
+
+}  // namespace lumeric
