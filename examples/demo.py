@@ -60,3 +60,19 @@ try:
     geometry.circle_circle(c1, Circle(Vec3d(3, 0, 1), 1, Vec3d(0, 0, 1)))
 except ValueError as error:
     print(f"circles 3 apart -> ValueError: {error}")
+
+# -- Point clouds: a VecList keeps the vectors unboxed and runs batch operations on all cores --
+from lumeric_py import VecList
+
+cloud = VecList([Vec3d(k, k * 0.5, -k) for k in range(100_000)])  # copied in, unboxed
+print(f"{len(cloud)} points; cloud[2] = {cloud[2]!r}; shifted: {(cloud + Vec3d(1, 1, 1))[0]!r}")
+print(f"first dot products with x: {cloud.dot(Vec3d(1, 0, 0))[:3]}, a normalized point: {cloud.normalize()[1]!r}")
+cloud.rotate(Quat.from_axis_angle(Vec3d(0, 0, 1), AngleRadians.half_pi()))  # in place, all or nothing
+target = Vec3d(-250, 500, -500.2)
+index, distance = cloud.minimum_distance_to(target, 100)  # coarse pass every 100th point, then a window
+print(f"nearest point to {target!r}: #{index} {cloud[index]!r} at distance {distance}")
+print(repr(VecList(cloud.list[:2])))
+try:
+    cloud.collapse(3)
+except BaseException as error:  # an internal assertion: not caught by `except Exception`
+    print(f"collapse(3) -> {type(error).__name__}: {error}")
