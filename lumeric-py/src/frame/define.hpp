@@ -481,7 +481,7 @@ struct ClassDef {
         }
     };
 
-    // -- The type specification --
+    // -- The class object --
     //
     //     PyType_Spec* vec3d_spec() {
     //         return V::build<Constructor>(V::methods(...), V::properties(...), V::op<...>(), ...);

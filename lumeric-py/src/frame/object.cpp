@@ -10,7 +10,7 @@ PyTypeObject* ClassCell::create() noexcept {
     PyMutex_Lock(&mutex_);
     PyTypeObject* type = type_.load(std::memory_order_relaxed);
     if (type == nullptr) {
-        type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(spec_()));
+        type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(type_spec_()));
         if (type != nullptr) type_.store(type, std::memory_order_release);
     }
     PyMutex_Unlock(&mutex_);

@@ -33,9 +33,9 @@ Object<T>* object_cast(PyObject* op) noexcept {
 
 class ClassCell {
 public:
-    using SpecFactory = PyType_Spec* (*)();
+    using TypeSpecFactory = PyType_Spec* (*)();  // builds the class's PyType_Spec
 
-    constexpr ClassCell(const char* name, SpecFactory spec) noexcept : name_(name), spec_(spec) {}
+    constexpr ClassCell(const char* name, TypeSpecFactory type_spec) noexcept : name_(name), type_spec_(type_spec) {}
 
     const char* name() const noexcept { return name_; }
 
@@ -53,7 +53,7 @@ private:
     PyTypeObject* create() noexcept;
 
     const char* name_;
-    SpecFactory spec_;
+    TypeSpecFactory type_spec_;
     std::atomic<PyTypeObject*> type_{nullptr};
     PyMutex mutex_{};
 };
