@@ -1,0 +1,69 @@
+// frame/constructor.hpp: a class's constructor.
+//
+// `__new__` takes an argument tuple and dictionary, as the host calls it; the class also
+// gets a type vectorcall with the same behaviour and messages, which spares building the
+// tuple on the common `Vec3d(x, y, z)` call. The class documentation is the constructor's
+// text signature ("Vec3d(x, y, z)\n--\n\n").
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <string>
+#include <tuple>
+#include <utility>
+
+#include "frame/call.hpp"
+#include "frame/object.hpp"
+
+namespace lumeric {
+
+template <class T, Name ClassName, auto Fn, Name... Params>
+struct ConstructorOf {
+    using D = Described<ClassName, "__new__", Params...>;
+    static constexpr const char* doc = TextSignature<ClassName, false, Params...>::text.c_str();
+
+    static PyObject* build(PyTypeObject* type, PyObject* const* slots) {
+        using Op = Operation<Fn, false>;
+        PyObject* result = nullptr;
+        [&]<class... P>(TypeList<P...>) {
+            std::tuple<ArgFor<P>...> loaders;
+            load_all(loaders, slots, D::names, std::index_sequence_for<P...>{});
+            T value = std::apply([](auto&... l) { return Fn(l.get()...); }, loaders);
+            result = make_instance<T>(type, std::move(value));
+        }(typename Op::params{});
+        return result;
+    }
+    static PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+        return guard([&] {
+            Slots<D::count> storage;
+            if (!place_arguments(D::desc, args, kwargs, storage.items)) throw PythonError{};
+            return build(type, storage.items);
+        });
+    }
+    static PyObject* vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf,
+                                PyObject* kwnames) noexcept {
+        return guard([&] {
+            Slots<D::count> storage;
+            PyObject* const* slots = D::place(args, PyVectorcall_NARGS(nargsf), kwnames, storage.items);
+            return build(reinterpret_cast<PyTypeObject*>(type), slots);
+        });
+    }
+    struct Record {
+        static constexpr std::string json() {
+            std::array<std::string_view, sizeof...(Params)> names{Params.view()...};
+            return record::function("__new__", ClassName.view(), false, record::Receiver::cls,
+                                    record::zip(typename Operation<Fn, false>::params{}, names),
+                                    record::annotation<T>());
+        }
+    };
+    static PyType_Slot new_slot() {
+        record::emit<Record>();
+        return {Py_tp_new, reinterpret_cast<void*>(&new_)};
+    }
+    static PyType_Slot vectorcall_slot() { return {Py_tp_vectorcall, reinterpret_cast<void*>(&vectorcall)}; }
+    static PyType_Slot doc_slot() { return {Py_tp_doc, const_cast<char*>(doc)}; }
+};
+
+
+}  // namespace lumeric
