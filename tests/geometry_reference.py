@@ -1,4 +1,4 @@
-"""The plane, circle and intersection formulas in Python floats, in the same order of
+"""The vector, plane, circle and intersection formulas in Python floats, in the same order of
 operations as the module, so results can be compared bit for bit.
 
 Vectors are 3-tuples. Division and square root follow IEEE 754 (infinities and NaN
@@ -6,6 +6,8 @@ instead of Python's exceptions), as the module does.
 """
 
 import math
+
+from helpers import ieee_div as fdiv
 
 EPS = 2.220446049250313e-16
 
@@ -18,20 +20,23 @@ IDENTICAL = "The given geometries are identical."
 OUT_OF_PLANE = "The given geometries are out of plane from each other"
 
 
-def fdiv(a, b):
-    if b != 0.0:  # a NaN divisor included
-        return a / b
-    if a == 0.0 or math.isnan(a):
-        return math.nan
-    return math.copysign(math.inf, a) * math.copysign(1.0, b)
-
-
 def fsqrt(x):
     return math.nan if x < 0.0 else math.sqrt(x)
 
 
+# -- Vectors --
+
+
+def add(a, b):
+    return (a[0] + b[0], a[1] + b[1], a[2] + b[2])
+
+
 def sub(a, b):
     return (a[0] - b[0], a[1] - b[1], a[2] - b[2])
+
+
+def scale(a, s):
+    return (a[0] * s, a[1] * s, a[2] * s)
 
 
 def dot(a, b):
@@ -42,18 +47,42 @@ def cross(a, b):
     return (a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0])
 
 
+def magnitude(a):
+    return fsqrt(dot(a, a))
+
+
 def normalize(a):
-    m = fsqrt(dot(a, a))
+    m = magnitude(a)
     return (fdiv(a[0], m), fdiv(a[1], m), fdiv(a[2], m))
 
 
+def distance_squared(a, b):
+    d = sub(a, b)
+    return dot(d, d)
+
+
 def distance(a, b):
-    dx, dy, dz = a[0] - b[0], a[1] - b[1], a[2] - b[2]
-    return fsqrt((dx * dx + dy * dy) + dz * dz)
+    return fsqrt(distance_squared(a, b))
 
 
-def close(a, b):
-    return abs(a - b) < EPS
+def distance_to_line(p, a, b):
+    d = sub(b, a)
+    t = fdiv(dot(d, sub(p, a)), dot(d, d))
+    return distance(p, add(a, scale(d, t)))
+
+
+def project_onto_line(p, r, q):
+    u = sub(r, q)
+    t = fdiv(dot(u, sub(q, p)), dot(u, u))
+    return sub(q, scale(u, t))
+
+
+def project_onto_plane(p, n):
+    return sub(p, scale(n, dot(p, n)))
+
+
+def vectors_equal(a, b):
+    return all(abs(x - y) < EPS for x, y in zip(a, b))
 
 
 # -- Plane: (normal, distance) --
@@ -90,22 +119,15 @@ def circle_new(center, radius, normal):
     return (center, abs(radius), normalize(normal))
 
 
-def alignment(a, b):
-    if close(a[0], b[0]) and close(a[1], b[1]) and close(a[2], b[2]):
-        return "same"
-    if abs(a[0] + b[0]) < EPS and abs(a[1] + b[1]) < EPS and abs(a[2] + b[2]) < EPS:
-        return "opposite"
-    return None
+def opposite(a, b):
+    return all(abs(x + y) < EPS for x, y in zip(a, b))
 
 
 def same_plane(n1, s, n2, o):
-    """Opposite normals flip the sign of the offset, so those offsets are summed."""
-    side = alignment(n1, n2)
-    if side == "same":
+    # Opposite normals flip the sign of the offset, so those offsets are summed.
+    if vectors_equal(n1, n2):
         return abs(o - s) < EPS
-    if side == "opposite":
-        return abs(o + s) < EPS
-    return False
+    return opposite(n1, n2) and abs(o + s) < EPS
 
 
 def in_same_plane(c1, c2):
@@ -113,11 +135,7 @@ def in_same_plane(c1, c2):
 
 
 def circles_equal(c1, c2):
-    return (
-        all(close(x, y) for x, y in zip(c1[0], c2[0]))
-        and c1[1] == c2[1]
-        and alignment(c1[2], c2[2]) is not None
-    )
+    return vectors_equal(c1[0], c2[0]) and c1[1] == c2[1] and (vectors_equal(c1[2], c2[2]) or opposite(c1[2], c2[2]))
 
 
 def area(circle):
@@ -131,7 +149,7 @@ def plane_line(plane, a, b):
     normal, dist = plane
     d = sub(b, a)
     t = fdiv(-(dot(normal, a) + dist), dot(d, normal))
-    return (a[0] + d[0] * t, a[1] + d[1] * t, a[2] + d[2] * t)
+    return add(a, scale(d, t))
 
 
 def circle_point(circle, point, inner):
@@ -169,10 +187,6 @@ def circle_circle(circle1, circle2):
     a = fdiv(r1 * r1 - r2 * r2, d * d + d * d) + 0.5
     h = fsqrt(r1 * r1 - (d * d) * (a * a))
     delta = sub(c2, c1)
-    w = normalize(cross(delta, m2))
-    p = (c1[0] + delta[0] * a, c1[1] + delta[1] * a, c1[2] + delta[2] * a)
-    wh = (w[0] * h, w[1] * h, w[2] * h)
-    return (
-        (p[0] + wh[0], p[1] + wh[1], p[2] + wh[2]),
-        (p[0] - wh[0], p[1] - wh[1], p[2] - wh[2]),
-    )
+    p = add(c1, scale(delta, a))
+    wh = scale(normalize(cross(delta, m2)), h)
+    return (add(p, wh), sub(p, wh))

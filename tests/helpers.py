@@ -44,19 +44,19 @@ class RaisingIndex:
         raise ValueError("no index here")
 
 
-def is_nan(x: float) -> bool:
-    return math.isnan(x)
+class EqualToAll:
+    """Claims equality and inequality with anything: shows whose answer a comparison took."""
+
+    def __eq__(self, other):
+        return True
+
+    def __ne__(self, other):
+        return True
 
 
-def same_or_nan(a, b) -> bool:
-    """Bitwise equality of two floats or float sequences, except that any NaN matches any NaN.
-
-    For results that pass through the maths library or a division by zero, whose NaN sign
-    and payload the host's floats cannot reproduce."""
-    if isinstance(a, float) or isinstance(b, float):
-        return (math.isnan(a) and math.isnan(b)) or bits(a) == bits(b)
-    a, b = list(a), list(b)
-    return len(a) == len(b) and all(same_or_nan(x, y) for x, y in zip(a, b))
+class RaisingEquality:
+    def __eq__(self, other):
+        raise ValueError("no equality")
 
 
 def ieee_div(a: float, b: float) -> float:

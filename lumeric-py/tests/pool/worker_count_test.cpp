@@ -10,31 +10,12 @@ namespace lumeric::pool {
 namespace {
 
 TEST(ParseCount, AcceptsOnlyPlusAndDigits) {
-    struct Case {
-        std::string_view text;
-        std::optional<std::uint64_t> expected;
-    };
-    const Case cases[] = {
-        {"4", 4},
-        {"+4", 4},
-        {"0", 0},
-        {"+0", 0},
-        {"007", 7},
-        {"18446744073709551615", 18446744073709551615ull},
+    const struct { std::string_view text; std::optional<std::uint64_t> expected; } cases[] = {
+        {"4", 4}, {"+4", 4}, {"0", 0}, {"+0", 0}, {"007", 7}, {"18446744073709551615", 18446744073709551615ull},
         {"18446744073709551616", std::nullopt},  // 2^64
-        {"99999999999999999999", std::nullopt},
-        {"", std::nullopt},
-        {"+", std::nullopt},
-        {"++4", std::nullopt},
-        {"-1", std::nullopt},
-        {"-0", std::nullopt},
-        {" 4", std::nullopt},
-        {"4 ", std::nullopt},
-        {"4\n", std::nullopt},
-        {"abc", std::nullopt},
-        {"4a", std::nullopt},
-        {"0x10", std::nullopt},
-        {"1e3", std::nullopt},
+        {"99999999999999999999", std::nullopt}, {"", std::nullopt}, {"+", std::nullopt}, {"++4", std::nullopt},
+        {"-1", std::nullopt}, {"-0", std::nullopt}, {" 4", std::nullopt}, {"4 ", std::nullopt}, {"4\n", std::nullopt},
+        {"abc", std::nullopt}, {"4a", std::nullopt}, {"0x10", std::nullopt}, {"1e3", std::nullopt},
         {"\xd9\xa4", std::nullopt},  // a non-ASCII digit
     };
     for (const auto& c : cases) EXPECT_EQ(parse_count(c.text), c.expected) << "text: '" << c.text << "'";
@@ -42,30 +23,12 @@ TEST(ParseCount, AcceptsOnlyPlusAndDigits) {
 
 TEST(ChooseWorkerCount, FirstValidPositiveVariableWinsThenDefault) {
     using Text = std::optional<std::string_view>;
-    struct Case {
-        Text num_threads;
-        Text rs_num_cpus;
-        std::size_t expected;
-    };
     const std::size_t cpus = 6;
-    const Case cases[] = {
-        {std::nullopt, std::nullopt, cpus},
-        {"4", std::nullopt, 4},
-        {"+4", "2", 4},
-        {"0", std::nullopt, cpus},
+    const struct { Text num_threads, rs_num_cpus; std::size_t expected; } cases[] = {
+        {std::nullopt, std::nullopt, cpus}, {"4", std::nullopt, 4}, {"+4", "2", 4},
         {"0", "2", cpus},  // a valid 0 means the default, not the fallback
-        {"abc", "2", 2},
-        {" 4", "2", 2},
-        {"4 ", std::nullopt, cpus},
-        {"-1", "3", 3},
-        {"", "3", 3},
-        {std::nullopt, "2", 2},
-        {std::nullopt, "0", cpus},
-        {std::nullopt, "x", cpus},
-        {"x", "y", cpus},
-        {"100000", std::nullopt, 65535},
-        {"65535", std::nullopt, 65535},
-        {"65536", std::nullopt, 65535},
+        {"abc", "2", 2}, {" 4", "2", 2}, {"4 ", std::nullopt, cpus}, {std::nullopt, "2", 2}, {std::nullopt, "0", cpus},
+        {"x", "y", cpus}, {"100000", std::nullopt, 65535}, {"65535", std::nullopt, 65535}, {"65536", std::nullopt, 65535},
         {std::nullopt, "18446744073709551615", 65535},
         {"18446744073709551616", "5", 5},  // does not fit in 64 bits: invalid
     };
