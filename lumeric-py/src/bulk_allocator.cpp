@@ -24,7 +24,7 @@ namespace {
 constexpr std::size_t huge_page = std::size_t{2} << 20;
 constexpr std::size_t mapped_from = std::size_t{4} << 20;
 constexpr std::size_t kept_blocks = 4;
-constexpr std::size_t kept_bytes = std::size_t{1} << 30;
+constexpr std::size_t kept_bytes = std::size_t{512} << 20;
 
 constexpr std::size_t round_up(std::size_t bytes, std::size_t to) noexcept { return (bytes + to - 1) / to * to; }
 

@@ -16,19 +16,18 @@ namespace {
 // The pool does not cut a piece shorter than twice its minimum piece, so a batch below
 // that runs on the calling thread. Handing a batch to the pool and waking a worker costs
 // about 4 us; the minimum pieces make the work of an uncut piece about ten times that,
-// for each kind of per-element cost (measured on lists of 1e3 to 2e6 elements):
-constexpr std::size_t light_piece = 32768;  // a few additions or products, ~0.5 ns
-constexpr std::size_t heavy_piece = 8192;   // square roots, divisions, rotations, ~1-2 ns
-constexpr std::size_t search_piece = 16384; // nearest-element search, ~1.7 ns
-constexpr std::size_t text_piece = 128;     // float-to-text formatting, ~250 ns
+// for each kind of per-element cost of the vectorised kernels (one thread, data in cache):
+constexpr std::size_t light_piece = 32768;  // additions, products, copies: ~0.2-0.5 ns, or memory speed
+constexpr std::size_t heavy_piece = 8192;   // square roots, divisions, rotations: ~1-3 ns
+constexpr std::size_t search_piece = 32768; // nearest-element search: ~0.5 ns
+constexpr std::size_t text_piece = 128;     // float-to-text formatting: ~250 ns
 
 // Runs kernel(in, out, count) over the pieces of the list: element k's result at out[k].
 template <class Out, class Kernel>
 void map_ranges(const VecListData& list, Out* out, std::size_t min_piece, Kernel kernel) {
     const Vec3d* items = list.items.data();
-    pool::for_each_range(
-        list.items.size(), [items, out, &kernel](std::size_t lo, std::size_t hi) { kernel(items + lo, out + lo, hi - lo); },
-        min_piece);
+    auto piece = [items, out, &kernel](std::size_t lo, std::size_t hi) { kernel(items + lo, out + lo, hi - lo); };
+    pool::for_each_range(list.items.size(), piece, min_piece);
 }
 
 template <class R, class Kernel>
@@ -38,10 +37,19 @@ ResultArray<R> map_to_array(const VecListData& list, std::size_t min_piece, Kern
     return out;
 }
 
+// A new element array of at least this size is written around the caches: it cannot stay
+// in them anyway (each core has 2 MiB of its own), and reading its lines in first would
+// only add memory traffic.
+constexpr std::size_t stream_from = std::size_t{16} << 20;
+
+// kernel(in, out, count, store) over the pieces, into a new list.
 template <class Kernel>
 VecListData map_to_list(const VecListData& list, std::size_t min_piece, Kernel kernel) {
-    VecListData out{Vectors(list.items.size())};
-    map_ranges(list, out.items.data(), min_piece, kernel);
+    const std::size_t n = list.items.size();
+    VecListData out{Vectors(n)};
+    const auto store = n * sizeof(Vec3d) >= stream_from ? kernels::Store::streamed : kernels::Store::cached;
+    map_ranges(list, out.items.data(), min_piece,
+               [&kernel, store](const Vec3d* in, Vec3d* to, std::size_t count) { kernel(in, to, count, store); });
     return out;
 }
 
@@ -117,8 +125,8 @@ ResultArray<double> dot(const VecListData& list, const Vec3d& other) {
 }
 
 VecListData cross(const VecListData& list, const Vec3d& other) {
-    return map_to_list(list, light_piece, [other](const Vec3d* in, Vec3d* out, std::size_t n) {
-        kernels::cross(in, out, n, other);
+    return map_to_list(list, light_piece, [other](const Vec3d* in, Vec3d* out, std::size_t n, kernels::Store store) {
+        kernels::cross(in, out, n, other, store);
     });
 }
 
@@ -147,32 +155,32 @@ ResultArray<double> distance_squared(const VecListData& list, const Vec3d& other
 VecListData collapse(const VecListData& list, Index axis) {
     if (axis.value > 2) throw Panic{"assertion failed: axis <= 2"};
     const std::size_t a = axis.value;
-    return map_to_list(list, light_piece, [a](const Vec3d* in, Vec3d* out, std::size_t n) {
-        kernels::collapse(in, out, n, a);
+    return map_to_list(list, light_piece, [a](const Vec3d* in, Vec3d* out, std::size_t n, kernels::Store store) {
+        kernels::collapse(in, out, n, a, store);
     });
 }
 
 VecListData add(const VecListData& list, const Vec3d& other) {
-    return map_to_list(list, light_piece, [other](const Vec3d* in, Vec3d* out, std::size_t n) {
-        kernels::add(in, out, n, other);
+    return map_to_list(list, light_piece, [other](const Vec3d* in, Vec3d* out, std::size_t n, kernels::Store store) {
+        kernels::add(in, out, n, other, store);
     });
 }
 
 VecListData subtract(const VecListData& list, const Vec3d& other) {
-    return map_to_list(list, light_piece, [other](const Vec3d* in, Vec3d* out, std::size_t n) {
-        kernels::subtract(in, out, n, other);
+    return map_to_list(list, light_piece, [other](const Vec3d* in, Vec3d* out, std::size_t n, kernels::Store store) {
+        kernels::subtract(in, out, n, other, store);
     });
 }
 
 VecListData scale(const VecListData& list, double factor) {
-    return map_to_list(list, light_piece, [factor](const Vec3d* in, Vec3d* out, std::size_t n) {
-        kernels::scale(in, out, n, factor);
+    return map_to_list(list, light_piece, [factor](const Vec3d* in, Vec3d* out, std::size_t n, kernels::Store store) {
+        kernels::scale(in, out, n, factor, store);
     });
 }
 
 VecListData divide(const VecListData& list, double divisor) {
-    return map_to_list(list, heavy_piece, [divisor](const Vec3d* in, Vec3d* out, std::size_t n) {
-        kernels::divide(in, out, n, divisor);
+    return map_to_list(list, heavy_piece, [divisor](const Vec3d* in, Vec3d* out, std::size_t n, kernels::Store store) {
+        kernels::divide(in, out, n, divisor, store);
     });
 }
 

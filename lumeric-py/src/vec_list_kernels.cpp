@@ -2,7 +2,15 @@
 //
 // `restrict` tells the compiler that input and output never overlap, which is what lets
 // it vectorise across elements without run-time overlap checks.
+//
+// Outputs far larger than the caches are streamed: see Store in the header.
 #include "vec_list_kernels.hpp"
+
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(LUMERIC_NO_CLONES)
 // One version per instruction-set level, picked once at load time by the dynamic linker.
@@ -13,39 +21,102 @@
 
 namespace lumeric::kernels {
 
-KERNEL void add(const Vec3d* __restrict in, Vec3d* __restrict out, std::size_t n, Vec3d other) noexcept {
-    for (std::size_t k = 0; k < n; ++k) out[k] = in[k] + other;
-}
+namespace {
 
-KERNEL void subtract(const Vec3d* __restrict in, Vec3d* __restrict out, std::size_t n, Vec3d other) noexcept {
-    for (std::size_t k = 0; k < n; ++k) out[k] = in[k] - other;
-}
-
-KERNEL void scale(const Vec3d* __restrict in, Vec3d* __restrict out, std::size_t n, double factor) noexcept {
-    for (std::size_t k = 0; k < n; ++k) out[k] = in[k] * factor;
-}
-
-KERNEL void divide(const Vec3d* __restrict in, Vec3d* __restrict out, std::size_t n, double divisor) noexcept {
-    for (std::size_t k = 0; k < n; ++k) out[k] = in[k] / divisor;
-}
-
-KERNEL void cross(const Vec3d* __restrict in, Vec3d* __restrict out, std::size_t n, Vec3d other) noexcept {
-    for (std::size_t k = 0; k < n; ++k) out[k] = in[k].cross(other);
-}
-
-KERNEL void normalize(const Vec3d* __restrict in, Vec3d* __restrict out, std::size_t n) noexcept {
-    for (std::size_t k = 0; k < n; ++k) out[k] = in[k].normalize();
-}
-
-KERNEL void collapse(const Vec3d* __restrict in, Vec3d* __restrict out, std::size_t n, std::size_t axis) noexcept {
-    // One loop per axis, so that each is a plain copy with one lane blended to zero.
-    if (axis == 0) {
-        for (std::size_t k = 0; k < n; ++k) out[k] = {0.0, in[k].y, in[k].z};
-    } else if (axis == 1) {
-        for (std::size_t k = 0; k < n; ++k) out[k] = {in[k].x, 0.0, in[k].z};
-    } else {
-        for (std::size_t k = 0; k < n; ++k) out[k] = {in[k].x, in[k].y, 0.0};
+// `count` doubles from `src` to `dst` with non-temporal stores, which go to memory
+// without first reading the destination's cache lines.
+inline void stream(double* dst, const double* src, std::size_t count) noexcept {
+#if defined(__SSE2__)
+    std::size_t k = 0;
+    if (reinterpret_cast<std::uintptr_t>(dst) % 16 != 0 && count > 0) {
+        std::memcpy(dst, src, sizeof(double));
+        k = 1;
     }
+    for (; k + 2 <= count; k += 2) _mm_stream_pd(dst + k, _mm_loadu_pd(src + k));
+    if (k < count) std::memcpy(dst + k, src + k, sizeof(double));
+#else
+    std::memcpy(dst, src, count * sizeof(double));
+#endif
+}
+
+// Non-temporal stores are weakly ordered: they must be complete before the piece reports
+// that it is done (the pool's release of the results does not order them).
+inline void end_streaming() noexcept {
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
+}
+
+// body(in, out, m) over all n elements: straight into `out`, or chunk by chunk into a
+// buffer that stays in the first-level cache and is then streamed out.
+template <class Body>
+[[gnu::always_inline]] inline void write_vectors(const Vec3d* in, Vec3d* out, std::size_t n, Store store,
+                                                 Body body) {
+    if (store == Store::cached) {
+        body(in, out, n);
+        return;
+    }
+    constexpr std::size_t chunk = 256;  // 6 KiB
+    alignas(64) Vec3d buffer[chunk];
+    for (std::size_t start = 0; start < n; start += chunk) {
+        const std::size_t m = n - start < chunk ? n - start : chunk;
+        body(in + start, buffer, m);
+        stream(reinterpret_cast<double*>(out + start), reinterpret_cast<const double*>(buffer), 3 * m);
+    }
+    end_streaming();
+}
+
+}  // namespace
+
+// Each body loop is inlined into its kernel, so every version vectorises it for its own
+// instruction set.
+KERNEL void add(const Vec3d* in, Vec3d* out, std::size_t n, Vec3d other, Store store) noexcept {
+    write_vectors(in, out, n, store, [other](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
+        for (std::size_t k = 0; k < m; ++k) o[k] = i[k] + other;
+    });
+}
+
+KERNEL void subtract(const Vec3d* in, Vec3d* out, std::size_t n, Vec3d other, Store store) noexcept {
+    write_vectors(in, out, n, store, [other](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
+        for (std::size_t k = 0; k < m; ++k) o[k] = i[k] - other;
+    });
+}
+
+KERNEL void scale(const Vec3d* in, Vec3d* out, std::size_t n, double factor, Store store) noexcept {
+    write_vectors(in, out, n, store, [factor](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
+        for (std::size_t k = 0; k < m; ++k) o[k] = i[k] * factor;
+    });
+}
+
+KERNEL void divide(const Vec3d* in, Vec3d* out, std::size_t n, double divisor, Store store) noexcept {
+    write_vectors(in, out, n, store, [divisor](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
+        for (std::size_t k = 0; k < m; ++k) o[k] = i[k] / divisor;
+    });
+}
+
+KERNEL void cross(const Vec3d* in, Vec3d* out, std::size_t n, Vec3d other, Store store) noexcept {
+    write_vectors(in, out, n, store, [other](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
+        for (std::size_t k = 0; k < m; ++k) o[k] = i[k].cross(other);
+    });
+}
+
+KERNEL void normalize(const Vec3d* in, Vec3d* out, std::size_t n, Store store) noexcept {
+    write_vectors(in, out, n, store, [](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
+        for (std::size_t k = 0; k < m; ++k) o[k] = i[k].normalize();
+    });
+}
+
+KERNEL void collapse(const Vec3d* in, Vec3d* out, std::size_t n, std::size_t axis, Store store) noexcept {
+    // One loop per axis, so that each is a plain copy with one lane blended to zero.
+    write_vectors(in, out, n, store, [axis](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
+        if (axis == 0) {
+            for (std::size_t k = 0; k < m; ++k) o[k] = {0.0, i[k].y, i[k].z};
+        } else if (axis == 1) {
+            for (std::size_t k = 0; k < m; ++k) o[k] = {i[k].x, 0.0, i[k].z};
+        } else {
+            for (std::size_t k = 0; k < m; ++k) o[k] = {i[k].x, i[k].y, 0.0};
+        }
+    });
 }
 
 KERNEL void rotate_in_place(Vec3d* __restrict items, std::size_t n, Quat quat) noexcept {

@@ -2,6 +2,7 @@
 // give, on lengths around every vector width and with special values in every lane.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -55,20 +56,33 @@ std::vector<Vec3d> vectors(std::size_t n, unsigned seed) {
 const std::size_t lengths[] = {0, 1, 3, 7, 8, 9, 15, 16, 17, 31, 33, 64, 255, 256, 257, 1000};
 const Vec3d other{0.25, -3.5, 3.141592653589793};
 
+const Vec3d untouched{7.0, 7.0, 7.0};
+
+// kernel(in, out, n, store) with each way of storing, at each length, from element 0 and
+// from element 1 (so that streamed stores start off their alignment): out[k] must be
+// single(in[k]), and nothing outside the range may change.
 template <class Kernel, class Single>
 void check_vectors(Kernel kernel, Single single) {
-    for (std::size_t n : lengths) {
-        std::vector<Vec3d> in = vectors(n, static_cast<unsigned>(n));
-        std::vector<Vec3d> out(n + 1, Vec3d{7.0, 7.0, 7.0});
-        kernel(in.data(), out.data(), n);
-        for (std::size_t k = 0; k < n; ++k) {
-            Vec3d want = single(in[k]);
-            ASSERT_TRUE(same(out[k], want)) << "n " << n << " k " << k << ": (" << in[k].x << ", " << in[k].y << ", "
-                                            << in[k].z << ") gives (" << out[k].x << ", " << out[k].y << ", "
-                                            << out[k].z << "), expected (" << want.x << ", " << want.y << ", "
-                                            << want.z << ")";
+    for (Store store : {Store::cached, Store::streamed}) {
+        for (std::size_t first : {0, 1}) {
+            for (std::size_t n : lengths) {
+                if (n < first) continue;
+                std::vector<Vec3d> in = vectors(n, static_cast<unsigned>(n));
+                std::vector<Vec3d> out(n + 1, untouched);
+                kernel(in.data() + first, out.data() + first, n - first, store);
+                for (std::size_t k = first; k < n; ++k) {
+                    Vec3d want = single(in[k]);
+                    ASSERT_TRUE(same(out[k], want))
+                        << "n " << n << " k " << k << " from " << first << ": (" << in[k].x << ", " << in[k].y
+                        << ", " << in[k].z << ") gives (" << out[k].x << ", " << out[k].y << ", " << out[k].z
+                        << "), expected (" << want.x << ", " << want.y << ", " << want.z << ")";
+                }
+                EXPECT_TRUE(same(out[n], untouched)) << "wrote past the end, n " << n;
+                if (first == 1) {
+                    EXPECT_TRUE(same(out[0], untouched)) << "wrote before the start, n " << n;
+                }
+            }
         }
-        EXPECT_TRUE(same(out[n], Vec3d{7.0, 7.0, 7.0})) << "wrote past the end, n " << n;
     }
 }
 
@@ -85,16 +99,22 @@ void check_floats(Kernel kernel, Single single) {
 
 TEST(Kernels, ElementWiseVectorResults) {
     SKIP_IF_NOT_RUNNABLE();
-    check_vectors([](auto in, auto out, auto n) { add(in, out, n, other); }, [](Vec3d e) { return e + other; });
-    check_vectors([](auto in, auto out, auto n) { subtract(in, out, n, other); }, [](Vec3d e) { return e - other; });
-    check_vectors([](auto in, auto out, auto n) { scale(in, out, n, 0.1); }, [](Vec3d e) { return e * 0.1; });
-    check_vectors([](auto in, auto out, auto n) { divide(in, out, n, 0.1); }, [](Vec3d e) { return e / 0.1; });
-    check_vectors([](auto in, auto out, auto n) { divide(in, out, n, 0.0); }, [](Vec3d e) { return e / 0.0; });
-    check_vectors([](auto in, auto out, auto n) { cross(in, out, n, other); },
+    check_vectors([](auto in, auto out, auto n, Store s) { add(in, out, n, other, s); },
+                  [](Vec3d e) { return e + other; });
+    check_vectors([](auto in, auto out, auto n, Store s) { subtract(in, out, n, other, s); },
+                  [](Vec3d e) { return e - other; });
+    check_vectors([](auto in, auto out, auto n, Store s) { scale(in, out, n, 0.1, s); },
+                  [](Vec3d e) { return e * 0.1; });
+    check_vectors([](auto in, auto out, auto n, Store s) { divide(in, out, n, 0.1, s); },
+                  [](Vec3d e) { return e / 0.1; });
+    check_vectors([](auto in, auto out, auto n, Store s) { divide(in, out, n, 0.0, s); },
+                  [](Vec3d e) { return e / 0.0; });
+    check_vectors([](auto in, auto out, auto n, Store s) { cross(in, out, n, other, s); },
                   [](Vec3d e) { return e.cross(other); });
-    check_vectors([](auto in, auto out, auto n) { normalize(in, out, n); }, [](Vec3d e) { return e.normalize(); });
+    check_vectors([](auto in, auto out, auto n, Store s) { normalize(in, out, n, s); },
+                  [](Vec3d e) { return e.normalize(); });
     for (std::size_t axis = 0; axis < 3; ++axis) {
-        check_vectors([axis](auto in, auto out, auto n) { collapse(in, out, n, axis); },
+        check_vectors([axis](auto in, auto out, auto n, Store s) { collapse(in, out, n, axis, s); },
                       [axis](Vec3d e) {
                           (axis == 0 ? e.x : axis == 1 ? e.y : e.z) = 0.0;
                           return e;
@@ -108,7 +128,7 @@ TEST(Kernels, RotateInPlace) {
                           Quat{1.0, -0.0, std::nan(""), 0.5}};
     for (const Quat& q : quats) {
         check_vectors(
-            [&q](const Vec3d* in, Vec3d* out, std::size_t n) {
+            [&q](const Vec3d* in, Vec3d* out, std::size_t n, Store) {
                 std::copy(in, in + n, out);
                 rotate_in_place(out, n, q);
             },
