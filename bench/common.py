@@ -14,16 +14,27 @@ NUMBER = 200_000  # calls per run
 RUNS = 7  # runs per statement
 
 
-def per_call_ns(statements, namespace, number=NUMBER, runs=RUNS):
-    """Median ns per call of each statement (None stays None), the statements interleaved."""
+def per_call_ns(statements, namespace, number=NUMBER, runs=RUNS, run_seconds=0.02):
+    """Median ns per call of each statement (None stays None), the statements interleaved.
+
+    number=None sizes each statement's runs to about run_seconds (at least one call), for
+    statements whose cost ranges from microseconds to tenths of a second."""
     timers = [timeit.Timer(s, globals=namespace, timer=time.perf_counter_ns) if s else None for s in statements]
-    for timer in filter(None, timers):
-        timer.timeit(number // 10)  # warm-up
+    numbers = []
+    for timer in timers:
+        if timer is None:
+            numbers.append(None)
+        elif number is None:
+            once = timer.timeit(1)  # also the warm-up
+            numbers.append(max(1, int(run_seconds * 1e9 / max(once, 1))))
+        else:
+            timer.timeit(number // 10)  # warm-up
+            numbers.append(number)
     samples = [[] for _ in timers]
     for _ in range(runs):
-        for timer, times in zip(timers, samples):
+        for timer, count, times in zip(timers, numbers, samples):
             if timer:
-                times.append(timer.timeit(number) / number)
+                times.append(timer.timeit(count) / count)
     return [statistics.median(times) if times else None for times in samples]
 
 

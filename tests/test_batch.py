@@ -1,6 +1,7 @@
 """VecList batch operations: every element bit for bit as the Vec3d operation, the nearest-element
 search, the asserts and the error paths."""
 
+import gc
 import math
 import random
 import struct
@@ -99,6 +100,40 @@ def test_long_lists_match_vec3d(n, stride):
     # Long enough for the pool to cut the work into many pieces.
     quat = Quat.from_axis_angle(Vec3d(0, 0, 1), AngleRadians(0.3))
     check_all(special_vectors(n, seed=n + stride % 1000), Vec3d(10, -20, 30), 0.1, quat, stride)
+
+
+def test_list_results_are_ordinary_tracked_lists():
+    lst = VecList(special_vectors(50, seed=2))
+    results = [batch(lst, Vec3d(1, 2, 3), 2.0) for _, batch, _ in FLOAT_RESULTS] + [lst.is_unit(), lst.to_array()]
+    for result in results:
+        assert type(result) is list and len(result) == 50 and gc.is_tracked(result)
+        result.append(result)  # a cycle the collector must be able to see and free
+    del result, results
+    gc.collect()
+
+
+def test_large_arrays_and_reused_blocks():
+    # Element arrays of 4 MiB and more, and list results of that size, take their own memory
+    # paths (huge pages, and freed blocks kept for reuse); the results must not notice.
+    n = 600_000
+    elements = special_vectors(n, seed=3)
+    lst = VecList(elements)
+    other = Vec3d(0.25, -3.5, math.pi)
+    picks = random.Random(4).sample(range(n), 300) + [0, n - 1]
+    for _ in range(2):
+        for name, batch, single in VECTOR_RESULTS:
+            result = batch(lst, other, 0.1)
+            assert len(result) == n, name
+            assert same_bits(flat(result[k].to_array() for k in picks),
+                             flat(single(elements[k], other, 0.1).to_array() for k in picks)), name
+            del result  # its block goes back for the next result of this size
+    distances = lst.distance_to(other)
+    assert gc.is_tracked(distances) and len(distances) == n
+    assert same_bits([distances[k] for k in picks], [elements[k].distance_to(other) for k in picks])
+    # Growth moves the elements to a block of another size; the old one is kept or freed.
+    lst.extend(VecList(elements[:1000]))
+    assert len(lst) == n + 1000 and same_bits(lst[n + 999].to_array(), elements[999].to_array())
+    assert same_bits(lst[n - 1].to_array(), elements[n - 1].to_array())
 
 
 def test_documented_examples():

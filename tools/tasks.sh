@@ -11,7 +11,7 @@ say() { printf '[tasks] %s\n' "$*" >&2; }
 
 venv() {
   if [ ! -x "$PY" ]; then
-    say "creating $VENV (system site packages: numpy, pytest, hypothesis, glm)"
+    say "creating $VENV (system site packages: numpy, scipy, pytest, hypothesis, glm)"
     python3.14 -m venv --system-site-packages "$VENV"
   fi
 }

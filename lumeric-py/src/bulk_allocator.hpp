@@ -1,11 +1,16 @@
-// bulk_allocator.hpp: the allocator of VecList's element arrays.
+// bulk_allocator.hpp: the allocator of VecList's element arrays, and page hints for other
+// large result buffers.
 //
-// Batch results are written once, in parallel, right after allocation, so:
+// Batch results are written once, in parallel, right after allocation, and first touches
+// of fresh memory are very expensive on virtual machines (a fault per 4 KiB page, each
+// often costing more than the arithmetic on the elements in it). So:
 //  - new elements are left uninitialised (`vector(n)` and `resize(n)` do not zero them;
 //    zeroing would be a whole extra pass over memory on one thread);
-//  - blocks of 4 MiB and more are marked for transparent huge pages, so the first
-//    touches of a fresh block fault once per 2 MiB rather than once per 4 KiB (the
-//    faults of a fresh result array otherwise cost more than the arithmetic).
+//  - large blocks are mapped directly, aligned to 2 MiB and marked for transparent huge
+//    pages as a whole, so their first touches fault once per 2 MiB;
+//  - a freed large block is kept for the next large block of about its size (a loop of
+//    batch operations allocates the same sizes again and again), with its pages marked
+//    free for the kernel to take back whenever it needs memory (see bulk_allocator.cpp).
 #pragma once
 
 #include <cstddef>
@@ -17,6 +22,11 @@ namespace lumeric {
 
 void* bulk_allocate(std::size_t bytes);
 void bulk_deallocate(void* p, std::size_t bytes) noexcept;
+
+// Marks the whole 2 MiB pages inside [p, p + bytes) for transparent huge pages when the
+// range is large enough to gain from it; for buffers allocated elsewhere and not yet
+// touched. A hint: nothing happens where the system does not support it.
+void advise_huge_pages(void* p, std::size_t bytes) noexcept;
 
 template <class T>
 struct BulkAllocator {

@@ -1,14 +1,13 @@
 // vec_list_batch.cpp: the batch operations of VecList on the worker pool.
 #include "vec_list_batch.hpp"
 
-#include <bit>
 #include <cmath>
-#include <limits>
 #include <optional>
 
 #include "frame/errors.hpp"
 #include "pool/pool.hpp"
 #include "vec3d.hpp"
+#include "vec_list_kernels.hpp"
 
 namespace lumeric::batch {
 
@@ -17,72 +16,55 @@ namespace {
 // The pool does not cut a piece shorter than twice its minimum piece, so a batch below
 // that runs on the calling thread. Handing a batch to the pool and waking a worker costs
 // about 4 us; the minimum pieces make the work of an uncut piece about ten times that,
-// for each kind of per-element cost (measured on lists of 1e3 to 1e6 elements):
-constexpr std::size_t light_piece = 32768;  // a few additions or products, ~0.5 ns
-constexpr std::size_t heavy_piece = 4096;   // square roots and divisions, ~4.5 ns
-constexpr std::size_t search_piece = 16384; // nearest-element search, ~1.7 ns
-constexpr std::size_t text_piece = 128;     // float-to-text formatting, ~250 ns
+// for each kind of per-element cost of the vectorised kernels (one thread, data in cache):
+constexpr std::size_t light_piece = 32768;  // additions, products, copies: ~0.2-0.5 ns, or memory speed
+constexpr std::size_t heavy_piece = 8192;   // square roots, divisions, rotations: ~1-3 ns
+constexpr std::size_t search_piece = 32768; // nearest-element search: ~0.5 ns
+constexpr std::size_t text_piece = 128;     // float-to-text formatting: ~250 ns
 
-// Ordered map of every element into an array of the list's length.
-template <class Out, class F>
-void map_elements(const VecListData& list, Out* out, std::size_t min_piece, F per_element) {
+// Runs kernel(in, out, count) over the pieces of the list: element k's result at out[k].
+template <class Out, class Kernel>
+void map_ranges(const VecListData& list, Out* out, std::size_t min_piece, Kernel kernel) {
     const Vec3d* items = list.items.data();
-    pool::map_into(list.items.size(), out, [items, &per_element](std::size_t k) { return per_element(items[k]); },
-                   min_piece);
+    auto piece = [items, out, &kernel](std::size_t lo, std::size_t hi) { kernel(items + lo, out + lo, hi - lo); };
+    pool::for_each_range(list.items.size(), piece, min_piece);
 }
 
-template <class R, class F>
-ResultArray<R> map_to_array(const VecListData& list, std::size_t min_piece, F per_element) {
+template <class R, class Kernel>
+ResultArray<R> map_to_array(const VecListData& list, std::size_t min_piece, Kernel kernel) {
     ResultArray<R> out(list.items.size());
-    map_elements(list, out.data(), min_piece, per_element);
+    map_ranges(list, out.data(), min_piece, kernel);
     return out;
 }
 
-template <class F>
-VecListData map_to_list(const VecListData& list, std::size_t min_piece, F per_element) {
-    VecListData out{Vectors(list.items.size())};
-    map_elements(list, out.items.data(), min_piece, per_element);
+// A new element array of at least this size is written around the caches: it cannot stay
+// in them anyway (each core has 2 MiB of its own), and reading its lines in first would
+// only add memory traffic.
+constexpr std::size_t stream_from = std::size_t{16} << 20;
+
+// kernel(in, out, count, store) over the pieces, into a new list.
+template <class Kernel>
+VecListData map_to_list(const VecListData& list, std::size_t min_piece, Kernel kernel) {
+    const std::size_t n = list.items.size();
+    VecListData out{Vectors(n)};
+    const auto store = n * sizeof(Vec3d) >= stream_from ? kernels::Store::streamed : kernels::Store::cached;
+    map_ranges(list, out.items.data(), min_piece,
+               [&kernel, store](const Vec3d* in, Vec3d* to, std::size_t count) { kernel(in, to, count, store); });
     return out;
 }
 
-// The best candidate of a range in the nearest-element search.
-struct Nearest {
-    std::int64_t rank;  // orders the keys; see rank_of
-    std::size_t index;  // into the whole list
-};
-
-// Exact order of the keys as signed integers: the bit pattern, with the 63 low bits
-// flipped for negative values (so -0.0 ranks below +0.0). Every NaN ranks above +inf
-// whatever its sign bit: a NaN produced by inf - inf has it set, and must not win.
-std::int64_t rank_of(double key) noexcept {
-    auto bits = std::bit_cast<std::int64_t>(key);
-    bits ^= static_cast<std::int64_t>(static_cast<std::uint64_t>(bits >> 63) >> 1);
-    return std::isnan(key) ? std::numeric_limits<std::int64_t>::max() : bits;
-}
+using kernels::Nearest;
 
 // Keeps the left operand on equal ranks, so pieces combined left before right give the
 // lowest index among equal keys.
 constexpr auto nearer = [](Nearest left, Nearest right) noexcept { return right.rank < left.rank ? right : left; };
 
-// The nearest of the elements at sample positions [lo, hi), position p being index
-// first + p * step. A strict `<` keeps the earliest of equal keys.
-Nearest scan(const Vec3d* items, const Vec3d& other, std::size_t first, std::size_t step, std::size_t lo,
-             std::size_t hi) noexcept {
-    Nearest best{rank_of(items[first + lo * step].distance_squared(other)), first + lo * step};
-    for (std::size_t p = lo + 1; p < hi; ++p) {
-        std::size_t k = first + p * step;
-        std::int64_t rank = rank_of(items[k].distance_squared(other));
-        if (rank < best.rank) best = {rank, k};
-    }
-    return best;
-}
-
 // The nearest among `count` samples first, first + step, ..., searched on the pool.
 std::optional<Nearest> nearest(const VecListData& list, const Vec3d& other, std::size_t first, std::size_t step,
                                std::size_t count) {
     const Vec3d* items = list.items.data();
-    auto piece = [items, &other, first, step](std::size_t lo, std::size_t hi) {
-        return scan(items, other, first, step, lo, hi);
+    auto piece = [items, other, first, step](std::size_t lo, std::size_t hi) {
+        return kernels::nearest(items, other, first, step, lo, hi);
     };
     return pool::Pool::global().reduce_ranges(count, piece, nearer, search_piece);
 }
@@ -128,67 +110,86 @@ std::string repr(const VecListData& list) {
     return out;
 }
 
-ResultArray<std::array<double, 3>> to_array(const VecListData& list) {
-    return map_to_array<std::array<double, 3>>(list, light_piece, [](const Vec3d& e) { return e.to_array(); });
+MappedSpan<Vec3d, &Vec3d::to_array> to_array(const VecListData& list) {
+    // A batch step like the others (the first one creates the pool), but the rows are made
+    // straight from the elements: a parallel copy first would only add a pass over memory.
+    pool::worker_count();
+    return {list.items};
 }
 
+// The kernels take their argument by value: each piece reads its own copy.
 ResultArray<double> dot(const VecListData& list, const Vec3d& other) {
-    return map_to_array<double>(list, light_piece, [other](const Vec3d& e) { return e.dot(other); });
+    return map_to_array<double>(list, light_piece, [other](const Vec3d* in, double* out, std::size_t n) {
+        kernels::dot(in, out, n, other);
+    });
 }
 
 VecListData cross(const VecListData& list, const Vec3d& other) {
-    return map_to_list(list, light_piece, [other](const Vec3d& e) { return e.cross(other); });
+    return map_to_list(list, light_piece, [other](const Vec3d* in, Vec3d* out, std::size_t n, kernels::Store store) {
+        kernels::cross(in, out, n, other, store);
+    });
 }
 
 ResultArray<double> magnitude(const VecListData& list) {
-    return map_to_array<double>(list, heavy_piece, [](const Vec3d& e) { return e.magnitude(); });
+    return map_to_array<double>(list, heavy_piece, kernels::magnitude);
 }
 
-VecListData normalize(const VecListData& list) {
-    return map_to_list(list, heavy_piece, [](const Vec3d& e) { return e.normalize(); });
-}
+VecListData normalize(const VecListData& list) { return map_to_list(list, heavy_piece, kernels::normalize); }
 
 ResultArray<bool> is_unit(const VecListData& list) {
-    return map_to_array<bool>(list, heavy_piece, [](const Vec3d& e) { return e.is_unit(); });
+    return map_to_array<bool>(list, heavy_piece, kernels::is_unit);
 }
 
 ResultArray<double> distance_to(const VecListData& list, const Vec3d& other) {
-    return map_to_array<double>(list, heavy_piece, [other](const Vec3d& e) { return e.distance_to(other); });
+    return map_to_array<double>(list, heavy_piece, [other](const Vec3d* in, double* out, std::size_t n) {
+        kernels::distance_to(in, out, n, other);
+    });
 }
 
 ResultArray<double> distance_squared(const VecListData& list, const Vec3d& other) {
-    return map_to_array<double>(list, light_piece, [other](const Vec3d& e) { return e.distance_squared(other); });
+    return map_to_array<double>(list, light_piece, [other](const Vec3d* in, double* out, std::size_t n) {
+        kernels::distance_squared(in, out, n, other);
+    });
 }
 
 VecListData collapse(const VecListData& list, Index axis) {
     if (axis.value > 2) throw Panic{"assertion failed: axis <= 2"};
     const std::size_t a = axis.value;
-    return map_to_list(list, light_piece, [a](const Vec3d& e) {
-        Vec3d out = e;
-        (a == 0 ? out.x : a == 1 ? out.y : out.z) = 0.0;
-        return out;
+    return map_to_list(list, light_piece, [a](const Vec3d* in, Vec3d* out, std::size_t n, kernels::Store store) {
+        kernels::collapse(in, out, n, a, store);
     });
 }
 
 VecListData add(const VecListData& list, const Vec3d& other) {
-    return map_to_list(list, light_piece, [other](const Vec3d& e) { return e + other; });
+    return map_to_list(list, light_piece, [other](const Vec3d* in, Vec3d* out, std::size_t n, kernels::Store store) {
+        kernels::add(in, out, n, other, store);
+    });
 }
 
 VecListData subtract(const VecListData& list, const Vec3d& other) {
-    return map_to_list(list, light_piece, [other](const Vec3d& e) { return e - other; });
+    return map_to_list(list, light_piece, [other](const Vec3d* in, Vec3d* out, std::size_t n, kernels::Store store) {
+        kernels::subtract(in, out, n, other, store);
+    });
 }
 
 VecListData scale(const VecListData& list, double factor) {
-    return map_to_list(list, light_piece, [factor](const Vec3d& e) { return e * factor; });
+    return map_to_list(list, light_piece, [factor](const Vec3d* in, Vec3d* out, std::size_t n, kernels::Store store) {
+        kernels::scale(in, out, n, factor, store);
+    });
 }
 
 VecListData divide(const VecListData& list, double divisor) {
-    return map_to_list(list, heavy_piece, [divisor](const Vec3d& e) { return e / divisor; });
+    return map_to_list(list, heavy_piece, [divisor](const Vec3d* in, Vec3d* out, std::size_t n, kernels::Store store) {
+        kernels::divide(in, out, n, divisor, store);
+    });
 }
 
 void rotate(VecListData& list, const tovrin::Quat& quat) {
-    VecListData rotated = map_to_list(list, heavy_piece, [quat](const Vec3d& e) { return quat.rotate(e); });
-    list.items.swap(rotated.items);
+    Vec3d* items = list.items.data();
+    pool::for_each_range(
+        list.items.size(),
+        [items, quat](std::size_t lo, std::size_t hi) { kernels::rotate_in_place(items + lo, hi - lo, quat); },
+        heavy_piece);
 }
 
 std::pair<std::uint64_t, double> minimum_distance_to(const VecListData& list, const Vec3d& other, Index stride) {

@@ -30,8 +30,8 @@ using tovrin::Vec3d;
 VecListData from_items(Vectors& items);
 // "[Vec3d(..)\nVec3d(..)]": element texts joined by line feeds.
 std::string repr(const VecListData& list);
-// [[x, y, z], ...]
-ResultArray<std::array<double, 3>> to_array(const VecListData& list);
+// [[x, y, z], ...], made straight from the elements.
+MappedSpan<Vec3d, &Vec3d::to_array> to_array(const VecListData& list);
 
 // -- Element-wise: element on the left, the argument on the right --
 
@@ -49,7 +49,9 @@ VecListData subtract(const VecListData& list, const Vec3d& other);
 VecListData scale(const VecListData& list, double factor);
 VecListData divide(const VecListData& list, double divisor);
 
-// Replaces every element by its rotation; the list changes only once all are done.
+// Replaces every element by its rotation, in place: no element's rotation can fail, and
+// the exclusive borrow keeps everyone else from seeing the list meanwhile, so the result
+// is the same as rotating into a new array and swapping it in.
 void rotate(VecListData& list, const tovrin::Quat& quat);
 
 // (index, distance) of the element nearest to `other` within a window around the best
