@@ -12,7 +12,8 @@ all. A test that grows is measured once more with twice the runs before it is re
 a one-off cache fill landing in the measured runs is not mistaken for a leak.
 
 Hypothesis tests run derandomized with a small fixed number of examples and no example database,
-so that each run draws exactly the same inputs. Tests marked `no_leak_check` run once, as usual.
+so that each run draws exactly the same inputs. Tests marked `no_leak_check` run once, as usual:
+those whose work happens in child processes, and those below.
 
 Extension modules built for the release interpreter (numpy, in Debian) keep no reference total: every
 object they release makes the total drift upwards, as if it leaked. Tests that hand numpy objects to
@@ -31,7 +32,7 @@ try:
 except ImportError:  # pragma: no cover - hypothesis is part of the toolchain
     hypothesis_settings = None
 
-HYPOTHESIS_EXAMPLES = 25
+HYPOTHESIS_EXAMPLES = 15
 
 
 def pytest_addoption(parser):

@@ -343,7 +343,6 @@ UNARY = [operator.neg, operator.pos, abs, operator.invert, hash, repr, str, bool
 PANICS = {
     "assertion failed: axis <= 2",
     "assertion failed: stride != 0",
-    "called `Option::unwrap()` on a `None` value",
     "Already mutably borrowed: PyBorrowError",
 }
 POOL_FAILURE = "The global thread pool has not been initialized."
@@ -352,6 +351,7 @@ INTERSECTION_MESSAGES = {
     "One of the given geometries is contained entirely within the other. The surfaces do not intersect.",
     "The given geometries are identical.",
     "The given geometries are out of plane from each other",
+    "minimum_distance_to() on an empty VecList",
 }
 BORROW_MESSAGES = {"Already mutably borrowed", "Already borrowed"}
 FRAME_TYPE_ERROR = re.compile(
@@ -360,10 +360,14 @@ FRAME_TYPE_ERROR = re.compile(
 )
 
 
+# The protocols through which the module (or the host, on its behalf) asks an argument for something.
+PROBES = (float, operator.index, len, lambda v: list(iter(v)), lambda v: bool(v == v), lambda v: bool(v == 0.0))
+
+
 def own_errors(value):
-    """(type, message) of each error that the value's own conversion protocols raise."""
+    """(type, message) of each error that the value's own protocol methods raise."""
     found = set()
-    for probe in (float, operator.index, len, lambda v: list(iter(v))):
+    for probe in PROBES:
         try:
             probe(value)
         except Exception as error:  # noqa: BLE001 - any error the value raises by itself
