@@ -11,6 +11,9 @@ import textwrap
 
 import pytest
 
+# Everything here happens in child processes, which the leak hunter cannot see into.
+pytestmark = pytest.mark.no_leak_check
+
 DEFAULT = len(os.sched_getaffinity(0))  # the number of processors this process may run on
 
 CHILD_HEADER = """
@@ -69,6 +72,7 @@ def test_first_batch_creates_the_pool_from_the_environment(num_threads, rs_num_c
     assert list(map(int, out)) == [1, 1 + workers, 1 + workers]
 
 
+@pytest.mark.limits_address_space
 def test_too_many_threads_is_an_internal_failure():
     # 100000 asks for 65535 workers; with a small address space the threads cannot all be
     # started, and every batch then fails the same way. Steps that are not batches still work.

@@ -110,14 +110,7 @@ PyObject* simple_namespace_type() {
 
 // The submodule object (new reference), made on first call.
 PyObject* make_submodule(Submodule& sub) {
-    PyInterpreterState* interp = PyInterpreterState_Get();
-    std::int64_t id = PyInterpreterState_GetID(interp);
-    if (id == -1) raise_pending();
-    std::int64_t expected = -1;
-    if (!sub.interpreter.compare_exchange_strong(expected, id) && expected != id)
-        raise(PyExc_ImportError,
-              "lumeric_py does not support subinterpreters: it can only be imported once per process, "
-              "in the interpreter that imported it first");
+    claim_interpreter(sub);
 
     PyObject* kwargs = Py_BuildValue("{s:s}", "name", sub.definition.m_name);
     if (kwargs == nullptr) raise_pending();
@@ -150,6 +143,17 @@ PyObject* make_submodule(Submodule& sub) {
 }
 
 }  // namespace
+
+void claim_interpreter(Submodule& sub) {
+    PyInterpreterState* interp = PyInterpreterState_Get();
+    std::int64_t id = PyInterpreterState_GetID(interp);
+    if (id == -1) raise_pending();
+    std::int64_t expected = -1;
+    if (!sub.interpreter.compare_exchange_strong(expected, id) && expected != id)
+        raise(PyExc_ImportError,
+              "lumeric_py does not support subinterpreters: it can only be imported once per process, "
+              "in the interpreter that imported it first");
+}
 
 void register_submodule(PyObject* parent, Submodule& sub) {
     PyObject* module = make_submodule(sub);

@@ -43,6 +43,9 @@ struct Submodule {
 // Makes (or returns the already made) submodule and adds it under the last part of its name.
 void register_submodule(PyObject* parent, Submodule& submodule);
 
+// Ties the submodule to the current interpreter on first use; ImportError in any other.
+void claim_interpreter(Submodule& submodule);
+
 // -- Member lists --
 //
 // A module's members, in namespace order, as one list of types: the execution step adds
@@ -53,6 +56,7 @@ void register_submodule(PyObject* parent, Submodule& submodule);
 template <class T>
 struct ClassMember {
     static constexpr std::string id() { return record::class_id(ClassFor<T>::name.view()); }
+    static void check() {}
     static void add(PyObject* module) { register_class(module, ClassFor<T>::cell); }
 };
 
@@ -60,12 +64,14 @@ struct ClassMember {
 template <class F>
 struct FunctionMember {
     static constexpr std::string id() { return record::function_id(F::name.view()); }
+    static void check() {}
     static void add(PyObject* module) { register_function(module, F::def()); }
 };
 
 template <Name ShortName, Submodule& (*Get)()>
 struct SubmoduleMember {
     static constexpr std::string id() { return record::module_id(ShortName.view()); }
+    static void check() { claim_interpreter(Get()); }
     static void add(PyObject* module) { register_submodule(module, Get()); }
 };
 
@@ -74,8 +80,11 @@ struct ModuleMembers {
     struct Record {
         static constexpr std::string json() { return record::module_record(ShortName.view(), {Members::id()...}); }
     };
+    // A second interpreter is turned away before any member is added: class objects are
+    // process-wide and belong to the interpreter that made them.
     static void add_all(PyObject* module) {
         record::emit<Record>();
+        (Members::check(), ...);
         (Members::add(module), ...);
     }
 };

@@ -1,0 +1,24 @@
+"""Suite-wide options and markers: the leak hunter (--leaks, see leak_hunter.py), and the tests that
+cannot run under AddressSanitizer."""
+
+import os
+
+import pytest
+
+from leak_hunter import pytest_addoption, pytest_pyfunc_call  # noqa: F401
+from leak_hunter import pytest_configure as leak_hunter_configure
+
+
+def pytest_configure(config):
+    leak_hunter_configure(config)
+    config.addinivalue_line("markers", "limits_address_space: sets RLIMIT_AS in a child process")
+
+
+def pytest_collection_modifyitems(config, items):
+    # AddressSanitizer reserves terabytes of address space for its shadow memory, so a test that
+    # limits the address space cannot run under it.
+    if "libasan" in os.environ.get("LD_PRELOAD", ""):
+        skip = pytest.mark.skip(reason="limits the address space, which AddressSanitizer needs")
+        for item in items:
+            if item.get_closest_marker("limits_address_space"):
+                item.add_marker(skip)
