@@ -59,7 +59,7 @@ leak_check() {
 # pointer to them; tools/lsan.supp lists the few leaks of other software.
 sanitizer_check() {
   say "building with AddressSanitizer and UndefinedBehaviorSanitizer (build/asan)"
-  cmake -S . -B build/asan -G Ninja -DLUMERIC_SANITIZE=ON -DLUMERIC_TESTS=ON \
+  cmake -S . -B build/asan -G Ninja -DLUMERIC_SANITIZE=ON -DLUMERIC_TESTS=ON -DLUMERIC_PYTHON=ON \
     -DPython_EXECUTABLE=/usr/bin/python3.14 >/dev/null
   cmake --build build/asan
   local options=abort_on_error=0:halt_on_error=1:print_stacktrace=1
