@@ -137,7 +137,7 @@ class OtherLoad:
         except OSError:
             return None
         t = os.times()
-        return sum(ticks), ticks[3] + ticks[4], t.user + t.system + t.children_user + t.children_system
+        return sum(ticks), ticks[3] + ticks[4], ticks[7], t.user + t.system + t.children_user + t.children_system
 
     def text(self):
         end = self._sample()
@@ -146,8 +146,10 @@ class OtherLoad:
         hz = os.sysconf("SC_CLK_TCK")
         total = (end[0] - self.start[0]) / hz
         busy = total - (end[1] - self.start[1]) / hz
-        others = max(0.0, busy - (end[2] - self.start[2])) / total
-        return f"other processes kept {others:.0%} of the processors busy meanwhile"
+        steal = (end[2] - self.start[2]) / hz
+        others = max(0.0, busy - steal - (end[3] - self.start[3])) / total
+        return (f"other processes kept {others:.0%} of the processors busy meanwhile"
+                f" (and the host took {steal / total:.0%})")
 
 
 def fmt(ns_per_call):
