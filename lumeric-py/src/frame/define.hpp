@@ -110,11 +110,11 @@ struct ClassDef : PropertyDefs<T, ClassName>, ProtocolSlots<T, ClassName> {
             out[k] = {0, nullptr};  // sentinel
             return out;
         }();
-        static PyType_Spec type_spec = spec(slots.data(), constructible ? 0 : Py_TPFLAGS_DISALLOW_INSTANTIATION);
-        return &type_spec;
+        static PyType_Spec built = type_spec(slots.data(), constructible ? 0 : Py_TPFLAGS_DISALLOW_INSTANTIATION);
+        return &built;
     }
 
-    static PyType_Spec spec(PyType_Slot* slots, unsigned int extra_flags = 0) {
+    static PyType_Spec type_spec(PyType_Slot* slots, unsigned int extra_flags = 0) {
         record::emit<ClassRecord>();
         return {type_name.c_str(), static_cast<int>(sizeof(Object<T>)), 0, Py_TPFLAGS_DEFAULT | extra_flags, slots};
     }

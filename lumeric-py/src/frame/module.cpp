@@ -115,17 +115,17 @@ PyObject* make_submodule(Submodule& sub) {
     PyObject* kwargs = Py_BuildValue("{s:s}", "name", sub.definition.m_name);
     if (kwargs == nullptr) raise_pending();
     PyObject* empty = PyTuple_New(0);
-    PyObject* spec = empty != nullptr ? PyObject_Call(simple_namespace_type(), empty, kwargs) : nullptr;
+    PyObject* module_spec = empty != nullptr ? PyObject_Call(simple_namespace_type(), empty, kwargs) : nullptr;
     Py_XDECREF(empty);
     Py_DECREF(kwargs);
-    if (spec == nullptr) raise_pending();
+    if (module_spec == nullptr) raise_pending();
 
     PyMutex_Lock(&sub.mutex);
     PyObject* module = sub.cell.load(std::memory_order_acquire);
     if (module != nullptr) {
         Py_INCREF(module);
     } else {
-        module = PyModule_FromDefAndSpec2(&sub.definition, spec, 1013);
+        module = PyModule_FromDefAndSpec2(&sub.definition, module_spec, 1013);
         if (module != nullptr && !PyModule_Check(module)) {
             set_not_instance(module, "PyModule");
             Py_CLEAR(module);
@@ -137,7 +137,7 @@ PyObject* make_submodule(Submodule& sub) {
         }
     }
     PyMutex_Unlock(&sub.mutex);
-    Py_DECREF(spec);
+    Py_DECREF(module_spec);
     if (module == nullptr) raise_pending();
     return module;
 }
