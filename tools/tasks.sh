@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# tools/tasks.sh: the build, demo, test and benchmark steps, run with a CPython 3.14 toolchain
+# tools/tasks.sh: the build, demo, test, benchmark and chart steps, run with a CPython 3.14 toolchain
 # already in place (tools/py314 calls this on the host or inside its toolchain root).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -48,7 +48,7 @@ leak_check() {
   cmake -S . -B build/pydbg -G Ninja -DLUMERIC_TESTS=OFF -DPython_EXECUTABLE=/usr/bin/python3.14-dbg >/dev/null
   cmake --build build/pydbg
   say "running the Python suite under python3.14-dbg, each test repeated, looking for leaks"
-  PYTHONPATH=build/pydbg/lumeric-py python3.14-dbg -m pytest -p no:cacheprovider --leaks tests \
+  PYTHONPATH=build/pydbg/lumeric-py:lumeric-dask python3.14-dbg -m pytest -p no:cacheprovider --leaks tests \
     --ignore tests/test_records.py "$@"
 }
 
@@ -68,7 +68,7 @@ sanitizer_check() {
   say "running the Python suite under the sanitizers"
   LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)" \
     ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$PWD/tools/lsan.supp:print_suppressions=0" \
-    UBSAN_OPTIONS=$options PYTHONMALLOC=malloc PYTHONPATH=build/asan/lumeric-py \
+    UBSAN_OPTIONS=$options PYTHONMALLOC=malloc PYTHONPATH=build/asan/lumeric-py:lumeric-dask \
     python3.14 -m pytest -p no:cacheprovider tests --ignore tests/test_records.py "$@"
 }
 
@@ -77,6 +77,7 @@ case "${1:-}" in
   test) shift; cxx_tests; install_module; python_tests "$@" ;;
   check) shift; leak_check "$@"; sanitizer_check "$@" ;;
   bench) shift; install_module; for b in bench/bench_*.py; do "$PY" "$b" "$@"; done ;;
+  plot) shift; install_module; for b in bench/bench_*.py; do "$PY" "$b"; done; "$PY" bench/plot.py ;;
   scale) shift; install_module; "$PY" bench/scale_vec_list.py "$@" ;;
-  *) say "usage: tasks.sh demo|test|check|bench|scale"; exit 2 ;;
+  *) say "usage: tasks.sh demo|test|check|bench|plot|scale"; exit 2 ;;
 esac
