@@ -32,8 +32,8 @@ CLOUDS = {  # (rows, chunks): one chunk, a one-row chunk, uneven chunks with an 
     "columns": (SPECIAL, ((3, 3, 3, 3, 3, 1), (2, 1))), "int16": (INTS, ((6, 10), 3)),
     "float32": (SPECIAL.astype(np.float32), ((7, 9), 3)), "empty": (SPECIAL[:0], ((0,), 3)),
 }
-CALLS = [("normalize", ()), ("cross", (V,)), ("collapse", (1,)), ("rotate", (Q,)), ("add", (V,)),
-         ("sub", (V,)), ("mul", (2.5,)), ("div", (0.0,)), ("dot", (V,)), ("magnitude", ()),
+CALLS = [("normalize", ()), ("cross", (V,)), ("collapse", (np.int64(1),)), ("rotate", (Q,)), ("add", (V,)),
+         ("sub", (V,)), ("mul", (np.float32(0.1),)), ("div", (0.0,)), ("dot", (V,)), ("magnitude", ()),
          ("distance_to", (V,)), ("distance_squared", (V,)), ("is_unit", ())]
 OPERATORS = {"add": "__add__", "sub": "__sub__", "mul": "__mul__", "div": "__truediv__"}
 

@@ -37,9 +37,11 @@ def arguments(name, *args):
 def _settled(value):
     if isinstance(value, (Vec3d, Quat)):
         return copy.copy(value)
-    if isinstance(value, int):  # an axis or a stride
-        return value
-    return float(value)  # a factor, of any type the operator accepted: a plain float travels best
+    # Plain ints and floats travel best; the list took the value, so one of the two conversions works.
+    try:
+        return operator.index(value)  # an axis, a stride, an integral factor
+    except TypeError:
+        return float(value)
 
 
 def search_arguments(other, stride):
