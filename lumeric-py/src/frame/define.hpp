@@ -116,7 +116,11 @@ struct ClassDef : PropertyDefs<T, ClassName>, ProtocolSlots<T, ClassName> {
 
     static PyType_Spec type_spec(PyType_Slot* slots, unsigned int extra_flags = 0) {
         record::emit<ClassRecord>();
-        return {type_name.c_str(), static_cast<int>(sizeof(Object<T>)), 0, Py_TPFLAGS_DEFAULT | extra_flags, slots};
+        return {.name = type_name.c_str(),
+                .basicsize = static_cast<int>(sizeof(Object<T>)),
+                .itemsize = 0,
+                .flags = Py_TPFLAGS_DEFAULT | extra_flags,
+                .slots = slots};
     }
 
     struct ClassRecord {

@@ -125,7 +125,7 @@ PyObject* make_submodule(Submodule& sub) {
     if (module != nullptr) {
         Py_INCREF(module);
     } else {
-        module = PyModule_FromDefAndSpec2(&sub.definition, module_spec, 1013);
+        module = PyModule_FromDefAndSpec2(&sub.definition, module_spec, PYTHON_API_VERSION);
         if (module != nullptr && !PyModule_Check(module)) {
             set_not_instance(module, "PyModule");
             Py_CLEAR(module);
