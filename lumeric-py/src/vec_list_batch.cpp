@@ -66,7 +66,7 @@ std::optional<Nearest> nearest(const VecListData& list, const Vec3d& other, std:
     auto piece = [items, other, first, step](std::size_t lo, std::size_t hi) {
         return kernels::nearest(items, other, first, step, lo, hi);
     };
-    return pool::Pool::global().reduce_ranges(count, piece, nearer, search_piece);
+    return pool::reduce_ranges(count, piece, nearer, search_piece);
 }
 
 }  // namespace
@@ -98,7 +98,7 @@ std::string repr(const VecListData& list) {
         for (std::string& text : right) left.push_back(std::move(text));
         return left;
     };
-    std::vector<std::string> texts = pool::Pool::global().reduce_ranges(n, piece, join, text_piece).value_or(
+    std::vector<std::string> texts = pool::reduce_ranges(n, piece, join, text_piece).value_or(
         std::vector<std::string>{});
     std::size_t size = 2;
     for (const std::string& text : texts) size += text.size();
