@@ -42,28 +42,14 @@ struct ClassDef : PropertyDefs<T, ClassName>, ProtocolSlots<T, ClassName> {
 
     template <Name Func, auto Fn, Name... Params>
     static PyMethodDef method() {
-        using Call = FastCall<Fn, true, ClassName, Func, Params...>;
-        record::emit<CallRecord<Fn, true, ClassName, Func, record::Receiver::self, Decorator::none, Params...>>();
-        const char* doc = TextSignature<Func, true, Params...>::text.c_str();
-        if constexpr (sizeof...(Params) == 0)
-            return {Func.c_str(), as_cfunction(&Call::no_args), METH_NOARGS, doc};
-        else
-            return {Func.c_str(), as_cfunction(&Call::entry), METH_FASTCALL | METH_KEYWORDS, doc};
+        return method_def<Fn, true, ClassName, Func, record::Receiver::self, Decorator::none, Params...>();
     }
 
     // Each call builds a new object.
     template <Name Func, auto Fn, Name... Params>
     static PyMethodDef static_method() {
-        using Call = FastCall<Fn, false, ClassName, Func, Params...>;
-        record::emit<
-            CallRecord<Fn, false, ClassName, Func, record::Receiver::none, Decorator::staticmethod, Params...>>();
-        const char* doc = TextSignature<Func, false, Params...>::text.c_str();
-        if constexpr (sizeof...(Params) == 0)
-            return {Func.c_str(), as_cfunction(&Call::no_args), METH_NOARGS | METH_STATIC, doc};
-        else
-            return {Func.c_str(), as_cfunction(&Call::entry), METH_FASTCALL | METH_KEYWORDS | METH_STATIC, doc};
+        return method_def<Fn, false, ClassName, Func, record::Receiver::none, Decorator::staticmethod, Params...>();
     }
-
 
     template <auto Fn, Name... Params>
     using Constructor = ConstructorOf<T, ClassName, Fn, Params...>;
