@@ -35,6 +35,12 @@ python_tests() {
   "$PY" -m pytest tests "$@"
 }
 
+# The README's API reference is generated from the built library's interface records.
+api_reference_check() {
+  say "checking that the README's API reference matches the built library"
+  "$PY" tools/apiref.py
+}
+
 # -- Reliability checks (tools/py314 check) --
 #
 # The records test reads the library file and runs mypy; it exercises no module code worth
@@ -75,7 +81,7 @@ sanitizer_check() {
 
 case "${1:-}" in
   demo) install_module; "$PY" examples/demo.py ;;
-  test) shift; cxx_tests; install_module; python_tests "$@" ;;
+  test) shift; cxx_tests; install_module; api_reference_check; python_tests "$@" ;;
   check) shift; leak_check "$@"; sanitizer_check "$@" ;;
   bench) shift; install_module; for b in bench/bench_*.py; do "$PY" "$b" "$@"; done ;;
   scale) shift; install_module; "$PY" bench/scale_vec_list.py "$@" ;;

@@ -30,9 +30,15 @@ struct ProtocolSlots {
         return guard<Py_hash_t>(-1, [&] {
             T value;
             if (!copy_value<T>(self, value)) throw PythonError{};
-            return Fn(value);
+            // The slot never gives -1, the host's error marker: a hash of -1 from Fn becomes -2,
+            // as with the host's own hashes. A branch taken about never keeps this off the chain
+            // of dependent instructions that ends in the result (a conditional move would not).
+            const Py_hash_t result = Fn(value);
+            if (result == -1) [[unlikely]] return hash_instead_of_error_marker();
+            return result;
         });
     }
+    [[gnu::cold, gnu::noipa]] static Py_hash_t hash_instead_of_error_marker() noexcept { return -2; }
 
     // Unary operators: Fn(const T&) -> R.
     template <auto Fn>
