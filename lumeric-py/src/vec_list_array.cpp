@@ -74,7 +74,7 @@ Gather gather_for(ElementFormat format) {
 }
 
 VecListData from_buffer(PyObject* data) {
-    ReadBuffer buffer(data, PyBUF_RECORDS_RO);
+    ReadBuffer buffer(data, PyBUF_RECORDS_RO, call_name);
     const Py_buffer& view = buffer.view();
     const ElementFormat format = element_format(view, call_name);
     if (view.ndim != 2 || view.shape == nullptr || view.shape[1] != 3) {

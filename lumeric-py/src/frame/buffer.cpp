@@ -90,13 +90,23 @@ ElementFormat element_format(const Py_buffer& view, const char* call) {
     }
 }
 
-ReadBuffer::ReadBuffer(PyObject* object, int flags) {
-    if (PyObject_GetBuffer(object, &view_, flags) < 0) throw PythonError{};
+ReadBuffer::ReadBuffer(PyObject* object, int flags, const char* call) {
+    if (PyObject_GetBuffer(object, &view_, flags) == 0) return;
+    if (PyErr_ExceptionMatches(PyExc_ValueError) || PyErr_ExceptionMatches(PyExc_BufferError) ||
+        PyErr_ExceptionMatches(PyExc_TypeError)) {
+        PyObject* reason = PyErr_GetRaisedException();
+        PyErr_Format(PyExc_TypeError, "%s cannot read the buffer of '%s': %S", call, Py_TYPE(object)->tp_name, reason);
+        PyObject* refusal = PyErr_GetRaisedException();
+        PyException_SetCause(refusal, reason);  // steals `reason`
+        PyErr_SetRaisedException(refusal);
+    }
+    throw PythonError{};
 }
 
 std::string ReadBuffer::shape_text() const {
     std::string text = "(";
-    if (view_.shape == nullptr) {
+    if (view_.ndim == 0) {
+    } else if (view_.shape == nullptr) {
         text += std::to_string(view_.len / (view_.itemsize > 0 ? view_.itemsize : 1)) + ",";
     } else {
         for (int d = 0; d < view_.ndim; ++d) text += (d ? ", " : "") + std::to_string(view_.shape[d]);

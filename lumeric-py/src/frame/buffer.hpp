@@ -80,10 +80,12 @@ struct ElementFormat {
 // The kind of the view's elements, or TypeError "{call} cannot read elements of format '{f}'...".
 ElementFormat element_format(const Py_buffer& view, const char* call);
 
-// A strided view of `object`'s buffer, released on scope exit; throws PythonError.
+// A strided view of `object`'s buffer, released on scope exit; throws PythonError. An
+// exporter that refuses the request (numpy's object arrays) gives TypeError "{call} cannot
+// read the buffer of '{type}': {reason}"; its own error is the cause.
 class ReadBuffer {
 public:
-    ReadBuffer(PyObject* object, int flags);
+    ReadBuffer(PyObject* object, int flags, const char* call);
     ReadBuffer(const ReadBuffer&) = delete;
     ReadBuffer& operator=(const ReadBuffer&) = delete;
     ~ReadBuffer() { PyBuffer_Release(&view_); }
