@@ -11,6 +11,7 @@
 
 #include "frame/errors.hpp"
 #include "pool/pool.hpp"
+#include "vec_list_kernels.hpp"
 
 namespace lumeric {
 
@@ -24,6 +25,8 @@ static_assert(sizeof(Vec3d) == 3 * sizeof(double), "a vector is three doubles, n
 
 constexpr const char* call_name = "from_array()";
 constexpr std::size_t copy_piece = 32768;  // rows per piece: ~0.8 MB, copies at memory speed
+// A copy of at least this size goes around the caches, which could not keep it anyway.
+constexpr std::size_t stream_from = std::size_t{16} << 20;
 
 // `count` uninitialised vectors; MemoryError for a count no array can hold.
 Vectors new_vectors(std::size_t count) {
@@ -165,12 +168,11 @@ DoubleBlock doubles(const VecListData& list) noexcept {
 
 Vectors copy_vectors(const unsigned char* bytes, std::size_t count) {
     Vectors items = new_vectors(count);
-    auto* out = reinterpret_cast<unsigned char*>(items.data());
+    Vec3d* out = items.data();
+    const auto store = count * sizeof(Vec3d) >= stream_from ? kernels::Store::streamed : kernels::Store::cached;
     pool::for_each_range(
         count,
-        [=](std::size_t lo, std::size_t hi) {
-            std::memcpy(out + lo * sizeof(Vec3d), bytes + lo * sizeof(Vec3d), (hi - lo) * sizeof(Vec3d));
-        },
+        [=](std::size_t lo, std::size_t hi) { kernels::copy(bytes + lo * sizeof(Vec3d), out + lo, hi - lo, store); },
         copy_piece);
     return items;
 }
