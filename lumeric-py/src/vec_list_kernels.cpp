@@ -183,4 +183,13 @@ KERNEL Nearest nearest(const Vec3d* __restrict items, Vec3d other, std::size_t f
     return best;
 }
 
+void copy(const unsigned char* in, Vec3d* out, std::size_t n, Store store) noexcept {
+    if (store == Store::cached) {
+        std::memcpy(out, in, n * sizeof(Vec3d));
+        return;
+    }
+    stream(reinterpret_cast<double*>(out), reinterpret_cast<const double*>(in), 3 * n);
+    end_streaming();
+}
+
 }  // namespace lumeric::kernels

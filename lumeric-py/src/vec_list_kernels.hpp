@@ -36,6 +36,8 @@ void normalize(const Vec3d* in, Vec3d* out, std::size_t n, Store store) noexcept
 // Coordinate `axis` (0, 1 or 2) set to +0.0.
 void collapse(const Vec3d* in, Vec3d* out, std::size_t n, std::size_t axis, Store store) noexcept;
 void rotate_in_place(Vec3d* items, std::size_t n, Quat quat) noexcept;
+// The raw doubles of `n` vectors, from `in` at any alignment.
+void copy(const unsigned char* in, Vec3d* out, std::size_t n, Store store) noexcept;
 
 void dot(const Vec3d* in, double* out, std::size_t n, Vec3d other) noexcept;
 void magnitude(const Vec3d* in, double* out, std::size_t n) noexcept;
