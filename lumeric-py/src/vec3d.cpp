@@ -8,6 +8,7 @@
 //         distance_to, distance_squared, distance_to_line, project_onto_plane, project_onto_line
 //         angle_to(other) -> AngleRadians, to_quat() -> Quat        # (0, x, y, z)
 //         v + w, v - w, -v, v * s, s * v, v / s, v[i], ==, !=, hash(v), repr(v)
+//         copy.copy, copy.deepcopy, pickle
 //
 // Equality allows 2^-52 per component; the hash uses exact canonical bit patterns, so
 // vectors that compare equal may hash differently.
@@ -102,7 +103,8 @@ PyType_Spec* vec3d_spec() {
             V::method<"project_onto_plane", &Vec3d::project_onto_plane, "normal">(),
             V::method<"project_onto_line", &Vec3d::project_onto_line, "line_r", "line_q">(),
             V::method<"angle_to", &tovrin::angle_to, "other">(),
-            V::method<"to_quat", &tovrin::to_quat>()),
+            V::method<"to_quat", &tovrin::to_quat>(),
+            V::copy_and_pickle()),
         V::properties(
             V::property<"x", &Vec3d::x>(),
             V::property<"y", &Vec3d::y>(),

@@ -3,6 +3,7 @@
 //     class VecList:
 //         def __new__(cls, list: Sequence[Vec3d]) -> VecList     # copies the coordinates
 //         empty() -> VecList                                      # static
+//         from_array(data) -> VecList       # static; (n, 3) buffer or rows of 3 numbers
 //         list: list[Vec3d]                                       # read-only, new objects
 //         append(vec), extend(other)                              # in place
 //         len(lst), lst[i], iter(lst), reversed(lst), repr(lst), to_array()
@@ -10,6 +11,9 @@
 //         collapse(axis), minimum_distance_to(other, stride)      # batch, on the pool
 //         rotate(quat)                                            # in place, once all are done
 //         lst + v, lst - v, lst * s, s * lst, lst / s             # new VecList
+//         memoryview(lst), numpy.asarray(lst)     # read-only (n, 3) float64 view, no copy;
+//                                                 # a shared borrow while any view lives
+//         copy.copy, copy.deepcopy, pickle        # raw doubles; out-of-band from protocol 5
 //
 //     class VecListIterator:                                      # from iter(lst) only
 //         iterates over a copy of the list taken when it was made
@@ -25,6 +29,7 @@
 #include "frame/record.hpp"
 #include "quat.hpp"
 #include "vec3d.hpp"
+#include "vec_list_array.hpp"
 
 namespace lumeric {
 
@@ -73,6 +78,7 @@ PyType_Spec* vec_list_spec() {
     return L::build<Constructor>(
         L::methods(
             L::static_method<"empty", &empty>(),
+            L::static_method<"from_array", &vec_array::from_array, "data">(),
             L::method<"append", &append, "vec">(),
             L::method<"extend", &extend, "other">(),
             L::method<"to_array", &batch::to_array>(),
@@ -85,7 +91,8 @@ PyType_Spec* vec_list_spec() {
             L::method<"distance_squared", each<&kernels::distance_squared, light>, "other">(),
             L::method<"collapse", &batch::collapse, "axis">(),
             L::method<"rotate", &batch::rotate, "quat">(),
-            L::method<"minimum_distance_to", &batch::minimum_distance_to, "other", "stride">()),
+            L::method<"minimum_distance_to", &batch::minimum_distance_to, "other", "stride">(),
+            L::copy_and_pickle()),
         L::properties(
             L::property<"list", &elements, nullptr>()),
         L::op<Py_tp_repr, &batch::repr>(),
@@ -97,7 +104,9 @@ PyType_Spec* vec_list_spec() {
         L::length<&length>(),
         L::sequence_length<&length>(),
         L::getitem<&get_item>(),
-        L::sequence_item<&get_item>());
+        L::sequence_item<&get_item>(),
+        L::buffer<&vec_array::doubles>(),
+        L::release_buffer<&vec_array::doubles>());
 }
 
 PyType_Spec* vec_list_iterator_spec() {

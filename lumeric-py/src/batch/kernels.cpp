@@ -204,4 +204,14 @@ KERNEL Nearest nearest(Elements elements, Vec3d other, Samples samples) noexcept
     return best;
 }
 
+void copy(std::span<const unsigned char> in, NewVectors out) noexcept {
+    const std::size_t n = out.items.size();
+    if (out.store == Store::cached) {
+        std::memcpy(out.items.data(), in.data(), n * sizeof(Vec3d));
+        return;
+    }
+    stream(reinterpret_cast<double*>(out.items.data()), reinterpret_cast<const double*>(in.data()), 3 * n);
+    end_streaming();
+}
+
 }  // namespace lumeric::kernels

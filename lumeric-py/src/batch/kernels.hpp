@@ -51,6 +51,8 @@ void cross(Elements in, NewVectors out, Vec3d other) noexcept;
 void normalize(Elements in, NewVectors out) noexcept;
 // Coordinate `axis` (0, 1 or 2) set to +0.0.
 void collapse(Elements in, NewVectors out, std::size_t axis) noexcept;
+// The vectors whose raw doubles `in` holds, at any alignment.
+void copy(std::span<const unsigned char> in, NewVectors out) noexcept;
 
 void dot(Elements in, std::span<double> out, Vec3d other) noexcept;
 void magnitude(Elements in, std::span<double> out) noexcept;

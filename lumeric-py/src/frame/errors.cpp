@@ -2,6 +2,7 @@
 #include "frame/errors.hpp"
 
 #include <atomic>
+#include <string>
 
 namespace lumeric {
 
@@ -68,6 +69,11 @@ void set_not_instance(PyObject* object, const char* class_name) noexcept {
 }
 
 void wrap_argument_error(const char* name) noexcept {
+    std::string prefix = std::string("argument '") + name + "': ";
+    prefix_type_error(prefix.c_str());
+}
+
+void prefix_type_error(const char* prefix) noexcept {
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
     PyObject* original = PyErr_GetRaisedException();
     PyObject* text = PyObject_Str(original);
@@ -76,7 +82,7 @@ void wrap_argument_error(const char* name) noexcept {
         PyErr_SetRaisedException(original);
         return;
     }
-    PyObject* message = PyUnicode_FromFormat("argument '%s': %U", name, text);
+    PyObject* message = PyUnicode_FromFormat("%s%U", prefix, text);
     Py_DECREF(text);
     if (message == nullptr) {
         Py_DECREF(original);

@@ -41,6 +41,10 @@ void set_not_instance(PyObject* object, const char* class_name) noexcept;
 // TypeError("argument '{name}': {message}") whose cause is the original.
 void wrap_argument_error(const char* name) noexcept;
 
+// If the current exception is a TypeError, replaces it with TypeError("{prefix}{message}")
+// whose cause is the original.
+void prefix_type_error(const char* prefix) noexcept;
+
 // RuntimeError texts of the borrow counters.
 inline constexpr const char* already_mutably_borrowed = "Already mutably borrowed";
 inline constexpr const char* already_borrowed = "Already borrowed";
