@@ -162,11 +162,11 @@ struct Arg<std::vector<T, A>> {
     std::vector<T, A>& get() noexcept { return value; }
 
 private:
-    // The length is only a capacity hint: a failure to report it, or a length too large
-    // to reserve (a user sequence may claim anything), is ignored.
-    void reserve_hint(Py_ssize_t hint) noexcept {
+    // The length is only a capacity hint: an ordinary failure to report it, or a length
+    // too large to reserve (a user sequence may claim anything), is ignored.
+    void reserve_hint(Py_ssize_t hint) {
         if (hint < 0) {
-            PyErr_Clear();
+            discard_ordinary_failure();
             return;
         }
         try {

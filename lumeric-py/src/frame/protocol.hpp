@@ -2,7 +2,7 @@
 //
 // Every slot goes through the failure guard. Binary operators give NotImplemented for an
 // operand they cannot take, so the host tries the reflected operation and then raises its
-// own TypeError.
+// own TypeError; an interrupt raised while converting the operand propagates instead.
 #pragma once
 
 #include <Python.h>
@@ -72,7 +72,7 @@ struct ProtocolSlots {
         if (!ref.ok()) return Py_NewRef(Py_NotImplemented);
         Arg<U> loader;
         if (!loader.load(other)) {
-            PyErr_Clear();
+            discard_ordinary_failure();
             return Py_NewRef(Py_NotImplemented);
         }
         return call_and_convert<decltype(std::invoke(Fn, ref.get(), loader.get()))>(

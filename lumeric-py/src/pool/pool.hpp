@@ -43,8 +43,9 @@ public:
     Pool& operator=(const Pool&) = delete;
 
     // The process-wide pool, created on first call with the worker count of
-    // the environment and never destroyed. Throws PoolError, on the first
-    // and every later call, if its threads could not be started.
+    // the environment and never destroyed; a forked child makes its own on
+    // its first call. Throws PoolError, on the first and every later call, if
+    // its threads could not be started.
     static Pool& global();
 
     std::size_t workers() const noexcept { return registry_->size(); }
