@@ -20,12 +20,12 @@ install_module() {
   venv
   say "building and installing lumeric_py"
   "$PY" -m pip install --no-build-isolation --no-deps --no-index -q . \
-    --config-settings=build-dir=build/wheel
+    --config-settings=build-dir=build/wheel --config-settings=cmake.define.LUMERIC_WERROR=ON
 }
 
 cxx_tests() {
   say "building and running the C++ suites"
-  cmake -S . -B build/cxx -G Ninja -DLUMERIC_PYTHON=OFF -DLUMERIC_TESTS=ON >/dev/null
+  cmake -S . -B build/cxx -G Ninja -DLUMERIC_PYTHON=OFF -DLUMERIC_TESTS=ON -DLUMERIC_WERROR=ON >/dev/null
   cmake --build build/cxx
   ctest --test-dir build/cxx --output-on-failure -j2
 }
@@ -51,7 +51,8 @@ api_reference_check() {
 leak_check() {
   command -v python3.14-dbg >/dev/null || { say "python3.14-dbg is missing (Debian package python3.14-dbg)"; exit 1; }
   say "building lumeric_py for the debug interpreter (build/pydbg)"
-  cmake -S . -B build/pydbg -G Ninja -DLUMERIC_TESTS=OFF -DPython_EXECUTABLE=/usr/bin/python3.14-dbg >/dev/null
+  cmake -S . -B build/pydbg -G Ninja -DLUMERIC_TESTS=OFF -DLUMERIC_WERROR=ON \
+    -DPython_EXECUTABLE=/usr/bin/python3.14-dbg >/dev/null
   cmake --build build/pydbg
   say "running the Python suite under python3.14-dbg, each test repeated, looking for leaks"
   PYTHONPATH=build/pydbg/lumeric-py python3.14-dbg -m pytest -p no:cacheprovider --leaks tests \
@@ -66,7 +67,7 @@ leak_check() {
 sanitizer_check() {
   say "building with AddressSanitizer and UndefinedBehaviorSanitizer (build/asan)"
   cmake -S . -B build/asan -G Ninja -DLUMERIC_SANITIZE=ON -DLUMERIC_TESTS=ON -DLUMERIC_PYTHON=ON \
-    -DPython_EXECUTABLE=/usr/bin/python3.14 >/dev/null
+    -DLUMERIC_WERROR=ON -DPython_EXECUTABLE=/usr/bin/python3.14 >/dev/null
   cmake --build build/asan
   local options=abort_on_error=0:halt_on_error=1:print_stacktrace=1
   say "running the C++ suites under the sanitizers"

@@ -50,15 +50,15 @@ PyModuleDef_Slot lumeric_slots[] = {
 };
 
 PyModuleDef lumeric_definition = {
-    PyModuleDef_HEAD_INIT,
-    "lumeric_py",
-    "",
-    0,
-    nullptr,
-    lumeric_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "lumeric_py",
+    .m_doc = "",
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = lumeric_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 }  // namespace

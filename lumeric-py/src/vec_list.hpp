@@ -1,27 +1,16 @@
 // vec_list.hpp: the Python classes `VecList` and `VecListIterator`.
 //
-// A VecList owns a contiguous array of plain vectors, never Python objects, so the batch
-// operations (vec_list_batch.hpp) can hand the array to the worker pool as it is.
+// A VecList holds a contiguous array of plain vectors (batch/elements.hpp), which the
+// batch steps (batch/steps.hpp) hand to the worker pool as it is.
 #pragma once
 
 #include <cstddef>
-#include <vector>
 
-#include <tovrin/vec3d.hpp>
-
-#include "bulk_allocator.hpp"
+#include "batch/elements.hpp"
 #include "frame/object.hpp"
 #include "frame/pickle.hpp"
 
 namespace lumeric {
-
-// An element array of a list or an iterator.
-using Vectors = std::vector<tovrin::Vec3d, BulkAllocator<tovrin::Vec3d>>;
-
-// The value of a VecList object: its elements in insertion order.
-struct VecListData {
-    Vectors items;
-};
 
 // The value of a VecListIterator: a copy of the list taken by `iter()`, and the position
 // of the next element to hand out.

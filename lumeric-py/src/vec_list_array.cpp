@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "batch/steps.hpp"
 #include "frame/errors.hpp"
 #include "pool/pool.hpp"
-#include "vec_list_kernels.hpp"
 
 namespace lumeric {
 
@@ -25,8 +25,6 @@ static_assert(sizeof(Vec3d) == 3 * sizeof(double), "a vector is three doubles, n
 
 constexpr const char* call_name = "from_array()";
 constexpr std::size_t copy_piece = 32768;  // rows per piece: ~0.8 MB, copies at memory speed
-// A copy of at least this size goes around the caches, which could not keep it anyway.
-constexpr std::size_t stream_from = std::size_t{16} << 20;
 
 // `count` uninitialised vectors; MemoryError for a count no array can hold.
 Vectors new_vectors(std::size_t count) {
@@ -167,14 +165,14 @@ DoubleBlock doubles(const VecListData& list) noexcept {
 }
 
 Vectors copy_vectors(const unsigned char* bytes, std::size_t count) {
-    Vectors items = new_vectors(count);
-    Vec3d* out = items.data();
-    const auto store = count * sizeof(Vec3d) >= stream_from ? kernels::Store::streamed : kernels::Store::cached;
-    pool::for_each_range(
-        count,
-        [=](std::size_t lo, std::size_t hi) { kernels::copy(bytes + lo * sizeof(Vec3d), out + lo, hi - lo, store); },
-        copy_piece);
-    return items;
+    VecListData list{new_vectors(count)};
+    // Written as every new element array is: a large one around the caches.
+    const kernels::NewVectors out = batch::Output<kernels::NewVectors>::where(list);
+    auto piece = [=](std::size_t lo, std::size_t hi) {
+        kernels::copy({bytes + lo * sizeof(Vec3d), (hi - lo) * sizeof(Vec3d)}, out.subspan(lo, hi - lo));
+    };
+    pool::for_each_range(count, piece, copy_piece);
+    return std::move(list.items);
 }
 
 }  // namespace vec_array

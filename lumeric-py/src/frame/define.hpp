@@ -45,28 +45,14 @@ struct ClassDef : PropertyDefs<T, ClassName>, ProtocolSlots<T, ClassName> {
 
     template <Name Func, auto Fn, Name... Params>
     static PyMethodDef method() {
-        using Call = FastCall<Fn, true, ClassName, Func, Params...>;
-        record::emit<CallRecord<Fn, true, ClassName, Func, record::Receiver::self, Decorator::none, Params...>>();
-        const char* doc = TextSignature<Func, true, Params...>::text.c_str();
-        if constexpr (sizeof...(Params) == 0)
-            return {Func.c_str(), as_cfunction(&Call::no_args), METH_NOARGS, doc};
-        else
-            return {Func.c_str(), as_cfunction(&Call::entry), METH_FASTCALL | METH_KEYWORDS, doc};
+        return method_def<Fn, true, ClassName, Func, record::Receiver::self, Decorator::none, Params...>();
     }
 
     // Each call builds a new object.
     template <Name Func, auto Fn, Name... Params>
     static PyMethodDef static_method() {
-        using Call = FastCall<Fn, false, ClassName, Func, Params...>;
-        record::emit<
-            CallRecord<Fn, false, ClassName, Func, record::Receiver::none, Decorator::staticmethod, Params...>>();
-        const char* doc = TextSignature<Func, false, Params...>::text.c_str();
-        if constexpr (sizeof...(Params) == 0)
-            return {Func.c_str(), as_cfunction(&Call::no_args), METH_NOARGS | METH_STATIC, doc};
-        else
-            return {Func.c_str(), as_cfunction(&Call::entry), METH_FASTCALL | METH_KEYWORDS | METH_STATIC, doc};
+        return method_def<Fn, false, ClassName, Func, record::Receiver::none, Decorator::staticmethod, Params...>();
     }
-
 
     template <auto Fn, Name... Params>
     using Constructor = ConstructorOf<T, ClassName, Fn, Params...>;
@@ -110,7 +96,7 @@ struct ClassDef : PropertyDefs<T, ClassName>, ProtocolSlots<T, ClassName> {
         constexpr std::size_t count = (std::size_t{0} + ... + method_count<Defs>());
         std::array<PyMethodDef, count + 1> out{};
         std::size_t k = 0;
-        auto put = [&]<class D>(const D& def) {
+        [[maybe_unused]] auto put = [&]<class D>(const D& def) {  // unused for a class without methods
             if constexpr (std::is_same_v<D, PyMethodDef>) out[k++] = def;
             else for (const PyMethodDef& each : def) out[k++] = each;
         };
@@ -157,7 +143,11 @@ struct ClassDef : PropertyDefs<T, ClassName>, ProtocolSlots<T, ClassName> {
 
     static PyType_Spec type_spec(PyType_Slot* slots, unsigned int extra_flags = 0) {
         record::emit<ClassRecord>();
-        return {type_name.c_str(), static_cast<int>(sizeof(Object<T>)), 0, Py_TPFLAGS_DEFAULT | extra_flags, slots};
+        return {.name = type_name.c_str(),
+                .basicsize = static_cast<int>(sizeof(Object<T>)),
+                .itemsize = 0,
+                .flags = Py_TPFLAGS_DEFAULT | extra_flags,
+                .slots = slots};
     }
 
     struct ClassRecord {

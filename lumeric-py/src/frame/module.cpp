@@ -115,7 +115,7 @@ PyObject* make_submodule(Submodule& sub) {
     if (module_spec == nullptr) raise_pending();
 
     PyObject* module = sub.module.get_or_make([&]() -> PyObject* {
-        PyObject* made = PyModule_FromDefAndSpec2(&sub.definition, module_spec, 1013);
+        PyObject* made = PyModule_FromDefAndSpec2(&sub.definition, module_spec, PYTHON_API_VERSION);
         if (made != nullptr && !PyModule_Check(made)) {
             set_not_instance(made, "PyModule");
             Py_CLEAR(made);

@@ -24,12 +24,6 @@ struct ProtocolSlots {
 
     static PyType_Slot dealloc_slot() { return {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<T>)}; }
 
-    // `__repr__`: Fn(const T&) -> std::string.
-    template <auto Fn>
-    static PyObject* repr(PyObject* self) noexcept {
-        return guard([&] { return call_operation<Fn, true>(self, nullptr, nullptr); });
-    }
-
     // `__hash__`: Fn(const T&) -> Py_hash_t (never -1).
     template <auto Fn>
     static Py_hash_t hash(PyObject* self) noexcept {
