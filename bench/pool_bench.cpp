@@ -52,7 +52,9 @@ int main() {
     for (std::size_t k = 0; k < big; ++k) data[k] = {double(k), double(k % 7), double(k % 13)};
     std::vector<double> out(big);
     const V p{1.5, 2.5, 3.5};
-    auto element = [&](std::size_t k) { return dist(data[k], p); };
+    auto element = [&](std::size_t lo, std::size_t hi) {
+        for (std::size_t k = lo; k < hi; ++k) out[k] = dist(data[k], p);
+    };
 
     lumeric::pool::Pool one(1), two(2);
     std::printf("distance_to over n elements, median of many runs, microseconds\n");
@@ -61,14 +63,14 @@ int main() {
     for (std::size_t n : {2ul, 128ul, 1024ul, 4096ul, 8192ul, 16384ul, 65536ul, 262144ul, 1000000ul}) {
         int reps = n >= 262144 ? 60 : 300;
         double loop = median_us(reps, [&] {
-            for (std::size_t k = 0; k < n; ++k) out[k] = element(k);
+            element(0, n);
             asm volatile("" ::"r"(out.data()) : "memory");
         });
-        double w1 = median_us(reps, [&] { one.map_into(n, out.data(), element); });
-        double w2 = median_us(reps, [&] { two.map_into(n, out.data(), element); });
-        double w2c = median_us(reps, [&] { two.map_into(n, out.data(), element); }, true);
-        double k4 = median_us(reps, [&] { two.map_into(n, out.data(), element, 4096); });
-        double k4c = median_us(reps, [&] { two.map_into(n, out.data(), element, 4096); }, true);
+        double w1 = median_us(reps, [&] { one.for_each_range(n, element); });
+        double w2 = median_us(reps, [&] { two.for_each_range(n, element); });
+        double w2c = median_us(reps, [&] { two.for_each_range(n, element); }, true);
+        double k4 = median_us(reps, [&] { two.for_each_range(n, element, 4096); });
+        double k4c = median_us(reps, [&] { two.for_each_range(n, element, 4096); }, true);
         std::printf("%9zu %9.2f %9.2f %9.2f %9.2f %9.2f %9.2f\n", n, loop, w1, w2, w2c, k4, k4c);
     }
 
@@ -77,14 +79,17 @@ int main() {
         double key;
     };
     auto keep_left = [](Best l, Best r) { return r.key < l.key ? r : l; };
-    auto key = [&](std::size_t k) { return Best{k, dist(data[k], p)}; };
+    auto piece = [&](std::size_t lo, std::size_t hi) {
+        Best b{lo, dist(data[lo], p)};
+        for (std::size_t k = lo + 1; k < hi; ++k) b = keep_left(b, Best{k, dist(data[k], p)});
+        return b;
+    };
     double seq = median_us(50, [&] {
-        Best b{0, dist(data[0], p)};
-        for (std::size_t k = 1; k < big; ++k) b = keep_left(b, key(k));
+        Best b = piece(0, big);
         asm volatile("" ::"r"(&b) : "memory");
     });
-    double r1 = median_us(50, [&] { (void)one.reduce(big, key, keep_left); });
-    double r2 = median_us(50, [&] { (void)two.reduce(big, key, keep_left); });
+    double r1 = median_us(50, [&] { (void)one.reduce_ranges(big, piece, keep_left); });
+    double r2 = median_us(50, [&] { (void)two.reduce_ranges(big, piece, keep_left); });
     std::printf("minimum over 1e6: loop %.1f us, W=1 %.1f us, W=2 %.1f us\n", seq, r1, r2);
     return 0;
 }

@@ -76,3 +76,27 @@ try:
     cloud.collapse(3)
 except BaseException as error:  # an internal assertion: not caught by `except Exception`
     print(f"collapse(3) -> {type(error).__name__}: {error}")
+
+# -- numpy, copy and pickle --
+import copy
+import pickle
+
+import numpy as np
+
+rng = np.random.default_rng(7)
+scan = rng.normal(0.0, 10.0, (200_000, 3))  # a point cloud, as a reader would hand it over
+points = VecList.from_array(scan)  # one copy, on the pool; float32 and integer arrays work too
+centred = points - Vec3d(*np.asarray(points).mean(axis=0))  # np.asarray: a read-only view, no copy
+unit = centred.normalize()
+directions = np.asarray(unit)
+print(f"{len(unit)} directions, shape {directions.shape}, writeable: {directions.flags.writeable}")
+try:
+    unit.append(Vec3d(1, 0, 0))  # a live view holds a shared borrow of the list
+except RuntimeError as error:
+    print(f"append while a view is alive -> RuntimeError: {error}")
+del directions
+unit.append(Vec3d(1, 0, 0))
+print(f"after the view is gone: {len(unit)} directions")
+restored = pickle.loads(pickle.dumps(unit, protocol=5))  # raw doubles, 24 bytes a vector
+print(f"pickled and back: {np.array_equal(np.asarray(restored), np.asarray(unit))}; "
+      f"a Vec3d copy: {copy.deepcopy(Vec3d(1, 2, 3))!r}")

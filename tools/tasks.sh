@@ -20,12 +20,12 @@ install_module() {
   venv
   say "building and installing lumeric_py"
   "$PY" -m pip install --no-build-isolation --no-deps --no-index -q . \
-    --config-settings=build-dir=build/wheel
+    --config-settings=build-dir=build/wheel --config-settings=cmake.define.LUMERIC_WERROR=ON
 }
 
 cxx_tests() {
   say "building and running the C++ suites"
-  cmake -S . -B build/cxx -G Ninja -DLUMERIC_PYTHON=OFF -DLUMERIC_TESTS=ON >/dev/null
+  cmake -S . -B build/cxx -G Ninja -DLUMERIC_PYTHON=OFF -DLUMERIC_TESTS=ON -DLUMERIC_WERROR=ON >/dev/null
   cmake --build build/cxx
   ctest --test-dir build/cxx --output-on-failure -j2
 }
@@ -33,6 +33,12 @@ cxx_tests() {
 python_tests() {
   say "running the Python suite"
   "$PY" -m pytest tests "$@"
+}
+
+# The README's API reference is generated from the built library's interface records.
+api_reference_check() {
+  say "checking that the README's API reference matches the built library"
+  "$PY" tools/apiref.py
 }
 
 # -- Reliability checks (tools/py314 check) --
@@ -45,7 +51,8 @@ python_tests() {
 leak_check() {
   command -v python3.14-dbg >/dev/null || { say "python3.14-dbg is missing (Debian package python3.14-dbg)"; exit 1; }
   say "building lumeric_py for the debug interpreter (build/pydbg)"
-  cmake -S . -B build/pydbg -G Ninja -DLUMERIC_TESTS=OFF -DPython_EXECUTABLE=/usr/bin/python3.14-dbg >/dev/null
+  cmake -S . -B build/pydbg -G Ninja -DLUMERIC_TESTS=OFF -DLUMERIC_WERROR=ON \
+    -DPython_EXECUTABLE=/usr/bin/python3.14-dbg >/dev/null
   cmake --build build/pydbg
   say "running the Python suite under python3.14-dbg, each test repeated, looking for leaks"
   PYTHONPATH=build/pydbg/lumeric-py:lumeric-dask python3.14-dbg -m pytest -p no:cacheprovider --leaks tests \
@@ -60,7 +67,7 @@ leak_check() {
 sanitizer_check() {
   say "building with AddressSanitizer and UndefinedBehaviorSanitizer (build/asan)"
   cmake -S . -B build/asan -G Ninja -DLUMERIC_SANITIZE=ON -DLUMERIC_TESTS=ON -DLUMERIC_PYTHON=ON \
-    -DPython_EXECUTABLE=/usr/bin/python3.14 >/dev/null
+    -DLUMERIC_WERROR=ON -DPython_EXECUTABLE=/usr/bin/python3.14 >/dev/null
   cmake --build build/asan
   local options=abort_on_error=0:halt_on_error=1:print_stacktrace=1
   say "running the C++ suites under the sanitizers"
@@ -74,7 +81,7 @@ sanitizer_check() {
 
 case "${1:-}" in
   demo) install_module; "$PY" examples/demo.py ;;
-  test) shift; cxx_tests; install_module; python_tests "$@" ;;
+  test) shift; cxx_tests; install_module; api_reference_check; python_tests "$@" ;;
   check) shift; leak_check "$@"; sanitizer_check "$@" ;;
   bench) shift; install_module; for b in bench/bench_*.py; do "$PY" "$b" "$@"; done ;;
   plot) shift; install_module; for b in bench/bench_*.py; do "$PY" "$b"; done; "$PY" bench/plot.py ;;

@@ -12,7 +12,7 @@
 //         angle: float
 //         to_radians, -d, <, <=, ==, >, >=, !=, repr(d)                  # "90°"
 //
-// Comparisons are exact (no tolerance). `!=` is the negation of the host's `==`, so two
+// Both copy (copy.copy, copy.deepcopy) and pickle. Comparisons are exact (no tolerance). `!=` is the negation of the host's `==`, so two
 // NaN angles, or an angle and anything of another type, are always unequal. Operators
 // have no reflected forms: `2 * a` is left to the host's TypeError. Neither class is
 // hashable, since both define comparison without a hash.
@@ -66,7 +66,8 @@ PyType_Spec* angle_radians_spec() {
             R::method<"tan", &AngleRadians::tan>(),
             R::method<"sec", &AngleRadians::sec>(),
             R::method<"csc", &AngleRadians::csc>(),
-            R::method<"cot", &AngleRadians::cot>()),
+            R::method<"cot", &AngleRadians::cot>(),
+            R::copy_and_pickle()),
         R::properties(
             R::property<"angle", &AngleRadians::angle>()),
         R::op<Py_tp_repr, &repr_radians>(),
@@ -81,7 +82,8 @@ PyType_Spec* angle_radians_spec() {
 PyType_Spec* angle_degrees_spec() {
     return D::build<DegreesConstructor>(
         D::methods(
-            D::method<"to_radians", &AngleDegrees::to_radians>()),
+            D::method<"to_radians", &AngleDegrees::to_radians>(),
+            D::copy_and_pickle()),
         D::properties(
             D::property<"angle", &AngleDegrees::angle>()),
         D::op<Py_tp_repr, &repr_degrees>(),

@@ -11,6 +11,9 @@
 #include "angle.hpp"
 #include "frame/guard.hpp"
 #include "frame/module.hpp"
+#include "frame/pickle.hpp"
+#include "geometry/circle.hpp"
+#include "geometry/plane.hpp"
 #include "geometry/module.hpp"
 #include "quat.hpp"
 #include "vec3d.hpp"
@@ -25,10 +28,15 @@ using Members = ModuleMembers<"lumeric_py", ClassMember<tovrin::AngleDegrees>, C
                               ClassMember<tovrin::Quat>, ClassMember<VecListData>, ClassMember<tovrin::Vec3d>,
                               SubmoduleMember<"geometry", &geometry_submodule>>;
 
+// Loads every pickled class by its name; private, so left out of `__all__`.
+using Reconstructor = lumeric::Reconstructor<tovrin::AngleDegrees, tovrin::AngleRadians, tovrin::Quat, VecListData,
+                                             tovrin::Vec3d, tovrin::geometry::Plane, tovrin::geometry::Circle>;
+
 int exec_lumeric(PyObject* module) noexcept {
     return guard<int>(-1, [&] {
         require_module(module);
         Members::add_all(module);
+        add_reconstructor(module, Reconstructor::def());
         return 0;
     });
 }
@@ -42,15 +50,15 @@ PyModuleDef_Slot lumeric_slots[] = {
 };
 
 PyModuleDef lumeric_definition = {
-    PyModuleDef_HEAD_INIT,
-    "lumeric_py",
-    "",
-    0,
-    nullptr,
-    lumeric_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "lumeric_py",
+    .m_doc = "",
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = lumeric_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 }  // namespace

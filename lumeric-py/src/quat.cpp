@@ -9,6 +9,7 @@
 //         to_axis_angle() -> (Vec3d, AngleRadians)
 //         to_rotation_matrix() -> [[...], [...], [...]]            # row-major
 //         ==, != (both within 2^-52 per field), repr(q)            # "Quat(1, 0, 0, 0)"
+//         copy.copy, copy.deepcopy, pickle
 //
 // No arithmetic operators and no ordering; unhashable, since it defines equality
 // without a hash.
@@ -61,7 +62,8 @@ PyType_Spec* quat_spec() {
             Q::method<"to_vec3d", &to_vec3d>(),
             Q::method<"to_axis_angle", &to_axis_angle>(),
             Q::method<"to_rotation_matrix", &Quat::to_rotation_matrix>(),
-            Q::method<"rotate", &Quat::rotate, "v">()),
+            Q::method<"rotate", &Quat::rotate, "v">(),
+            Q::copy_and_pickle()),
         Q::properties(
             Q::property<"w", &Quat::w>(),
             Q::property<"i", &Quat::i>(),

@@ -3,6 +3,7 @@
 //     class VecList:
 //         def __new__(cls, list: Sequence[Vec3d]) -> VecList     # copies the coordinates
 //         empty() -> VecList                                      # static
+//         from_array(data) -> VecList       # static; (n, 3) buffer or rows of 3 numbers
 //         list: list[Vec3d]                                       # read-only, new objects
 //         append(vec), extend(other)                              # in place
 //         len(lst), lst[i], iter(lst), reversed(lst), repr(lst), to_array()
@@ -10,6 +11,9 @@
 //         collapse(axis), minimum_distance_to(other, stride)      # batch, on the pool
 //         rotate(quat)                                            # in place, once all are done
 //         lst + v, lst - v, lst * s, s * lst, lst / s             # new VecList
+//         memoryview(lst), numpy.asarray(lst)     # read-only (n, 3) float64 view, no copy;
+//                                                 # a shared borrow while any view lives
+//         copy.copy, copy.deepcopy, pickle        # raw doubles; out-of-band from protocol 5
 //
 //     class VecListIterator:                                      # from iter(lst) only
 //         iterates over a copy of the list taken when it was made
@@ -20,12 +24,12 @@
 #include <optional>
 #include <span>
 
-#include "frame/arrays.hpp"
+#include "batch/steps.hpp"
 #include "frame/define.hpp"
 #include "frame/record.hpp"
 #include "quat.hpp"
 #include "vec3d.hpp"
-#include "vec_list_batch.hpp"
+#include "vec_list_array.hpp"
 
 namespace lumeric {
 
@@ -33,6 +37,9 @@ namespace {
 
 using tovrin::Vec3d;
 using L = ClassDef<VecListData, "VecList">;
+using batch::each;
+using batch::heavy;
+using batch::light;
 using It = ClassDef<VecListCursor, "VecListIterator">;
 
 VecListData empty() noexcept { return {}; }
@@ -71,31 +78,35 @@ PyType_Spec* vec_list_spec() {
     return L::build<Constructor>(
         L::methods(
             L::static_method<"empty", &empty>(),
+            L::static_method<"from_array", &vec_array::from_array, "data">(),
             L::method<"append", &append, "vec">(),
             L::method<"extend", &extend, "other">(),
             L::method<"to_array", &batch::to_array>(),
-            L::method<"dot", &batch::dot, "other">(),
-            L::method<"cross", &batch::cross, "other">(),
-            L::method<"magnitude", &batch::magnitude>(),
-            L::method<"normalize", &batch::normalize>(),
-            L::method<"is_unit", &batch::is_unit>(),
-            L::method<"distance_to", &batch::distance_to, "other">(),
-            L::method<"distance_squared", &batch::distance_squared, "other">(),
+            L::method<"dot", each<&kernels::dot, light>, "other">(),
+            L::method<"cross", each<&kernels::cross, light>, "other">(),
+            L::method<"magnitude", each<&kernels::magnitude, heavy>>(),
+            L::method<"normalize", each<&kernels::normalize, heavy>>(),
+            L::method<"is_unit", each<&kernels::is_unit, heavy>>(),
+            L::method<"distance_to", each<&kernels::distance_to, heavy>, "other">(),
+            L::method<"distance_squared", each<&kernels::distance_squared, light>, "other">(),
             L::method<"collapse", &batch::collapse, "axis">(),
             L::method<"rotate", &batch::rotate, "quat">(),
-            L::method<"minimum_distance_to", &batch::minimum_distance_to, "other", "stride">()),
+            L::method<"minimum_distance_to", &batch::minimum_distance_to, "other", "stride">(),
+            L::copy_and_pickle()),
         L::properties(
             L::property<"list", &elements, nullptr>()),
         L::op<Py_tp_repr, &batch::repr>(),
         L::op<Py_tp_iter, &iterate>(),
-        L::op<Py_nb_add, &batch::add, "other">(),
-        L::op<Py_nb_subtract, &batch::subtract, "other">(),
-        L::commutative_multiply<&batch::scale, "rhs", "lhs">(),
-        L::op<Py_nb_true_divide, &batch::divide, "rhs">(),
+        L::op<Py_nb_add, each<&kernels::add, light>, "other">(),
+        L::op<Py_nb_subtract, each<&kernels::subtract, light>, "other">(),
+        L::commutative_multiply<each<&kernels::scale, light>, "rhs", "lhs">(),
+        L::op<Py_nb_true_divide, each<&kernels::divide, heavy>, "rhs">(),
         L::length<&length>(),
         L::sequence_length<&length>(),
         L::getitem<&get_item>(),
-        L::sequence_item<&get_item>());
+        L::sequence_item<&get_item>(),
+        L::buffer<&vec_array::doubles>(),
+        L::release_buffer<&vec_array::doubles>());
 }
 
 PyType_Spec* vec_list_iterator_spec() {

@@ -106,13 +106,19 @@ struct SlotRecord {
     };
 };
 
-// A module-level function: "plane_line()" in errors, "plane_line(plane, a, b)" as signature.
-template <Name Func, auto Fn, Name... Params>
-PyMethodDef function() {
-    using Call = FastCall<Fn, false, "", Func, Params...>;
-    record::emit<CallRecord<Fn, false, "", Func, record::Receiver::none, Decorator::none, Params...>>();
-    return {Func.c_str(), as_cfunction(&Call::entry), METH_FASTCALL | METH_KEYWORDS,
-            TextSignature<Func, false, Params...>::text.c_str()};
+// The method-table entry of a call, with its record: a method, a static method or (with
+// an empty class name) a module-level function, "plane_line()" in errors and
+// "plane_line(plane, a, b)" as signature.
+template <auto Fn, bool IsMethod, Name Class, Name Func, record::Receiver Recv, Decorator Deco, Name... Params>
+PyMethodDef method_def() {
+    using Call = FastCall<Fn, IsMethod, Class, Func, Params...>;
+    record::emit<CallRecord<Fn, IsMethod, Class, Func, Recv, Deco, Params...>>();
+    const char* doc = TextSignature<Func, IsMethod, Params...>::text.c_str();
+    const int binding = Deco == Decorator::staticmethod ? METH_STATIC : 0;
+    if constexpr (sizeof...(Params) == 0)
+        return {Func.c_str(), as_cfunction(&Call::no_args), METH_NOARGS | binding, doc};
+    else
+        return {Func.c_str(), as_cfunction(&Call::entry), METH_FASTCALL | METH_KEYWORDS | binding, doc};
 }
 
 // A module-level function as a type, so that a module's member list can name it.
@@ -120,7 +126,8 @@ template <Name Func, auto Fn, Name... Params>
 struct Function {
     static constexpr auto name = Func;
     static PyMethodDef& def() {
-        static PyMethodDef definition = function<Func, Fn, Params...>();
+        static PyMethodDef definition =
+            method_def<Fn, false, "", Func, record::Receiver::none, Decorator::none, Params...>();
         return definition;
     }
 };

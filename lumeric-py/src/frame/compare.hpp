@@ -41,18 +41,18 @@ enum class BusyOperand { panic, not_implemented };
 template <class T, bool (*Equal)(const T&, const T&), BusyOperand Busy>
 PyObject* class_equal(PyObject* a, PyObject* b) {
     if (!is_instance<T>(a) || !is_instance<T>(b)) {
-        PyErr_Clear();
+        discard_ordinary_failure();
         return Py_NewRef(Py_NotImplemented);
     }
     T left;
     if (!copy_value<T>(a, left)) {
-        PyErr_Clear();
+        discard_ordinary_failure();
         return Py_NewRef(Py_NotImplemented);
     }
     // The right operand is taken without the usual conversion error path.
     T right;
     if (!copy_value<T>(b, right)) {
-        PyErr_Clear();
+        discard_ordinary_failure();
         if constexpr (Busy == BusyOperand::panic) throw Panic{"Already mutably borrowed: PyBorrowError"};
         else return Py_NewRef(Py_NotImplemented);
     }
@@ -87,13 +87,13 @@ PyObject* ordered_compare(PyObject* a, PyObject* b, int op) noexcept {
     return guard([&]() -> PyObject* {
         if (op == Py_NE) return host_not_equal(a, b);
         if (!is_instance<T>(a) || !is_instance<T>(b)) {
-            PyErr_Clear();
+            discard_ordinary_failure();
             return Py_NewRef(Py_NotImplemented);
         }
         T left;
         T right;
         if (!copy_value<T>(a, left) || !copy_value<T>(b, right)) {
-            PyErr_Clear();
+            discard_ordinary_failure();
             return Py_NewRef(Py_NotImplemented);
         }
         bool result = false;

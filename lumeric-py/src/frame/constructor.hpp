@@ -10,8 +10,7 @@
 
 #include <array>
 #include <string>
-#include <tuple>
-#include <utility>
+#include <type_traits>
 
 #include "frame/call.hpp"
 #include "frame/object.hpp"
@@ -23,30 +22,26 @@ struct ConstructorOf {
     using D = Described<ClassName, "__new__", Params...>;
     static constexpr const char* doc = TextSignature<ClassName, false, Params...>::text.c_str();
 
-    static PyObject* build(PyTypeObject* type, PyObject* const* slots) {
-        using Op = Operation<Fn, false>;
-        PyObject* result = nullptr;
-        [&]<class... P>(TypeList<P...>) {
-            std::tuple<ArgFor<P>...> loaders;
-            load_all(loaders, slots, D::names, std::index_sequence_for<P...>{});
-            T value = std::apply([](auto&... l) { return Fn(l.get()...); }, loaders);
-            result = make_instance<T>(type, std::move(value));
-        }(typename Op::params{});
-        return result;
+    static_assert(std::is_same_v<typename Signature<decltype(Fn)>::result, T>, "a constructor makes a T");
+
+    // The T made, as an object of its class: the class cannot be subclassed, so that is
+    // the class the host asked for.
+    static PyObject* build(PyObject* const* slots) {
+        return invoke<Fn, void>(nullptr, slots, D::names, typename Operation<Fn, false>::params{});
     }
-    static PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    static PyObject* new_(PyTypeObject*, PyObject* args, PyObject* kwargs) noexcept {
         return guard([&] {
             Slots<D::count> storage;
             if (!place_arguments(D::desc, args, kwargs, storage.items)) throw PythonError{};
-            return build(type, storage.items);
+            return build(storage.items);
         });
     }
-    static PyObject* vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf,
+    static PyObject* vectorcall(PyObject*, PyObject* const* args, std::size_t nargsf,
                                 PyObject* kwnames) noexcept {
         return guard([&] {
             Slots<D::count> storage;
             PyObject* const* slots = D::place(args, PyVectorcall_NARGS(nargsf), kwnames, storage.items);
-            return build(reinterpret_cast<PyTypeObject*>(type), slots);
+            return build(slots);
         });
     }
     struct Record {

@@ -162,11 +162,11 @@ struct Arg<std::vector<T, A>> {
     std::vector<T, A>& get() noexcept { return value; }
 
 private:
-    // The length is only a capacity hint: a failure to report it, or a length too large
-    // to reserve (a user sequence may claim anything), is ignored.
-    void reserve_hint(Py_ssize_t hint) noexcept {
+    // The length is only a capacity hint: an ordinary failure to report it, or a length
+    // too large to reserve (a user sequence may claim anything), is ignored.
+    void reserve_hint(Py_ssize_t hint) {
         if (hint < 0) {
-            PyErr_Clear();
+            discard_ordinary_failure();
             return;
         }
         try {
@@ -210,17 +210,24 @@ PyObject* to_python(const std::tuple<E...>& v);
 template <class A, class B>
 PyObject* to_python(const std::pair<A, B>& v);
 
-template <class Seq>
-PyObject* list_to_python(const Seq& items) {
-    PyObject* list = checked(PyList_New(static_cast<Py_ssize_t>(std::size(items))));
+// Fills `list`, a new list of the items' length, with convert(item) for each item in turn;
+// frees it if a conversion fails.
+template <class Items, class Convert>
+PyObject* fill_list(PyObject* list, const Items& items, Convert convert) {
     Py_ssize_t k = 0;
     try {
-        for (const auto& item : items) PyList_SET_ITEM(list, k++, to_python(item));
+        for (const auto& item : items) PyList_SET_ITEM(list, k++, convert(item));
     } catch (...) {
         Py_DECREF(list);  // unset items are NULL, which list deallocation skips
         throw;
     }
     return list;
+}
+
+template <class Seq>
+PyObject* list_to_python(const Seq& items) {
+    return fill_list(checked(PyList_New(static_cast<Py_ssize_t>(std::size(items)))), items,
+                     [](const auto& item) { return to_python(item); });
 }
 
 template <class E, std::size_t N>

@@ -9,6 +9,7 @@
 //     V::Constructor<&make, "x", "y", "z">                        // __new__ + type vectorcall
 //
 //     V::op<Py_nb_add, &add, "other">()                           // __add__ slot
+//     V::copy_and_pickle()                                        // copy, deepcopy, pickle
 //
 // Argument placement, conversion, borrowing, result conversion, text signatures, the
 // failure guard and the interface records (record.hpp) all come from the frame,
@@ -23,9 +24,11 @@
 #include <string>
 #include <type_traits>
 
+#include "frame/buffer.hpp"
 #include "frame/call.hpp"
 #include "frame/constructor.hpp"
 #include "frame/object.hpp"
+#include "frame/pickle.hpp"
 #include "frame/properties.hpp"
 #include "frame/protocol.hpp"
 
@@ -42,31 +45,40 @@ struct ClassDef : PropertyDefs<T, ClassName>, ProtocolSlots<T, ClassName> {
 
     template <Name Func, auto Fn, Name... Params>
     static PyMethodDef method() {
-        using Call = FastCall<Fn, true, ClassName, Func, Params...>;
-        record::emit<CallRecord<Fn, true, ClassName, Func, record::Receiver::self, Decorator::none, Params...>>();
-        const char* doc = TextSignature<Func, true, Params...>::text.c_str();
-        if constexpr (sizeof...(Params) == 0)
-            return {Func.c_str(), as_cfunction(&Call::no_args), METH_NOARGS, doc};
-        else
-            return {Func.c_str(), as_cfunction(&Call::entry), METH_FASTCALL | METH_KEYWORDS, doc};
+        return method_def<Fn, true, ClassName, Func, record::Receiver::self, Decorator::none, Params...>();
     }
 
     // Each call builds a new object.
     template <Name Func, auto Fn, Name... Params>
     static PyMethodDef static_method() {
-        using Call = FastCall<Fn, false, ClassName, Func, Params...>;
-        record::emit<
-            CallRecord<Fn, false, ClassName, Func, record::Receiver::none, Decorator::staticmethod, Params...>>();
-        const char* doc = TextSignature<Func, false, Params...>::text.c_str();
-        if constexpr (sizeof...(Params) == 0)
-            return {Func.c_str(), as_cfunction(&Call::no_args), METH_NOARGS | METH_STATIC, doc};
-        else
-            return {Func.c_str(), as_cfunction(&Call::entry), METH_FASTCALL | METH_KEYWORDS | METH_STATIC, doc};
+        return method_def<Fn, false, ClassName, Func, record::Receiver::none, Decorator::staticmethod, Params...>();
     }
-
 
     template <auto Fn, Name... Params>
     using Constructor = ConstructorOf<T, ClassName, Fn, Params...>;
+
+    // `__copy__`, `__deepcopy__`, `__reduce__` and `__reduce_ex__` (pickle.hpp), the value
+    // travelling as its PickleState<T>.
+    static std::array<PyMethodDef, 4> copy_and_pickle() {
+        record::emit<CallRecord<&copied<T>, true, ClassName, "__copy__", record::Receiver::self, Decorator::none>>();
+        record::emit<CallRecord<&deep_copied<T>, true, ClassName, "__deepcopy__", record::Receiver::self,
+                                Decorator::none, "memo">>();
+        auto [copy, deep_copy] = Copying<T>::defs();
+        auto [reduce, reduce_ex] = Pickling<T>::defs();
+        return {copy, deep_copy, reduce, reduce_ex};
+    }
+
+    // The read-only buffer export (buffer.hpp) of Block: DoubleBlock(const T&), and its release.
+    template <auto Block>
+    static PyType_Slot buffer() {
+        record::emit<typename SlotRecord<ClassName, "__buffer__", MemoryView, "flags">::template For<Index>>();
+        return {Py_bf_getbuffer, reinterpret_cast<void*>(&BufferExport<T, Block>::get)};
+    }
+    template <auto Block>
+    static PyType_Slot release_buffer() {
+        record::emit<typename SlotRecord<ClassName, "__release_buffer__", void, "buffer">::template For<MemoryView>>();
+        return {Py_bf_releasebuffer, reinterpret_cast<void*>(&BufferExport<T, Block>::release)};
+    }
 
     // -- The class object --
     //
@@ -78,9 +90,24 @@ struct ClassDef : PropertyDefs<T, ClassName>, ProtocolSlots<T, ClassName> {
     // NoConstructor, the host's disallow-instantiation flag), its methods and properties
     // and the given protocol slots. Called once per process, under the class's cell.
 
+    // Each argument is one PyMethodDef or an array of them (copy_and_pickle()).
     template <class... Defs>
-    static std::array<PyMethodDef, sizeof...(Defs) + 1> methods(Defs... defs) {
-        return {defs..., PyMethodDef{nullptr, nullptr, 0, nullptr}};  // sentinel last
+    static auto methods(Defs... defs) {
+        constexpr std::size_t count = (std::size_t{0} + ... + method_count<Defs>());
+        std::array<PyMethodDef, count + 1> out{};
+        std::size_t k = 0;
+        [[maybe_unused]] auto put = [&]<class D>(const D& def) {  // unused for a class without methods
+            if constexpr (std::is_same_v<D, PyMethodDef>) out[k++] = def;
+            else for (const PyMethodDef& each : def) out[k++] = each;
+        };
+        (put(defs), ...);
+        out[k] = PyMethodDef{nullptr, nullptr, 0, nullptr};  // sentinel last
+        return out;
+    }
+    template <class D>
+    static constexpr std::size_t method_count() {
+        if constexpr (std::is_same_v<D, PyMethodDef>) return 1;
+        else return std::tuple_size_v<D>;
     }
     template <class... Defs>
     static std::array<PyGetSetDef, sizeof...(Defs) + 1> properties(Defs... defs) {
@@ -116,7 +143,11 @@ struct ClassDef : PropertyDefs<T, ClassName>, ProtocolSlots<T, ClassName> {
 
     static PyType_Spec type_spec(PyType_Slot* slots, unsigned int extra_flags = 0) {
         record::emit<ClassRecord>();
-        return {type_name.c_str(), static_cast<int>(sizeof(Object<T>)), 0, Py_TPFLAGS_DEFAULT | extra_flags, slots};
+        return {.name = type_name.c_str(),
+                .basicsize = static_cast<int>(sizeof(Object<T>)),
+                .itemsize = 0,
+                .flags = Py_TPFLAGS_DEFAULT | extra_flags,
+                .slots = slots};
     }
 
     struct ClassRecord {

@@ -1,7 +1,9 @@
 // Exception helpers shared by every class of the module.
 #include "frame/errors.hpp"
 
-#include <atomic>
+#include <string>
+
+#include "frame/interpreter_cell.hpp"
 
 namespace lumeric {
 
@@ -20,23 +22,14 @@ constexpr const char* panic_doc =
     "propagates all the way up and ends the interpreter, instead of being caught by\n"
     "ordinary `except Exception` handlers.\n";
 
-std::atomic<PyObject*> panic_type{nullptr};
-PyMutex panic_mutex{};
+InterpreterCell panic_type;
 
 }  // namespace
 
 PyObject* panic_exception_type() noexcept {
-    if (PyObject* type = panic_type.load(std::memory_order_acquire)) return type;
-    // PyMutex detaches the thread state while it waits, so a racing creator can finish.
-    PyMutex_Lock(&panic_mutex);
-    PyObject* type = panic_type.load(std::memory_order_relaxed);
-    if (type == nullptr) {
-        type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_doc,
-                                         PyExc_BaseException, nullptr);
-        if (type != nullptr) panic_type.store(type, std::memory_order_release);
-    }
-    PyMutex_Unlock(&panic_mutex);
-    return type;
+    return panic_type.get_or_make([] {
+        return PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_doc, PyExc_BaseException, nullptr);
+    });
 }
 
 void set_panic(const char* message) noexcept {
@@ -49,6 +42,11 @@ void set_panic(const char* message) noexcept {
     if (args == nullptr) return;
     PyErr_SetObject(type, args);
     Py_DECREF(args);
+}
+
+void discard_ordinary_failure() {
+    if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception)) throw PythonError{};
+    PyErr_Clear();
 }
 
 void set_not_instance(PyObject* object, const char* class_name) noexcept {
@@ -68,6 +66,11 @@ void set_not_instance(PyObject* object, const char* class_name) noexcept {
 }
 
 void wrap_argument_error(const char* name) noexcept {
+    std::string prefix = std::string("argument '") + name + "': ";
+    prefix_type_error(prefix.c_str());
+}
+
+void prefix_type_error(const char* prefix) noexcept {
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
     PyObject* original = PyErr_GetRaisedException();
     PyObject* text = PyObject_Str(original);
@@ -76,7 +79,7 @@ void wrap_argument_error(const char* name) noexcept {
         PyErr_SetRaisedException(original);
         return;
     }
-    PyObject* message = PyUnicode_FromFormat("argument '%s': %U", name, text);
+    PyObject* message = PyUnicode_FromFormat("%s%U", prefix, text);
     Py_DECREF(text);
     if (message == nullptr) {
         Py_DECREF(original);

@@ -34,12 +34,22 @@ PyObject* panic_exception_type() noexcept;
 // Sets PanicException(message) as the current exception.
 void set_panic(const char* message) noexcept;
 
+// For the places that answer NotImplemented or drop a hint instead of failing: clears
+// the pending exception (if any) when it is an ordinary failure, an Exception subclass.
+// KeyboardInterrupt, SystemExit and other BaseExceptions stay set and are thrown on as
+// PythonError, so an interrupt is never swallowed.
+void discard_ordinary_failure();
+
 // "'{type}' object is not an instance of '{Class}'" (or the None form), as a TypeError.
 void set_not_instance(PyObject* object, const char* class_name) noexcept;
 
 // If the current exception is a TypeError, replaces it with
 // TypeError("argument '{name}': {message}") whose cause is the original.
 void wrap_argument_error(const char* name) noexcept;
+
+// If the current exception is a TypeError, replaces it with TypeError("{prefix}{message}")
+// whose cause is the original.
+void prefix_type_error(const char* prefix) noexcept;
 
 // RuntimeError texts of the borrow counters.
 inline constexpr const char* already_mutably_borrowed = "Already mutably borrowed";

@@ -90,20 +90,14 @@ void register_function(PyObject* module, PyMethodDef& def) {
 namespace {
 
 PyObject* simple_namespace_type() {
-    static std::atomic<PyObject*> cached{nullptr};
-    static PyMutex mutex{};
-    if (PyObject* type = cached.load(std::memory_order_acquire)) return type;
-    PyMutex_Lock(&mutex);
-    PyObject* type = cached.load(std::memory_order_relaxed);
-    if (type == nullptr) {
+    static InterpreterCell cached;
+    PyObject* type = cached.get_or_make([]() -> PyObject* {
         PyObject* types = PyImport_ImportModule("types");
-        if (types != nullptr) {
-            type = PyObject_GetAttrString(types, "SimpleNamespace");
-            Py_DECREF(types);
-            if (type != nullptr) cached.store(type, std::memory_order_release);
-        }
-    }
-    PyMutex_Unlock(&mutex);
+        if (types == nullptr) return nullptr;
+        PyObject* namespace_type = PyObject_GetAttrString(types, "SimpleNamespace");
+        Py_DECREF(types);
+        return namespace_type;
+    });
     if (type == nullptr) raise_pending();
     return type;
 }
@@ -120,23 +114,16 @@ PyObject* make_submodule(Submodule& sub) {
     Py_DECREF(kwargs);
     if (module_spec == nullptr) raise_pending();
 
-    PyMutex_Lock(&sub.mutex);
-    PyObject* module = sub.cell.load(std::memory_order_acquire);
-    if (module != nullptr) {
-        Py_INCREF(module);
-    } else {
-        module = PyModule_FromDefAndSpec2(&sub.definition, module_spec, 1013);
-        if (module != nullptr && !PyModule_Check(module)) {
-            set_not_instance(module, "PyModule");
-            Py_CLEAR(module);
+    PyObject* module = sub.module.get_or_make([&]() -> PyObject* {
+        PyObject* made = PyModule_FromDefAndSpec2(&sub.definition, module_spec, PYTHON_API_VERSION);
+        if (made != nullptr && !PyModule_Check(made)) {
+            set_not_instance(made, "PyModule");
+            Py_CLEAR(made);
         }
-        if (module != nullptr && PyModule_ExecDef(module, &sub.definition) < 0) Py_CLEAR(module);
-        if (module != nullptr) {
-            Py_INCREF(module);  // the cell's reference, kept for the life of the process
-            sub.cell.store(module, std::memory_order_release);
-        }
-    }
-    PyMutex_Unlock(&sub.mutex);
+        if (made != nullptr && PyModule_ExecDef(made, &sub.definition) < 0) Py_CLEAR(made);
+        return made;
+    });
+    Py_XINCREF(module);
     Py_DECREF(module_spec);
     if (module == nullptr) raise_pending();
     return module;
@@ -153,6 +140,7 @@ void claim_interpreter(Submodule& sub) {
         raise(PyExc_ImportError,
               "lumeric_py does not support subinterpreters: it can only be imported once per process, "
               "in the interpreter that imported it first");
+    InterpreterCell::enter_interpreter();
 }
 
 void register_submodule(PyObject* parent, Submodule& sub) {

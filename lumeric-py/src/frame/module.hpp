@@ -1,9 +1,10 @@
 // frame/module.hpp: filling module namespaces and making the submodule.
 //
 // Every name placed in a module is also appended to its `__all__`. Class objects come
-// from their process-wide cells. The submodule is made once per process, from the
-// first interpreter that imports the module, and is reachable only as an attribute of
-// the top-level module (it is not entered in sys.modules).
+// from their process-wide cells. The submodule is made once per interpreter life (see
+// interpreter_cell.hpp), only in the first interpreter that imports the module, and is
+// reachable only as an attribute of the top-level module (it is not entered in
+// sys.modules).
 #pragma once
 
 #include <Python.h>
@@ -32,18 +33,18 @@ void register_class(PyObject* module, ClassCell& cell);
 // name as `__module__`), under its `__name__`.
 void register_function(PyObject* module, PyMethodDef& def);
 
-// A module definition made into a module at most once per process.
+// A module definition made into a module at most once per interpreter life.
 struct Submodule {
     PyModuleDef& definition;
     std::atomic<std::int64_t> interpreter{-1};
-    std::atomic<PyObject*> cell{nullptr};
-    PyMutex mutex{};
+    InterpreterCell module{};
 };
 
 // Makes (or returns the already made) submodule and adds it under the last part of its name.
 void register_submodule(PyObject* parent, Submodule& submodule);
 
 // Ties the submodule to the current interpreter on first use; ImportError in any other.
+// A restarted interpreter with the same identifier is let in, and gets objects of its own.
 void claim_interpreter(Submodule& submodule);
 
 // -- Member lists --

@@ -1,4 +1,4 @@
-// Creation of the class objects, once per process.
+// Creation and release of the class objects.
 #include "frame/object.hpp"
 
 #include <string>
@@ -6,15 +6,13 @@
 namespace lumeric {
 
 PyTypeObject* ClassCell::create() noexcept {
-    // PyMutex detaches the thread state while it waits, so the creating thread can finish.
-    PyMutex_Lock(&mutex_);
-    PyTypeObject* type = type_.load(std::memory_order_relaxed);
-    if (type == nullptr) {
-        type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(type_spec_()));
-        if (type != nullptr) type_.store(type, std::memory_order_release);
-    }
-    PyMutex_Unlock(&mutex_);
-    return type;
+    return reinterpret_cast<PyTypeObject*>(
+        get_or_make([this] { return reinterpret_cast<PyObject*>(PyType_FromSpec(type_spec_())); }));
+}
+
+void ClassCell::on_release(PyObject* type) noexcept {
+    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(reinterpret_cast<PyTypeObject*>(type), Py_tp_free));
+    while (recycled_count_ > 0) free_fn(recycled_[--recycled_count_]);
 }
 
 PyTypeObject* ClassCell::get_for_result() {

@@ -1,9 +1,10 @@
-// frame/object.hpp: instance layout and the process-wide class objects.
+// frame/object.hpp: instance layout and the class objects.
 //
 // Every instance of a module class is the host's object header, one core value and
 // a borrow counter. Each class object lives in a ClassCell, created on first need
-// (normally during import) and kept until the process ends. A core type T is tied to
-// its Python class by specialising ClassFor<T> beside the class's definition.
+// (normally during import) and kept until the interpreter that made it ends
+// (interpreter_cell.hpp). A core type T is tied to its Python class by specialising
+// ClassFor<T> beside the class's definition.
 #pragma once
 
 #include <Python.h>
@@ -15,6 +16,7 @@
 
 #include "frame/borrow.hpp"
 #include "frame/errors.hpp"
+#include "frame/interpreter_cell.hpp"
 #include "frame/names.hpp"
 
 namespace lumeric {
@@ -31,7 +33,7 @@ Object<T>* object_cast(PyObject* op) noexcept {
     return reinterpret_cast<Object<T>*>(op);
 }
 
-class ClassCell {
+class ClassCell : public InterpreterCell {
 public:
     using TypeSpecFactory = PyType_Spec* (*)();  // builds the class's PyType_Spec
 
@@ -41,7 +43,7 @@ public:
 
     // The class object, created on first use; nullptr with the host's error set on failure.
     PyTypeObject* get() noexcept {
-        if (PyTypeObject* type = type_.load(std::memory_order_acquire)) [[likely]] return type;
+        if (PyObject* type = peek()) [[likely]] return reinterpret_cast<PyTypeObject*>(type);
         return create();
     }
 
@@ -49,13 +51,27 @@ public:
     // building a result, where no caller can report the host's error).
     PyTypeObject* get_for_result();
 
+    // Instances freed (their value destroyed) and kept for reuse, see make_instance.
+    PyObject* take_recycled() noexcept { return recycled_count_ > 0 ? recycled_[--recycled_count_] : nullptr; }
+    bool keep_recycled(PyObject* op) noexcept {
+        // Only instances of the class object in the cell: none once it has been released.
+        if (recycled_count_ == recycled_capacity || Py_TYPE(op) != reinterpret_cast<PyTypeObject*>(peek()))
+            return false;
+        recycled_[recycled_count_++] = op;
+        return true;
+    }
+
 private:
     PyTypeObject* create() noexcept;
+    void on_release(PyObject* type) noexcept override;
+    void on_forget() noexcept override { recycled_count_ = 0; }
+
+    static constexpr int recycled_capacity = 64;
 
     const char* name_;
     TypeSpecFactory type_spec_;
-    std::atomic<PyTypeObject*> type_{nullptr};
-    PyMutex mutex_{};
+    PyObject* recycled_[recycled_capacity] = {};
+    int recycled_count_ = 0;
 };
 
 // Specialised per core type:
@@ -75,28 +91,24 @@ bool is_instance(PyObject* op) noexcept {
     return type != nullptr && (Py_IS_TYPE(op, type) || PyObject_TypeCheck(op, type));
 }
 
-// Recently freed instances of a small value class, reused before asking the allocator:
+// Recently freed instances of a small value class are reused before asking the allocator:
 // most results are short-lived temporaries, so this keeps allocation off the hot path.
-// Under the global lock the list needs no synchronisation; the free-threaded build
-// allocates every time.
+// Under the global lock the class cell's list needs no synchronisation; the free-threaded
+// build allocates every time.
 template <class T>
-struct FreeList {
+inline constexpr bool recycles_instances =
 #ifdef Py_GIL_DISABLED
-    static constexpr int capacity = 0;
+    false;
 #else
-    static constexpr int capacity = std::is_trivially_destructible_v<T> && sizeof(T) <= 64 ? 64 : 0;
+    std::is_trivially_destructible_v<T> && sizeof(T) <= 64;
 #endif
-    static inline PyObject* items[capacity > 0 ? capacity : 1];
-    static inline int count = 0;
-};
 
 // A new instance of `type` (T's class) holding `value`, or throws PythonError.
 template <class T>
 PyObject* make_instance(PyTypeObject* type, T value) {
-    using Free = FreeList<T>;
-    PyObject* op;
-    if (Free::capacity > 0 && Free::count > 0) {
-        op = Free::items[--Free::count];
+    PyObject* op = nullptr;
+    if constexpr (recycles_instances<T>) op = ClassFor<T>::cell.take_recycled();
+    if (op != nullptr) {
         PyObject_Init(op, type);  // a fresh reference, and one to the class again
     } else {
         op = type->tp_alloc(type, 0);
@@ -118,12 +130,11 @@ PyObject* new_object(T value) {
 // The deallocation slot shared by every class.
 template <class T>
 void dealloc(PyObject* op) noexcept {
-    using Free = FreeList<T>;
     PyTypeObject* type = Py_TYPE(op);
     object_cast<T>(op)->value.~T();
-    if (Free::capacity > 0 && Free::count < Free::capacity) {
-        Free::items[Free::count++] = op;
-    } else {
+    bool kept = false;
+    if constexpr (recycles_instances<T>) kept = ClassFor<T>::cell.keep_recycled(op);
+    if (!kept) {
         auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
         free_fn(op);
     }

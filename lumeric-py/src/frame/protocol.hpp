@@ -2,7 +2,7 @@
 //
 // Every slot goes through the failure guard. Binary operators give NotImplemented for an
 // operand they cannot take, so the host tries the reflected operation and then raises its
-// own TypeError.
+// own TypeError; an interrupt raised while converting the operand propagates instead.
 #pragma once
 
 #include <Python.h>
@@ -24,21 +24,21 @@ struct ProtocolSlots {
 
     static PyType_Slot dealloc_slot() { return {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<T>)}; }
 
-    // `__repr__`: Fn(const T&) -> std::string.
-    template <auto Fn>
-    static PyObject* repr(PyObject* self) noexcept {
-        return guard([&] { return call_operation<Fn, true>(self, nullptr, nullptr); });
-    }
-
     // `__hash__`: Fn(const T&) -> Py_hash_t (never -1).
     template <auto Fn>
     static Py_hash_t hash(PyObject* self) noexcept {
         return guard<Py_hash_t>(-1, [&] {
             T value;
             if (!copy_value<T>(self, value)) throw PythonError{};
-            return Fn(value);
+            // The slot never gives -1, the host's error marker: a hash of -1 from Fn becomes -2,
+            // as with the host's own hashes. A branch taken about never keeps this off the chain
+            // of dependent instructions that ends in the result (a conditional move would not).
+            const Py_hash_t result = Fn(value);
+            if (result == -1) [[unlikely]] return hash_instead_of_error_marker();
+            return result;
         });
     }
+    [[gnu::cold, gnu::noipa]] static Py_hash_t hash_instead_of_error_marker() noexcept { return -2; }
 
     // Unary operators: Fn(const T&) -> R.
     template <auto Fn>
@@ -72,7 +72,7 @@ struct ProtocolSlots {
         if (!ref.ok()) return Py_NewRef(Py_NotImplemented);
         Arg<U> loader;
         if (!loader.load(other)) {
-            PyErr_Clear();
+            discard_ordinary_failure();
             return Py_NewRef(Py_NotImplemented);
         }
         return call_and_convert<decltype(std::invoke(Fn, ref.get(), loader.get()))>(

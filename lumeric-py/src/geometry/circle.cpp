@@ -7,6 +7,7 @@
 //         area: float                               # read-only
 //         center: Vec3d, radius: float, normal: Vec3d   # read-write; stored as given
 //         c == d, c != d                            # unhashable
+//         copy.copy, copy.deepcopy, pickle
 //
 // `!=` is the negation of the host's whole `==` evaluation, so a circle is unequal to
 // any object of another type.
@@ -35,7 +36,8 @@ PyType_Spec* circle_spec() {
             C::static_method<"none", &Circle::none>(),
             C::method<"get_plane", &Circle::get_plane>(),
             C::method<"in_same_plane", &Circle::in_same_plane, "other">(),
-            C::method<"is_degenerate", &Circle::is_degenerate>()),
+            C::method<"is_degenerate", &Circle::is_degenerate>(),
+            C::copy_and_pickle()),
         C::properties(
             C::property<"area", &Circle::area, nullptr>(),
             C::property<"center", &Circle::center>(),

@@ -32,7 +32,15 @@ PyModuleDef_Slot geometry_slots[] = {
 };
 
 PyModuleDef geometry_definition = {
-    PyModuleDef_HEAD_INIT, "lumeric_py.geometry", "", 0, nullptr, geometry_slots, nullptr, nullptr, nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "lumeric_py.geometry",
+    .m_doc = "",
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = geometry_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 //         xy(), xz(), yz(), from_point(normal, point), from_points(point1, point2, point3)
 //         distance_to_point(point) -> float, contains_point(point) -> bool
 //         normal: Vec3d, distance: float       # read-write; stored as given
+//         copy.copy, copy.deepcopy, pickle
 //
 // No comparison, hash or repr of its own: planes compare and hash by identity.
 #include "geometry/plane.hpp"
@@ -31,7 +32,8 @@ PyType_Spec* plane_spec() {
             P::static_method<"from_point", &Plane::from_point, "normal", "point">(),
             P::static_method<"from_points", &Plane::from_points, "point1", "point2", "point3">(),
             P::method<"distance_to_point", &Plane::distance_to_point, "point">(),
-            P::method<"contains_point", &Plane::contains_point, "point">()),
+            P::method<"contains_point", &Plane::contains_point, "point">(),
+            P::copy_and_pickle()),
         P::properties(
             P::property<"normal", &Plane::normal>(),
             P::property<"distance", &Plane::distance>()));

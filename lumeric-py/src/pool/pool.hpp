@@ -23,7 +23,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <optional>
-#include <stdexcept>
 #include <type_traits>
 #include <utility>
 
@@ -32,14 +31,6 @@
 #include "pool/worker_count.hpp"
 
 namespace lumeric::pool {
-
-// A minimum piece length for batches whose per-element work is a few
-// nanoseconds (vector arithmetic, distances). On a two-core machine handing a
-// piece to another worker costs about 3-5 us when the workers are awake and
-// 15-50 us when they must be woken, i.e. the work of several thousand such
-// elements; below 2 * 4096 elements a batch then never hands work over, and
-// large batches split as before. Any minimum gives the same results.
-inline constexpr std::size_t min_piece_for_light_work = 4096;
 
 class Pool {
 public:
@@ -52,22 +43,12 @@ public:
     Pool& operator=(const Pool&) = delete;
 
     // The process-wide pool, created on first call with the worker count of
-    // the environment and never destroyed. Throws PoolError, on the first
-    // and every later call, if its threads could not be started.
+    // the environment and never destroyed; a forked child makes its own on
+    // its first call. Throws PoolError, on the first and every later call, if
+    // its threads could not be started.
     static Pool& global();
 
     std::size_t workers() const noexcept { return registry_->size(); }
-
-    // Runs a(stolen) and b(stolen) possibly in parallel; `stolen` tells the
-    // task whether it runs on a thread other than the one that created it.
-    // Returns both results (void becomes std::monostate).
-    template <class A, class B>
-    auto join_context(A&& a, B&& b);
-
-    template <class A, class B>
-    auto join(A&& a, B&& b) {
-        return join_context([&](bool) { return a(); }, [&](bool) { return b(); });
-    }
 
     // Ordered map: f(lo, hi) is called on disjoint pieces covering [0, n)
     // exactly once; the caller processes lo, lo+1, ..., hi-1 in order and
@@ -76,51 +57,21 @@ public:
     template <class F>
     void for_each_range(std::size_t n, F&& f, std::size_t min_piece = 1);
 
-    // Ordered map into an array: out[k] = f(k) for every k < n.
-    template <class T, class F>
-    void map_into(std::size_t n, T* out, F&& f, std::size_t min_piece = 1) {
-        for_each_range(
-            n, [out, &f](std::size_t lo, std::size_t hi) {
-                for (std::size_t k = lo; k < hi; ++k) out[k] = f(k);
-            },
-            min_piece);
-    }
-
     // Ordered reduction over pieces: piece(lo, hi) reduces a non-empty range
     // to a value, combine(left, right) merges neighbours. Empty for n = 0.
     template <class Piece, class Combine>
     auto reduce_ranges(std::size_t n, Piece&& piece, Combine&& combine, std::size_t min_piece = 1)
         -> std::optional<std::invoke_result_t<Piece&, std::size_t, std::size_t>>;
 
-    // Ordered reduction over indices: folds key(lo), key(lo+1), ... with
-    // combine(acc, next) and merges pieces with combine(left, right). A
-    // combine that keeps its left operand on ties selects the lowest index.
-    template <class Key, class Combine>
-    auto reduce(std::size_t n, Key&& key, Combine&& combine, std::size_t min_piece = 1) {
-        return reduce_ranges(
-            n, [&key, &combine](std::size_t lo, std::size_t hi) { return fold(lo, hi, 1, key, combine); },
-            combine, min_piece);
-    }
-
-    // reduce() over the sampled indices 0, stride, 2*stride, ... below n:
-    // the batch runs over the ceil(n / stride) sample positions, so pieces
-    // are cut between samples. key receives the real index. stride >= 1.
-    template <class Key, class Combine>
-    auto reduce_sampled(std::size_t n, std::size_t stride, Key&& key, Combine&& combine,
-                        std::size_t min_piece = 1) {
-        if (stride == 0) throw std::invalid_argument("sample stride must be at least 1");
-        std::size_t samples = n / stride + (n % stride != 0 ? 1 : 0);
-        return reduce_ranges(
-            samples,
-            [&key, &combine, stride](std::size_t lo, std::size_t hi) {
-                return fold(lo, hi, stride, key, combine);
-            },
-            combine, min_piece);
-    }
-
 private:
     struct process_tag {};
     Pool(std::size_t workers, process_tag);
+
+    // Runs a(stolen) and b(stolen) possibly in parallel; `stolen` tells the
+    // task whether it runs on a thread other than the one that created it.
+    // Returns both results (void becomes std::monostate).
+    template <class A, class B>
+    auto join_context(A&& a, B&& b);
 
     // A piece's remaining split budget and the rule that spends it.
     struct Splitter {
@@ -139,13 +90,6 @@ private:
         }
     };
 
-    template <class Key, class Combine>
-    static auto fold(std::size_t lo, std::size_t hi, std::size_t stride, Key& key, Combine& combine) {
-        auto acc = key(lo * stride);
-        for (std::size_t p = lo + 1; p < hi; ++p) acc = combine(std::move(acc), key(p * stride));
-        return acc;
-    }
-
     // Runs piece [lo, hi) and its sub-pieces, merging results with `merge`.
     template <class Leaf, class Merge>
     auto run_piece(std::size_t lo, std::size_t hi, Splitter split, bool stolen, Leaf& leaf, Merge& merge)
@@ -161,26 +105,14 @@ private:
 // PoolError when the pool could not be started.
 inline std::size_t worker_count() { return Pool::global().workers(); }
 
-template <class A, class B>
-auto join(A&& a, B&& b) {
-    return Pool::global().join(std::forward<A>(a), std::forward<B>(b));
-}
+// The process-wide pool's for_each_range and reduce_ranges.
 template <class F>
 void for_each_range(std::size_t n, F&& f, std::size_t min_piece = 1) {
     Pool::global().for_each_range(n, std::forward<F>(f), min_piece);
 }
-template <class T, class F>
-void map_into(std::size_t n, T* out, F&& f, std::size_t min_piece = 1) {
-    Pool::global().map_into(n, out, std::forward<F>(f), min_piece);
-}
-template <class Key, class Combine>
-auto reduce(std::size_t n, Key&& key, Combine&& combine, std::size_t min_piece = 1) {
-    return Pool::global().reduce(n, std::forward<Key>(key), std::forward<Combine>(combine), min_piece);
-}
-template <class Key, class Combine>
-auto reduce_sampled(std::size_t n, std::size_t stride, Key&& key, Combine&& combine, std::size_t min_piece = 1) {
-    return Pool::global().reduce_sampled(n, stride, std::forward<Key>(key), std::forward<Combine>(combine),
-                                         min_piece);
+template <class Piece, class Combine>
+auto reduce_ranges(std::size_t n, Piece&& piece, Combine&& combine, std::size_t min_piece = 1) {
+    return Pool::global().reduce_ranges(n, std::forward<Piece>(piece), std::forward<Combine>(combine), min_piece);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,7 +1,7 @@
-// frame/arrays.cpp: lists whose item arrays serve as result arrays.
-#include "frame/arrays.hpp"
+// batch/result_lists.cpp: lists whose item arrays serve as result arrays.
+#include "batch/result_lists.hpp"
 
-#include "bulk_allocator.hpp"
+#include "batch/bulk_allocator.hpp"
 
 namespace lumeric {
 

@@ -1,10 +1,11 @@
-// vec_list_kernels.cpp: the per-range loops of VecList's batch operations.
+// batch/kernels.cpp: the per-piece loops of the batch operations.
 //
 // `restrict` tells the compiler that input and output never overlap, which is what lets
-// it vectorise across elements without run-time overlap checks.
+// it vectorise across elements without run-time overlap checks; each kernel hands its
+// loop raw pointers for that reason.
 //
 // Outputs far larger than the caches are streamed: see Store in the header.
-#include "vec_list_kernels.hpp"
+#include "batch/kernels.hpp"
 
 #include <cstring>
 
@@ -47,12 +48,14 @@ inline void end_streaming() noexcept {
 #endif
 }
 
-// body(in, out, m) over all n elements: straight into `out`, or chunk by chunk into a
+// body(in, out, m) over all elements: straight into `out`, or chunk by chunk into a
 // buffer that stays in the first-level cache and is then streamed out.
 template <class Body>
-[[gnu::always_inline]] inline void write_vectors(const Vec3d* in, Vec3d* out, std::size_t n, Store store,
-                                                 Body body) {
-    if (store == Store::cached) {
+[[gnu::always_inline]] inline void write_vectors(Elements elements, NewVectors to, Body body) {
+    const Vec3d* in = elements.data();
+    Vec3d* out = to.items.data();
+    const std::size_t n = elements.size();
+    if (to.store == Store::cached) {
         body(in, out, n);
         return;
     }
@@ -66,49 +69,55 @@ template <class Body>
     end_streaming();
 }
 
+// body(in, out, n) on the raw arrays, which as its parameters may be marked `restrict`.
+template <class Out, class Body>
+[[gnu::always_inline]] inline void write_values(Elements in, std::span<Out> out, Body body) {
+    body(in.data(), out.data(), in.size());
+}
+
 }  // namespace
 
 // Each body loop is inlined into its kernel, so every version vectorises it for its own
 // instruction set.
-KERNEL void add(const Vec3d* in, Vec3d* out, std::size_t n, Vec3d other, Store store) noexcept {
-    write_vectors(in, out, n, store, [other](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
+KERNEL void add(Elements in, NewVectors out, Vec3d other) noexcept {
+    write_vectors(in, out, [other](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
         for (std::size_t k = 0; k < m; ++k) o[k] = i[k] + other;
     });
 }
 
-KERNEL void subtract(const Vec3d* in, Vec3d* out, std::size_t n, Vec3d other, Store store) noexcept {
-    write_vectors(in, out, n, store, [other](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
+KERNEL void subtract(Elements in, NewVectors out, Vec3d other) noexcept {
+    write_vectors(in, out, [other](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
         for (std::size_t k = 0; k < m; ++k) o[k] = i[k] - other;
     });
 }
 
-KERNEL void scale(const Vec3d* in, Vec3d* out, std::size_t n, double factor, Store store) noexcept {
-    write_vectors(in, out, n, store, [factor](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
+KERNEL void scale(Elements in, NewVectors out, double factor) noexcept {
+    write_vectors(in, out, [factor](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
         for (std::size_t k = 0; k < m; ++k) o[k] = i[k] * factor;
     });
 }
 
-KERNEL void divide(const Vec3d* in, Vec3d* out, std::size_t n, double divisor, Store store) noexcept {
-    write_vectors(in, out, n, store, [divisor](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
+KERNEL void divide(Elements in, NewVectors out, double divisor) noexcept {
+    write_vectors(in, out, [divisor](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
         for (std::size_t k = 0; k < m; ++k) o[k] = i[k] / divisor;
     });
 }
 
-KERNEL void cross(const Vec3d* in, Vec3d* out, std::size_t n, Vec3d other, Store store) noexcept {
-    write_vectors(in, out, n, store, [other](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
+KERNEL void cross(Elements in, NewVectors out, Vec3d other) noexcept {
+    write_vectors(in, out, [other](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
         for (std::size_t k = 0; k < m; ++k) o[k] = i[k].cross(other);
     });
 }
 
-KERNEL void normalize(const Vec3d* in, Vec3d* out, std::size_t n, Store store) noexcept {
-    write_vectors(in, out, n, store, [](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
+KERNEL void normalize(Elements in, NewVectors out) noexcept {
+    write_vectors(in, out, [](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
         for (std::size_t k = 0; k < m; ++k) o[k] = i[k].normalize();
     });
 }
 
-KERNEL void collapse(const Vec3d* in, Vec3d* out, std::size_t n, std::size_t axis, Store store) noexcept {
+KERNEL void collapse(Elements in, NewVectors out, std::size_t axis) noexcept {
     // One loop per axis, so that each is a plain copy with one lane blended to zero.
-    write_vectors(in, out, n, store, [axis](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
+    write_vectors(in, out, [axis](const Vec3d* __restrict i, Vec3d* __restrict o, std::size_t m) {
         if (axis == 0) {
             for (std::size_t k = 0; k < m; ++k) o[k] = {0.0, i[k].y, i[k].z};
         } else if (axis == 1) {
@@ -119,29 +128,40 @@ KERNEL void collapse(const Vec3d* in, Vec3d* out, std::size_t n, std::size_t axi
     });
 }
 
-KERNEL void rotate_in_place(Vec3d* __restrict items, std::size_t n, Quat quat) noexcept {
+KERNEL void rotate_in_place(std::span<Vec3d> elements, Quat quat) noexcept {
+    Vec3d* __restrict items = elements.data();
+    const std::size_t n = elements.size();
     for (std::size_t k = 0; k < n; ++k) items[k] = quat.rotate(items[k]);
 }
 
-KERNEL void dot(const Vec3d* __restrict in, double* __restrict out, std::size_t n, Vec3d other) noexcept {
-    for (std::size_t k = 0; k < n; ++k) out[k] = in[k].dot(other);
+KERNEL void dot(Elements in, std::span<double> out, Vec3d other) noexcept {
+    write_values(in, out, [other](const Vec3d* __restrict i, double* __restrict o, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k) o[k] = i[k].dot(other);
+    });
 }
 
-KERNEL void magnitude(const Vec3d* __restrict in, double* __restrict out, std::size_t n) noexcept {
-    for (std::size_t k = 0; k < n; ++k) out[k] = in[k].magnitude();
+KERNEL void magnitude(Elements in, std::span<double> out) noexcept {
+    write_values(in, out, [](const Vec3d* __restrict i, double* __restrict o, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k) o[k] = i[k].magnitude();
+    });
 }
 
-KERNEL void distance_to(const Vec3d* __restrict in, double* __restrict out, std::size_t n, Vec3d other) noexcept {
-    for (std::size_t k = 0; k < n; ++k) out[k] = in[k].distance_to(other);
+KERNEL void distance_to(Elements in, std::span<double> out, Vec3d other) noexcept {
+    write_values(in, out, [other](const Vec3d* __restrict i, double* __restrict o, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k) o[k] = i[k].distance_to(other);
+    });
 }
 
-KERNEL void distance_squared(const Vec3d* __restrict in, double* __restrict out, std::size_t n,
-                             Vec3d other) noexcept {
-    for (std::size_t k = 0; k < n; ++k) out[k] = in[k].distance_squared(other);
+KERNEL void distance_squared(Elements in, std::span<double> out, Vec3d other) noexcept {
+    write_values(in, out, [other](const Vec3d* __restrict i, double* __restrict o, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k) o[k] = i[k].distance_squared(other);
+    });
 }
 
-KERNEL void is_unit(const Vec3d* __restrict in, std::uintptr_t* __restrict out, std::size_t n) noexcept {
-    for (std::size_t k = 0; k < n; ++k) out[k] = in[k].is_unit() ? 1 : 0;
+KERNEL void is_unit(Elements in, Flags out) noexcept {
+    write_values(in, out, [](const Vec3d* __restrict i, std::uintptr_t* __restrict o, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k) o[k] = i[k].is_unit() ? 1 : 0;
+    });
 }
 
 namespace {
@@ -172,8 +192,9 @@ template <std::size_t Step>
 
 }  // namespace
 
-KERNEL Nearest nearest(const Vec3d* __restrict items, Vec3d other, std::size_t first, std::size_t step,
-                       std::size_t lo, std::size_t hi) noexcept {
+KERNEL Nearest nearest(Elements elements, Vec3d other, Samples samples) noexcept {
+    const Vec3d* items = elements.data();
+    const auto [first, step, lo, hi] = samples;
     // The first sample is the candidate to beat, whatever its rank (all NaN keys give it).
     Nearest best{rank_of(items[first + lo * step].distance_squared(other)), first + lo * step};
     if (step == 1)
@@ -181,6 +202,16 @@ KERNEL Nearest nearest(const Vec3d* __restrict items, Vec3d other, std::size_t f
     else
         scan_samples<0>(items, other, first, step, lo + 1, hi, best);
     return best;
+}
+
+void copy(std::span<const unsigned char> in, NewVectors out) noexcept {
+    const std::size_t n = out.items.size();
+    if (out.store == Store::cached) {
+        std::memcpy(out.items.data(), in.data(), n * sizeof(Vec3d));
+        return;
+    }
+    stream(reinterpret_cast<double*>(out.items.data()), reinterpret_cast<const double*>(in.data()), 3 * n);
+    end_streaming();
 }
 
 }  // namespace lumeric::kernels

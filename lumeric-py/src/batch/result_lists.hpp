@@ -1,4 +1,4 @@
-// frame/arrays.hpp: contiguous results that convert to Python lists.
+// batch/result_lists.hpp: batch results that become Python lists.
 //
 // ResultArray<E> is a fixed-length result whose slots are each written exactly once,
 // often by several worker threads at a time. Its storage is the item array of the
@@ -9,9 +9,10 @@
 // private to the operation and untracked by the garbage collector, which must never
 // see a slot that holds a plain value.
 //
-// std::span<const E> is a view of items owned elsewhere (e.g. a container with its own
-// allocator); an operation can return one to have the items copied into a new list.
-// MappedSpan<T, Fn> is such a view whose list holds Fn(item) for each item.
+// std::span<const E> is a view of items owned elsewhere (e.g. a list's element array); an
+// operation can return one to have the items copied into a new list. MappedSpan<T, Fn> is
+// such a view whose list holds Fn(item) for each item. Both lists may be as large as
+// the element arrays, so they are made like the result arrays.
 #pragma once
 
 #include <Python.h>
@@ -33,20 +34,6 @@ namespace lumeric {
 // PyList_New(size), with the item array of a large list marked for huge pages before
 // anything touches it (its first touches then fault once per 2 MiB); throws PythonError.
 PyObject* new_list(std::size_t size);
-
-// A list of the objects made from each item in turn.
-template <class Items, class Convert>
-PyObject* build_list(const Items& items, Convert convert) {
-    PyObject* list = new_list(std::size(items));
-    Py_ssize_t k = 0;
-    try {
-        for (const auto& item : items) PyList_SET_ITEM(list, k++, convert(item));
-    } catch (...) {
-        Py_DECREF(list);  // unset items are NULL, which list deallocation skips
-        throw;
-    }
-    return list;
-}
 
 namespace list_slots {
 
@@ -112,7 +99,7 @@ PyObject* to_python(ResultArray<E>&& items) {
 
 template <class E>
 PyObject* to_python(std::span<E> items) {
-    return build_list(items, [](const E& item) { return to_python(item); });
+    return fill_list(new_list(items.size()), items, [](const E& item) { return to_python(item); });
 }
 
 template <class T, auto Fn>
@@ -122,7 +109,8 @@ struct MappedSpan {
 
 template <class T, auto Fn>
 PyObject* to_python(const MappedSpan<T, Fn>& view) {
-    return build_list(view.items, [](const T& item) { return to_python(std::invoke(Fn, item)); });
+    return fill_list(new_list(view.items.size()), view.items,
+                     [](const T& item) { return to_python(std::invoke(Fn, item)); });
 }
 
 namespace record {

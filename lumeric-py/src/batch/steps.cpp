@@ -1,0 +1,124 @@
+// batch/steps.cpp: the batch operations of VecList that are more than one kernel run.
+#include "batch/steps.hpp"
+
+#include <cmath>
+#include <optional>
+#include <vector>
+
+#include "frame/errors.hpp"
+#include "vec3d.hpp"  // the element text
+
+namespace lumeric::batch {
+
+namespace {
+
+// Minimum pieces of the steps below, chosen as the kernels' costs are (see Cost).
+constexpr std::size_t search_piece = 32768;  // nearest-element search: ~0.5 ns
+constexpr std::size_t text_piece = 128;      // float-to-text formatting: ~250 ns
+
+// A new element array of at least this size is written around the caches: it cannot stay
+// in them anyway (each core has 2 MiB of its own), and reading its lines in first would
+// only add memory traffic.
+constexpr std::size_t stream_from = std::size_t{16} << 20;
+
+using kernels::Nearest;
+
+// Keeps the left operand on equal ranks, so pieces combined left before right give the
+// lowest index among equal keys.
+constexpr auto nearer = [](Nearest left, Nearest right) noexcept { return right.rank < left.rank ? right : left; };
+
+// The nearest among `count` samples first, first + step, ..., searched on the pool.
+std::optional<Nearest> nearest(const VecListData& list, const Vec3d& other, std::size_t first, std::size_t step,
+                               std::size_t count) {
+    kernels::Elements items = list.items;
+    auto piece = [items, other, first, step](std::size_t lo, std::size_t hi) {
+        return kernels::nearest(items, other, {first, step, lo, hi});
+    };
+    return pool::reduce_ranges(count, piece, nearer, search_piece);
+}
+
+}  // namespace
+
+kernels::NewVectors Output<kernels::NewVectors>::where(VecListData& list) noexcept {
+    const bool large = list.items.size() * sizeof(Vec3d) >= stream_from;
+    return {list.items, large ? kernels::Store::streamed : kernels::Store::cached};
+}
+
+VecListData from_items(Vectors& items) {
+    // Construction is a batch step like the others: the first one creates the pool. The
+    // collected array is taken over as it is; copying it again would only cost time.
+    pool::worker_count();
+    return {std::move(items)};
+}
+
+std::string repr(const VecListData& list) {
+    const std::size_t n = list.items.size();
+    const Vec3d* items = list.items.data();
+    // Each piece writes its elements' texts into one string, with the line feed before
+    // every element but the first; the pieces are joined once, in order, at the end
+    // (joining pairwise up the tree would copy the text once per level).
+    auto piece = [items](std::size_t lo, std::size_t hi) {
+        std::vector<std::string> texts(1);
+        std::string& out = texts.front();
+        out.reserve((hi - lo) * 48);
+        for (std::size_t k = lo; k < hi; ++k) {
+            if (k != 0) out += '\n';
+            append_repr(out, items[k]);
+        }
+        return texts;
+    };
+    auto join = [](std::vector<std::string> left, std::vector<std::string> right) {
+        for (std::string& text : right) left.push_back(std::move(text));
+        return left;
+    };
+    std::vector<std::string> texts = pool::reduce_ranges(n, piece, join, text_piece).value_or(
+        std::vector<std::string>{});
+    std::size_t size = 2;
+    for (const std::string& text : texts) size += text.size();
+    std::string out;
+    out.reserve(size);
+    out += '[';
+    for (const std::string& text : texts) out += text;
+    out += ']';
+    return out;
+}
+
+MappedSpan<Vec3d, &Vec3d::to_array> to_array(const VecListData& list) {
+    // A batch step like the others (the first one creates the pool), but the rows are made
+    // straight from the elements: a parallel copy first would only add a pass over memory.
+    pool::worker_count();
+    return {list.items};
+}
+
+VecListData collapse(const VecListData& list, Index axis) {
+    if (axis.value > 2) throw Panic{"assertion failed: axis <= 2"};
+    return each<&kernels::collapse, light>(list, axis.value);
+}
+
+void rotate(VecListData& list, const tovrin::Quat& quat) {
+    std::span<Vec3d> items = list.items;
+    pool::for_each_range(
+        items.size(), [items, quat](std::size_t lo, std::size_t hi) {
+            kernels::rotate_in_place(items.subspan(lo, hi - lo), quat);
+        },
+        static_cast<std::size_t>(heavy));
+}
+
+std::pair<std::uint64_t, double> minimum_distance_to(const VecListData& list, const Vec3d& other, Index stride) {
+    if (stride.value == 0) throw Panic{"assertion failed: stride != 0"};
+    const std::size_t n = list.items.size();
+    const std::size_t s = stride.value;
+
+    // Coarse pass over indices 0, s, 2s, ... below n.
+    std::optional<Nearest> coarse = nearest(list, other, 0, s, n / s + (n % s != 0 ? 1 : 0));
+    if (!coarse) raise(PyExc_ValueError, "minimum_distance_to() on an empty VecList");
+
+    // Refining pass over [i - s, i + s), clipped to the list; it always holds i.
+    const std::size_t i = coarse->index;
+    const std::size_t start = i >= s ? i - s : 0;
+    const std::size_t end = n - i > s ? i + s : n;
+    const std::size_t best = nearest(list, other, start, 1, end - start)->index;
+    return {best, std::sqrt(list.items[best].distance_squared(other))};
+}
+
+}  // namespace lumeric::batch

@@ -1,0 +1,274 @@
+"""VecList to and from numpy-style buffers and nested sequences; copy and pickle of every value class."""
+
+import copy
+import math
+import pickle
+import struct
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import lumeric_py
+from lumeric_py import AngleDegrees, AngleRadians, Quat, Vec3d, VecList
+
+Circle, Plane = lumeric_py.geometry.Circle, lumeric_py.geometry.Plane
+
+
+def from_bits(pattern):
+    return struct.unpack("<d", struct.pack("<Q", pattern))[0]
+
+
+QUIET_NAN, NEGATIVE_NAN, SIGNALLING_NAN = map(from_bits, (0x7FF8000000000123, 0xFFF8000000000456, 0x7FF0000000000001))
+SPECIAL = [0.0, -0.0, math.inf, -math.inf, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
+           QUIET_NAN, NEGATIVE_NAN, SIGNALLING_NAN, 1.0 / 3.0, -2.5]
+
+
+def bits(values):
+    """The exact bit patterns of nested floats (NaN payloads and -0.0 included)."""
+    if isinstance(values, float):
+        return struct.pack("<d", values)
+    return tuple(bits(v) for v in values)
+
+
+def array_bits(a):
+    return np.ascontiguousarray(a, dtype=np.float64).view(np.uint64).tolist()
+
+
+def special_rows(n=8):
+    values = (SPECIAL * n)[: 3 * n]
+    return np.array(values, dtype=np.float64).reshape(n, 3)
+
+
+FLOAT32 = np.array([0x7FC00123, 0xFF800000, 0x00000001, 0x80000000, 0x7F7FFFFF, 0x3EAAAAAB], np.uint32).view(np.float32)
+INTEGER_EXTREMES = {np.int64: [-(2**63), 2**63 - 1, 2**53 + 1], np.uint64: [0, 2**64 - 1, 2**53 + 3]}
+
+# (label, input array): every accepted format and layout. The expected values are numpy's own
+# conversion to float64, which is exact for float32 and rounds integers as float(int) does.
+ACCEPTED = [
+    ("float64 C order", special_rows()),
+    ("float64 Fortran order", np.asfortranarray(special_rows())),
+    ("float64 negative strides", special_rows()[::-1, ::-1]),
+    ("float64 every other row and a column gap", np.hstack([special_rows(12), special_rows(12)])[::2, ::2]),
+    ("float64 zero row stride", np.broadcast_to(special_rows(1), (5, 3))),
+    ("float64 transposed", special_rows().T.copy().T),
+    ("float64 zero rows", np.zeros((0, 3))),
+    ("float32", FLOAT32.reshape(2, 3)),
+    ("float32 negative strides", np.tile(FLOAT32, 2).reshape(4, 3)[::-2, ::-1]),
+] + [
+    (np.dtype(t).name, np.array([[-3, 0, 7], [100, 127, 1]]).astype(t))
+    for t in (np.int8, np.uint8, np.int16, np.uint16, np.int32, np.uint32, np.int64, np.uint64)
+] + [(f"{np.dtype(t).name} extremes", np.array([values], dtype=t)) for t, values in INTEGER_EXTREMES.items()]
+
+
+@pytest.mark.no_leak_check
+@pytest.mark.parametrize("label, data", ACCEPTED, ids=[a[0] for a in ACCEPTED])
+def test_buffers_convert_exactly(label, data):
+    assert array_bits(VecList.from_array(data)) == array_bits(data.astype(np.float64))
+
+
+@pytest.mark.no_leak_check
+def test_the_list_owns_a_copy_and_round_trips_through_numpy():
+    data = special_rows()
+    lst = VecList.from_array(data)
+    data[:] = 7.0
+    view = np.asarray(lst)
+    assert view.shape == (8, 3) and view.strides == (24, 8) and not view.flags.writeable
+    assert array_bits(view) == array_bits(special_rows())
+    assert array_bits(VecList.from_array(view)) == array_bits(special_rows())
+    del view
+    copied = np.array(lst)  # an ordinary copy: no view stays behind
+    lst.append(Vec3d(1, 2, 3))
+    assert copied.flags.writeable and len(lst) == 9
+
+
+# Sequences of rows (no buffer) and what they become, as Vec3d(x, y, z) would convert them.
+SEQUENCES = [
+    ([], []),
+    ([[1, 2, 3]], [[1.0, 2.0, 3.0]]),
+    (((2**53 + 1, True, -0.0),), [[float(2**53 + 1), 1.0, -0.0]]),
+    ([Vec3d(1.5, -2, 3), (4, 5, 6)], [[1.5, -2.0, 3.0], [4.0, 5.0, 6.0]]),
+    ([[QUIET_NAN, SIGNALLING_NAN, NEGATIVE_NAN]], [[QUIET_NAN, SIGNALLING_NAN, NEGATIVE_NAN]]),
+]
+
+
+@pytest.mark.parametrize("rows, expected", SEQUENCES)
+def test_sequences_of_rows(rows, expected):
+    lst = VecList.from_array(rows)
+    assert bits(lst.to_array()) == bits(expected)
+    assert bits(VecList.from_array(lst.to_array()).to_array()) == bits(expected)
+    assert bits(VecList.from_array(lst).to_array()) == bits(expected)  # the list's own buffer
+
+
+def released_view():
+    view = memoryview(b"xyz")
+    view.release()
+    return view
+
+
+def shape_error(shape):
+    return ValueError, rf"^from_array\(\) expects shape \(n, 3\), got {shape}$"
+
+
+# (input, exception, message pattern)
+REJECTED = [
+    (np.zeros((4, 2)), *shape_error(r"\(4, 2\)")),
+    (np.zeros(3), *shape_error(r"\(3,\)")),
+    (np.zeros((2, 3, 1)), *shape_error(r"\(2, 3, 1\)")),
+    (np.float64(1.0), *shape_error(r"\(\)")),
+    (memoryview(b"x" * 24).cast("d"), *shape_error(r"\(3,\)")),
+    (b"abc", *shape_error(r"\(3,\)")),
+    (np.zeros((2, 3), dtype=">f8"), TypeError, "format '>d'"),
+    (np.zeros((2, 3), dtype=bool), TypeError, "format '\\?'"),
+    (np.zeros((2, 3), dtype=complex), TypeError, "format 'Zd'"),
+    (np.zeros((2, 3), dtype=np.float16), TypeError, "format 'e'"),
+    (np.zeros((2, 3), dtype="S2"), TypeError, "format '2s'"),
+    (np.zeros((2, 3), dtype=object), TypeError, "format 'O'"),
+    (released_view(), TypeError, "^from_array\\(\\) cannot read the buffer of 'memoryview': .*released"),
+    ("abc", TypeError, "expects a buffer or a sequence of rows of 3 numbers, not 'str'"),
+    (5, TypeError, "not 'int'"),
+    ({1: 2}, TypeError, "not 'dict'"),
+    ([[1, 2, 3], [1, 2]], ValueError, r"^from_array\(\) row 1 has 2 values, expected 3$"),
+    ([[1, 2, 3, 4]], ValueError, "row 0 has 4 values"),
+    ([[1, 2, 3], 4.0], TypeError, "row 1 is not a sequence of 3 numbers, but 'float'"),
+    ([(1, 2, 3), "xyz"], TypeError, "row 1 is not a sequence"),
+    ([[1, 2, 3], [1, "2", 3]], TypeError, r"^from_array\(\) row 1: must be real number, not str$"),
+    ([[1, 2, 10**400]], OverflowError, "too large"),
+]
+
+
+@pytest.mark.no_leak_check
+@pytest.mark.parametrize("data, error, message", REJECTED, ids=[f"{type(r[0]).__name__}-{i}" for i, r in enumerate(REJECTED)])
+def test_bad_input_is_refused(data, error, message):
+    with pytest.raises(error, match=message):
+        VecList.from_array(data)
+
+
+MUTATIONS = {
+    "append": lambda lst: lst.append(Vec3d(0, 0, 0)),
+    "extend": lambda lst: lst.extend(VecList.from_array([[1, 2, 3]])),
+    "rotate": lambda lst: lst.rotate(Quat.from_axis_angle(Vec3d(0, 0, 1), AngleRadians(1.0))),
+}
+RELEASES = {"del": lambda views: views.clear(), "release": lambda views: [v.release() for v in views]}
+
+
+@pytest.mark.parametrize("release", RELEASES)
+@pytest.mark.parametrize("mutate", MUTATIONS)
+def test_views_hold_a_shared_borrow(mutate, release):
+    lst = VecList.from_array([[1, 2, 3], [4, 5, 6]])
+    views = [memoryview(lst), memoryview(lst)[1:]]
+    for _ in range(len(views)):
+        with pytest.raises(RuntimeError, match="^Already borrowed$"):
+            MUTATIONS[mutate](lst)
+        assert lst.to_array() == [[1, 2, 3], [4, 5, 6]] and views[0].tolist() == lst.to_array()
+        other = VecList.empty()
+        other.extend(lst)  # reading goes on as usual
+        assert len(other) == 2 and lst.magnitude()[0] == math.sqrt(14)
+        RELEASES[release](views[-1:])  # the borrow lasts until the last view is gone
+        views.pop()
+    MUTATIONS[mutate](lst)
+
+
+def test_views_are_read_only_and_keep_the_list_alive():
+    view = memoryview(VecList.from_array([[1, 2, 3]]))  # the only reference to the list
+    assert (view.readonly, view.format, view.shape, view.strides) == (True, "d", (1, 3), (24, 8))
+    assert view.tolist() == [[1.0, 2.0, 3.0]]
+    with pytest.raises(BufferError):
+        view.obj.__buffer__(1)  # PyBUF_WRITABLE
+    assert memoryview(VecList.empty()).tolist() == []
+
+
+def values():
+    """One object of every copyable class, carrying special values."""
+    lst = VecList.from_array([SPECIAL[i : i + 3] for i in range(0, len(SPECIAL), 3)])
+    return [
+        Vec3d(-0.0, QUIET_NAN, math.inf), AngleRadians(SIGNALLING_NAN), AngleDegrees(-0.0),
+        Quat(NEGATIVE_NAN, 5e-324, -1.5, 2.0), lst, VecList.empty(), Plane(Vec3d(0, 0, 1), -0.0),
+        Circle(Vec3d(1, QUIET_NAN, 3), -0.0, Vec3d(0, 1, 0)),
+    ]
+
+
+def state(obj):
+    """The exact value of an object, read through its public surface."""
+    if isinstance(obj, (VecList, Vec3d)):
+        return bits(obj.to_array())
+    if isinstance(obj, Quat):
+        return bits([obj.w, obj.i, obj.j, obj.k])
+    if isinstance(obj, (AngleRadians, AngleDegrees)):
+        return bits(obj.angle)
+    if isinstance(obj, Plane):
+        return state(obj.normal), bits(obj.distance)
+    return state(obj.center), bits(obj.radius), state(obj.normal)
+
+
+def out_of_band(obj):
+    buffers = []
+    data = pickle.dumps(obj, protocol=5, buffer_callback=buffers.append)
+    return pickle.loads(data, buffers=buffers)
+
+
+COPIES = {"copy": copy.copy, "deepcopy": copy.deepcopy, "out-of-band": out_of_band} | {
+    f"pickle {p}": (lambda obj, p=p: pickle.loads(pickle.dumps(obj, protocol=p))) for p in range(2, 6)
+}
+
+
+@pytest.mark.parametrize("how", COPIES)
+@pytest.mark.parametrize("index", range(len(values())))
+def test_copies_are_new_objects_with_the_same_bits(how, index):
+    original = values()[index]
+    duplicate = COPIES[how](original)
+    assert type(duplicate) is type(original) and duplicate is not original
+    assert state(duplicate) == state(original)
+    if isinstance(original, VecList):  # independent of the original, and pickled as raw doubles
+        duplicate.append(Vec3d(1, 2, 3))
+        assert len(duplicate) == len(original) + 1
+        assert len(pickle.dumps(original, protocol=4)) <= 24 * len(original) + 100
+
+
+def test_pickles_load_in_a_fresh_interpreter():
+    payload = pickle.dumps([pickle.dumps(v, protocol=p) for v in values() for p in range(2, 6)])
+    child = "import pickle, sys; sys.stdout.buffer.write(pickle.dumps([pickle.loads(p) for p in pickle.load(sys.stdin.buffer)], protocol=5))"
+    run = subprocess.run([sys.executable, "-c", child], input=payload, capture_output=True, check=True)
+    loaded = pickle.loads(run.stdout)
+    assert [state(v) for v in loaded] == [state(v) for v in values() for _ in range(2, 6)]
+
+
+# (arguments of the reconstructor, exception, message pattern)
+MALFORMED = [
+    (("VecList", b"x" * 25), ValueError, "VecList holds 25 bytes, not a multiple of 24"),
+    (("Vec3d", b"x" * 23), ValueError, "Vec3d holds 23 bytes, 24 expected"),
+    (("Plane", b"x" * 24), ValueError, "Plane holds 24 bytes, 32 expected"),
+    (("VecListIterator", b""), ValueError, "no class of lumeric_py is named 'VecListIterator'"),
+    (("vec3d", b"x" * 24), ValueError, "no class of lumeric_py is named 'vec3d'"),
+    ((b"Vec3d", b"x" * 24), TypeError, "class name must be a str, not 'bytes'"),
+    (("Vec3d", [1.0, 2.0, 3.0]), TypeError, "state must be a bytes-like object, not 'list'"),
+    (("Vec3d",), TypeError, "takes 2 positional arguments but 1 were given"),
+]
+
+
+class Forged:
+    def __init__(self, arguments):
+        self.arguments = arguments
+
+    def __reduce__(self):
+        return lumeric_py._reconstruct, self.arguments
+
+
+@pytest.mark.parametrize("arguments, error, message", MALFORMED)
+def test_malformed_state_is_refused(arguments, error, message):
+    with pytest.raises(error, match=message):
+        pickle.loads(pickle.dumps(Forged(arguments)))
+
+
+def test_malformed_state_is_refused_in_a_fresh_interpreter():
+    payload = pickle.dumps([pickle.dumps(Forged(arguments)) for arguments, _, _ in MALFORMED])
+    child = """if True:
+        import pickle, sys
+        for blob in pickle.load(sys.stdin.buffer):
+            try:
+                pickle.loads(blob)
+            except Exception as error:
+                print(type(error).__name__)"""
+    run = subprocess.run([sys.executable, "-c", child], input=payload, capture_output=True, check=True)
+    assert run.stdout.decode().split() == [error.__name__ for _, error, _ in MALFORMED]
