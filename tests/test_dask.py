@@ -49,7 +49,7 @@ def on_whole_list(rows, name, args):
 
 def mismatches(rows, chunks):
     """The functions whose results differ in any bit from one list's; the nearest point for a few strides."""
-    cloud = da.from_array(rows, chunks=chunks)
+    cloud = da.from_array(rows, chunks=chunks).persist()  # on a cluster: chunks held by the workers
     lazy = [getattr(ld, name)(cloud, *args) for name, args in CALLS]
     bad = []
     for (name, args), got in zip(CALLS, dask.compute(*lazy)):
@@ -107,8 +107,8 @@ CLOUD = da.from_array(SPECIAL, chunks=(5, 3))
 ERRORS = [  # (our call, the same mistake made on a VecList)
     (lambda: ld.normalize(da.zeros((4, 2))), lambda: VecList.from_array(np.zeros((4, 2)))),
     (lambda: ld.magnitude(da.zeros(4)), lambda: VecList.from_array(np.zeros(4))),
-    (lambda: ld.dot(da.zeros((4, 3), bool), V), lambda: VecList.from_array(np.zeros((4, 3), bool))),
-    (lambda: ld.add(da.zeros((4, 3), ">f8"), V), lambda: VecList.from_array(np.zeros((4, 3), ">f8"))),
+    (lambda: ld.dot(da.zeros((4, 3), dtype=bool), V), lambda: VecList.from_array(np.zeros((4, 3), bool))),
+    (lambda: ld.add(da.zeros((4, 3), dtype=">f8"), V), lambda: VecList.from_array(np.zeros((4, 3), ">f8"))),
     (lambda: ld.dot(CLOUD, 3), lambda: ONE.dot(3)),
     (lambda: ld.rotate(CLOUD, V), lambda: ONE.rotate(V)),
     (lambda: ld.collapse(CLOUD, 3), lambda: ONE.collapse(3)),

@@ -33,8 +33,10 @@ def _winner(rows, other, offset, step):
     from dask import delayed
 
     starts = itertools.accumulate(rows.chunks[0][:-1], initial=offset)
+    # Unoptimised: the optimised blocks of a persisted cloud reach the tasks as bare keys.
+    blocks = rows.to_delayed(optimize_graph=False).ravel()
     level = [delayed(_blocks.nearest_in_block, pure=True)(block, start, step, other)
-             for block, start in zip(rows.to_delayed().ravel(), starts)]
+             for block, start in zip(blocks, starts)]
     while len(level) > 1:
         level = [delayed(_blocks.nearest_of, pure=True)(other, *level[k:k + FAN_IN])
                  for k in range(0, len(level), FAN_IN)]
