@@ -1,6 +1,6 @@
 """minimum_distance_to over a chunked cloud: the list's two passes (every stride-th point, then the
 window around the winner), each a tree reduction over chunks that moves one candidate row per
-chunk, never the cloud. Both passes rank candidates through the list itself, so the result is the
+chunk, never the cloud; each pass is one computation on the scheduler. Both passes rank candidates through the list itself, so the result is the
 one a single VecList over the whole cloud gives, for every chunking."""
 
 import itertools
@@ -20,9 +20,12 @@ def minimum_distance_to(rows, other, stride):
                          "call cloud.compute_chunk_sizes() first")
     if n == 0:
         VecList.empty().minimum_distance_to(other, stride)  # raises the list's own error
-    i, _ = _winner(rows, other, 0, stride)
-    start = i - stride if i >= stride else 0
-    index, row = _winner(rows[start:min(i + stride, n)], other, start, 1)
+    index, row = _winner(rows, other, 0, stride)
+    if stride > 1:
+        # With stride 1 the window holds only index - 1 and index, both already beaten in the
+        # coarse pass: the refining pass could only find the same winner again.
+        start = index - stride if index >= stride else 0
+        index, row = _winner(rows[start:min(index + stride, n)], other, start, 1)
     return index, _blocks.distance_of(row, other)
 
 
