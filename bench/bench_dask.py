@@ -207,7 +207,8 @@ def print_table(rows, inside, scatter, gather):
             line += f"{parts['compute']:>9.2f}{parts['transfer']:>9.2f}{parts['scheduling']:>8.2f}"
         print(line)
         if row["setup"].startswith("(a)"):
-            numpy = next(r["total"] for r in rows if r["operation"] == row["operation"] and r["setup"].startswith("(d)"))
+            numpy = next(r["total"] for r in rows
+                         if r["operation"] == row["operation"] and r["setup"].startswith("(d)"))
             if row["total"] > 2 * base:
                 missed.append(f"{row['operation']}: (a) {row['total'] / base:.2f}x (c)")
             if row["total"] >= numpy:

@@ -57,7 +57,8 @@ def mismatches(rows, chunks):
         if (got.dtype, got.shape, got.tobytes()) != (want.dtype, want.shape, want.tobytes()):
             bad.append(name)
     for stride in (1, 3, 40) if len(rows) else ():
-        if not same_nearest(ld.minimum_distance_to(cloud, V, stride), VecList.from_array(rows).minimum_distance_to(V, stride)):
+        want = VecList.from_array(rows).minimum_distance_to(V, stride)
+        if not same_nearest(ld.minimum_distance_to(cloud, V, stride), want):
             bad.append(f"minimum_distance_to(stride={stride})")
     return bad
 
@@ -128,9 +129,9 @@ def test_errors_at_call_time_in_the_lists_words(ours, lists):
         ours()
 
 
-@pytest.mark.parametrize("call, error", [
-    (lambda: ld.minimum_distance_to(CLOUD, V, 0), ValueError), (lambda: ld.minimum_distance_to(CLOUD, V, -1), ValueError),
-    (lambda: ld.normalize(SPECIAL), TypeError)])
+@pytest.mark.parametrize("call, error", [(lambda: ld.minimum_distance_to(CLOUD, V, 0), ValueError),
+                                         (lambda: ld.minimum_distance_to(CLOUD, V, -1), ValueError),
+                                         (lambda: ld.normalize(SPECIAL), TypeError)])
 def test_errors_of_our_own(call, error):
     with pytest.raises(error, match="stride must be at least 1|must be a dask array"):
         call()

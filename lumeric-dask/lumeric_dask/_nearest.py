@@ -1,7 +1,7 @@
 """minimum_distance_to over a chunked cloud: the list's two passes (every stride-th point, then the
-window around the winner), each a tree reduction over chunks that moves one candidate row per
-chunk, never the cloud; each pass is one computation on the scheduler. Both passes rank candidates through the list itself, so the result is the
-one a single VecList over the whole cloud gives, for every chunking."""
+window around the winner), each one computation: a tree reduction over chunks that moves one
+candidate row per chunk, never the cloud. Both passes rank candidates through the list itself, so
+the result is the one a single VecList over the whole cloud gives, for every chunking."""
 
 import itertools
 import math
