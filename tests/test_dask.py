@@ -143,7 +143,7 @@ def test_dask_is_imported_only_when_used():
 
 
 @pytest.mark.skipif(hasattr(sys, "gettotalrefcount") or "libasan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="worker processes under the debug interpreter or the sanitizers are too slow to bound")
+                    reason="a cluster of worker processes is too slow and noisy under the debug interpreter or the sanitizers")
 def test_distributed_cluster():
     pytest.importorskip("distributed")
     # A child process bounds the whole run, and takes the cluster's processes and threads with it.
