@@ -143,7 +143,7 @@ def test_dask_is_imported_only_when_used():
 
 
 @pytest.mark.skipif(hasattr(sys, "gettotalrefcount") or "libasan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="a cluster of worker processes is too slow and noisy under the debug interpreter or the sanitizers")
+                    reason="worker processes are too slow and noisy under the debug interpreter or the sanitizers")
 def test_distributed_cluster():
     pytest.importorskip("distributed")
     # A child process bounds the whole run, and takes the cluster's processes and threads with it.
