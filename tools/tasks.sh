@@ -84,7 +84,9 @@ case "${1:-}" in
   test) shift; cxx_tests; install_module; api_reference_check; python_tests "$@" ;;
   check) shift; leak_check "$@"; sanitizer_check "$@" ;;
   bench) shift; install_module; for b in bench/bench_*.py; do "$PY" "$b" "$@"; done ;;
-  plot) shift; install_module; for b in bench/bench_*.py; do "$PY" "$b"; done; "$PY" bench/plot.py ;;
+  plot) shift; install_module
+    for b in vec3d angle_quat geometry vec_list dask; do "$PY" "bench/bench_$b.py"; done
+    "$PY" bench/plot.py ;;
   scale) shift; install_module; "$PY" bench/scale_vec_list.py "$@" ;;
   *) say "usage: tasks.sh demo|test|check|bench|plot|scale"; exit 2 ;;
 esac
