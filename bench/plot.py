@@ -126,7 +126,10 @@ def dask_chart(inputs):
     labels = {"compute": "inside tasks", "transfer": "between processes", "scheduling": "scheduling and the rest"}
     fig.legend(handles=[Patch(color=colors[k], label=text) for k, text in labels.items()], ncols=3,
                loc="outside lower center", fontsize=8)
-    fig.suptitle(f"lumeric_dask: {data['n']:,} points in {data['chunks']} chunks", fontsize=10)
+    title = f"lumeric_dask: {data['n']:,} points in {data['chunks']} chunks"
+    if "ms_per_task" in data:
+        title += f"; scheduling a task costs {data['ms_per_task']:.1f} ms here"
+    fig.suptitle(title, fontsize=10)
     return fig
 
 
