@@ -92,8 +92,8 @@ def test_nearest_ties_straddling_chunks(chunks, stride):
 
 
 @settings(max_examples=60, deadline=None)
-@given(st.lists(st.tuples(*[st.sampled_from([0.0, 1.0, -1.0, 2.0, np.nan])] * 3), min_size=1, max_size=30),
-       st.lists(st.integers(1, 8), min_size=1, max_size=30), st.integers(1, 35))
+@given(st.lists(st.tuples(*[st.sampled_from([0.0, 1.0, -1.0, 2.0, np.nan])] * 3), min_size=1, max_size=60),
+       st.lists(st.integers(1, 4), min_size=1, max_size=30), st.integers(1, 65))
 def test_nearest_any_chunking(points, cuts, stride):
     rows, chunks = np.array(points), []
     while sum(chunks) < len(rows):
@@ -101,6 +101,13 @@ def test_nearest_any_chunking(points, cuts, stride):
     with dask.config.set(scheduler="sync"):
         got = ld.minimum_distance_to(da.from_array(rows, chunks=(tuple(chunks), 3)), Vec3d(0, 1, 0), stride)
     assert same_nearest(got, VecList.from_array(rows).minimum_distance_to(Vec3d(0, 1, 0), stride))
+
+
+def test_nearest_found_in_every_chunk():
+    rows = np.arange(210.0).reshape(70, 3)
+    cloud = da.from_array(rows, chunks=((1,) * 70, 3))  # 70 candidates: a tree of two levels
+    with dask.config.set(scheduler="sync"):
+        assert [ld.minimum_distance_to(cloud, Vec3d(*row), 1)[0] for row in rows] == list(range(70))
 
 
 ONE = VecList([Vec3d(1, 2, 3)])

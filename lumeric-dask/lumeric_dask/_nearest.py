@@ -10,7 +10,7 @@ from lumeric_py import VecList
 
 from . import _blocks
 
-FAN_IN = 8  # candidates combined per task of the tree
+FAN_IN = 32  # candidates combined per task of the tree: a combination is only a few rows
 
 
 def minimum_distance_to(rows, other, stride):
