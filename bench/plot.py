@@ -14,7 +14,7 @@ import matplotlib
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 from matplotlib.patches import Patch  # noqa: E402
-from matplotlib.ticker import ScalarFormatter  # noqa: E402
+from matplotlib.ticker import FuncFormatter, NullFormatter  # noqa: E402
 
 REPO = Path(__file__).resolve().parents[1]
 DPI = 80
@@ -57,7 +57,7 @@ def batch(inputs):
     ns = sorted(sizes, key=int)
     ops = [r["operation"] for r in sizes[ns[0]] if r.get("ours") and r.get("numpy")]
     table = {n: {r["operation"]: r for r in sizes[n]} for n in ns}
-    fig, (left, right) = plt.subplots(1, 2, figsize=(11, 4.5), layout="constrained")
+    fig, (left, right) = plt.subplots(1, 2, figsize=(11, 6), layout="constrained")
     xs = [int(n) for n in ns]
     for op in ops:
         left.plot(xs, [table[n][op]["ours"] / table[n][op]["numpy"] for n in ns], marker="o", ms=3, label=op)
@@ -67,19 +67,19 @@ def batch(inputs):
     left.axhline(1.0, color="grey", lw=1)
     left.set(xscale="log", yscale="log", xlabel="n (vectors)", ylabel="time ours / numpy (below 1: faster)",
              title="VecList batch operations against numpy")
-    left.legend(fontsize=6, ncols=2)
+    fig.legend(*left.get_legend_handles_labels(), loc="outside lower left", ncols=4, fontsize=7,
+               title="ratio ours / numpy (left)", title_fontsize=7)
     for op, color in zip(("normalize", "rotate", "dot", "minimum_distance_to(p, 1)"), ("C0", "C1", "C2", "C3")):
         if op in table[ns[0]]:
             right.plot(xs, [table[n][op]["ours"] / int(n) for n in ns], color=color, marker="o", ms=3, label=op)
             right.plot(xs, [table[n][op]["numpy"] / int(n) for n in ns], color=color, ls=":", label=f"{op}, numpy")
     right.set(xscale="log", yscale="log", xlabel="n (vectors)", ylabel="ns per vector",
               title="ns per vector (solid: VecList, dotted: numpy)")
-    right.legend(fontsize=6)
+    right.legend(fontsize=7)
     for ax in (left, right):
         ax.grid(alpha=0.3, which="both")
-        ax.yaxis.set_major_formatter(ScalarFormatter())
-        ax.yaxis.set_minor_formatter(ScalarFormatter())
-        ax.tick_params(axis="y", which="minor", labelsize=7)
+        ax.yaxis.set_major_formatter(FuncFormatter(lambda value, _: f"{value:g}"))
+        ax.yaxis.set_minor_formatter(NullFormatter())
     return fig
 
 
