@@ -1,9 +1,9 @@
-"""The vector, plane, circle and intersection formulas in Python floats, in the same order of
-operations as the module, so results can be compared bit for bit.
+# The vector, plane, circle and intersection formulas in Python floats, in the same order of
+# operations as the module, so results can be compared bit for bit.
+#
+# Vectors are 3-tuples. Division and square root follow IEEE 754 (infinities and NaN
+# instead of Python's exceptions), as the module does.
 
-Vectors are 3-tuples. Division and square root follow IEEE 754 (infinities and NaN
-instead of Python's exceptions), as the module does.
-"""
 
 import math
 
