@@ -99,6 +99,8 @@ def test_inner_takes_numpy_booleans():
     c, p = Circle(Vec3d(0, 0, 0), 1, Vec3d(0, 0, 1)), Vec3d(0.5, 0, 0)
     for function in (geometry.circle_point, geometry.circle_point_unchecked):
         assert function(c, p, np.True_) is True and function(c, p, np.False_) is False
+    with pytest.raises(TypeError, match="^argument 'inner': 'int64' object is not an instance of 'bool'$"):
+        geometry.circle_point(c, p, np.int64(1))
 
 
 def test_planes_compare_and_hash_by_identity():

@@ -97,11 +97,11 @@ def test_long_lists_match_vec3d(n, stride):
 
 def test_large_arrays_reused_blocks_and_tracked_lists():
     # Element arrays of 4 MiB and more take their own memory paths (huge pages, freed blocks kept
-    # for reuse, stores around the caches); the results must not notice.
-    n, other = 600_000, Vec3d(0.25, -3.5, math.pi)
+    # for reuse), and results of 16 MiB and more are stored around the caches; none may notice.
+    n, other = 720_000, Vec3d(0.25, -3.5, math.pi)
     elements = special_vectors(n, seed=3)
     lst = VecList(elements)
-    picks = random.Random(4).sample(range(n), 300) + [0, n - 1]
+    picks = random.Random(4).sample(range(n), 300) + [0, 255, 256, n - 1]
     for _ in range(2):
         for index, (batch, single) in enumerate(VECTOR_RESULTS):
             result = batch(lst, other, 0.1)
