@@ -12,10 +12,7 @@ from helpers import ieee_div as fdiv
 EPS = 2.220446049250313e-16
 
 TOO_FAR = "The given geometries are too far apart and do not intersect at all."
-CONTAINED = (
-    "One of the given geometries is contained entirely within the other. "
-    "The surfaces do not intersect."
-)
+CONTAINED = "One of the given geometries is contained entirely within the other. The surfaces do not intersect."
 IDENTICAL = "The given geometries are identical."
 OUT_OF_PLANE = "The given geometries are out of plane from each other"
 

@@ -17,8 +17,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), os.pardir, "tools"))
 from records import library_records  # noqa: E402
 
 
-def bits(x: float) -> bytes:
-    """The exact bit pattern of a float, so that -0.0, NaN payloads and rounding all count."""
+def bits(x: float) -> bytes:  # the exact bit pattern of a float, so that -0.0, NaN payloads and rounding all count
     return struct.pack("<d", x)
 
 
@@ -29,8 +28,7 @@ def _same(x: float, y: float) -> bool:
     return bits(x) == bits(y)
 
 
-def same_bits(a, b) -> bool:
-    """Bitwise equality of two floats or of two equally long sequences of floats."""
+def same_bits(a, b) -> bool:  # bitwise equality of two floats or of two equally long sequences of floats
     if isinstance(a, float) or isinstance(b, float):
         return _same(a, b)
     a, b = list(a), list(b)
@@ -44,8 +42,7 @@ finite_float = st.floats(min_value=-1e6, max_value=1e6, allow_nan=False, allow_i
 triples = st.tuples(any_float, any_float, any_float)
 
 
-def ieee_div(a: float, b: float) -> float:
-    """a / b with IEEE results where Python would raise ZeroDivisionError."""
+def ieee_div(a: float, b: float) -> float:  # a / b with IEEE results where Python would raise ZeroDivisionError
     if b != 0.0:
         return a / b
     if a != a or a == 0.0:
@@ -53,17 +50,14 @@ def ieee_div(a: float, b: float) -> float:
     return math.copysign(math.inf, a) * math.copysign(1.0, b)
 
 
-def libm(f, x: float) -> float:
-    """A math-module function with the C library's NaN where Python raises a domain error."""
+def libm(f, x: float) -> float:  # a math-module function with the C library's NaN where Python raises a domain error
     try:
         return f(x)
     except ValueError:
         return math.nan
 
 
-class Callback:
-    """A number (float or index) whose conversion first runs `action`."""
-
+class Callback:  # a number (float or index) whose conversion first runs `action`
     def __init__(self, action, value=1):
         self.action, self.value = action, value
 
@@ -83,8 +77,7 @@ _CLASS_NAMES = {r["id"]: r["name"] for r in RECORDS if r["type"] == "class"}
 MODULES = (lumeric_py, lumeric_py.geometry)
 
 
-def type_name(annotation):
-    """'float', 'int', 'bool', 'None', 'Sequence', 'list', 'tuple' or a class name."""
+def type_name(annotation):  # 'float', 'int', 'bool', 'None', 'Sequence', 'list', 'tuple' or a class name
     kind = annotation["type"]
     if kind == "id":
         return _CLASS_NAMES[annotation["id"]]
@@ -114,19 +107,18 @@ def _entry(r):
 
 ENTRIES = [_entry(r) for r in RECORDS if r["type"] == "function"]
 CLASSES = {n: getattr(m, n) for m in MODULES for n in m.__all__ if isinstance(getattr(m, n), type)}
-# A class that no namespace holds (an iterator) is found through the method that returns it.
 def entries(owner, kind=None):
     return [e for e in ENTRIES if e.owner == owner and kind in (None, e.kind)]
 
 
+# A class that no namespace holds (an iterator) is found through the method that returns it.
 for _e in ENTRIES:
     if _e.returns in _CLASS_NAMES.values() and _e.returns not in CLASSES and _e.owner in CLASSES:
         _make = next(s for s in entries(_e.owner, "static") if not s.params and s.returns == _e.owner)
         CLASSES[_e.returns] = type(getattr(getattr(CLASSES[_e.owner], _make.name)(), _e.name)())
 
 
-def example(kind):
-    """A strategy for values of a parameter or property type; anything at all for an unknown one."""
+def example(kind):  # a strategy for values of a parameter or property type; anything at all for an unknown one
     if kind == "float":
         return st.floats() | st.sampled_from([0.0, -0.0, 1.0, 5e-324]) | st.integers(-(2**70), 2**70)
     if kind == "int":
@@ -139,8 +131,7 @@ def example(kind):
 
 
 @functools.cache
-def instances(name):
-    """Fresh instances of a class: through its constructor and its static constructors."""
+def instances(name):  # fresh instances of a class: through its constructor and its static constructors
     cls = CLASSES[name]
     made = [st.builds(getattr(cls, e.name) if e.kind == "static" else cls, *(example(t) for _, t in e.params))
             for e in entries(name) if e.kind in ("constructor", "static") and e.returns == name
@@ -151,15 +142,13 @@ def instances(name):
     return st.one_of(made)
 
 
-def sample(name):
-    """An ordinary instance, made by the constructor from ones, unit vectors and two-element lists."""
+def sample(name):  # an ordinary instance, made by the constructor from ones, unit vectors and two-element lists
     (e,) = entries(name, "constructor")
     return CLASSES[name](*(1.0 if t == "float" else [sample("Vec3d")] * 2 if t == "Sequence" else sample(t)
                            for _, t in e.params))
 
 
-def snapshot(value):
-    """The exact state of a value as its readable properties show it; None for foreign objects."""
+def snapshot(value):  # the exact state of a value as its readable properties show it; None for foreign objects
     if isinstance(value, float):
         return bits(value)
     if isinstance(value, (list, tuple)):
@@ -169,8 +158,7 @@ def snapshot(value):
     return None
 
 
-def touch_exclusive(obj):
-    """Takes and releases the object's exclusive borrow, leaving its value as it was."""
+def touch_exclusive(obj):  # takes and releases the object's exclusive borrow, leaving its value as it was
     if type(obj) not in CLASSES.values():
         return
     setters = entries(type(obj).__name__, "setter")

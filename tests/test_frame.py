@@ -74,14 +74,6 @@ def test_argument_errors(call, error, message):
     assert not wrapped or str(info.value).endswith(str(info.value.__cause__))
 
 
-def test_keywords_work_like_positions():
-    a, b, p = Vec3d(0, 0, 0), Vec3d(1, 0, 0), Vec3d(3, 4, 0)
-    assert p.distance_to_line(b=b, a=a) == p.distance_to_line(a, b) == 4.0
-    assert Vec3d(z=3, x=1, y=2).to_array() == [1.0, 2.0, 3.0] and AngleRadians(angle=2.5).angle == 2.5
-    assert Vec3d.new_from_to(**{"from": a, "to": b}).to_array() == [1.0, 0.0, 0.0]
-    assert Vec3d(True, Callback(lambda: None, 2.5), Callback(lambda: None, 7)).to_array() == [1.0, 2.5, 7.0]
-
-
 R, D = AngleRadians, AngleDegrees
 QUARTER_TURN_Z = Quat.from_axis_angle(Vec3d(0, 0, 1), R.half_pi())
 
@@ -99,8 +91,8 @@ QUARTER_TURN_Z = Quat.from_axis_angle(Vec3d(0, 0, 1), R.half_pi())
     (VecList([]), "[]"), (VecList([Vec3d(1, 2, 3)]), "[Vec3d(1, 2, 3)]"),
     (VecList([Vec3d(1, 2, 3), Vec3d(4.5, -0.0, 6)]), "[Vec3d(1, 2, 3)\nVec3d(4.5, -0, 6)]"),
     # Long enough for the text to be made in pieces and joined.
-    (VecList([Vec3d(k, k / 7, -k * 0.1) for k in range(20_000)]),
-     "[" + "\n".join(repr(Vec3d(k, k / 7, -k * 0.1)) for k in range(20_000)) + "]"),
+    pytest.param(VecList([Vec3d(k, k / 7, -k * 0.1) for k in range(20_000)]),
+                 "[" + "\n".join(repr(Vec3d(k, k / 7, -k * 0.1)) for k in range(20_000)) + "]", id="long list"),
 ])
 def test_reprs(value, text):
     assert repr(value) == str(value) == text

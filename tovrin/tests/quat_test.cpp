@@ -26,7 +26,8 @@ TEST(Quat, DocumentedValues) {
                         c.got.*f == c.want.*f) << c.name << ": " << c.got.*f;
     const struct { const char* name; Quat q; Vec3d axis; double angle; } axes[] = {
         {"quarter turn", quarter_turn_z, {-0.0, -0.0, -1}, 1.5707963267948966},
-        {"identity", Quat::identity(), {1, 0, 0}, 0.0}, {"w within epsilon of 1", {1, 5, 5, 5}, {1, 0, 0}, 0.0},
+        {"identity", Quat::identity(), {1, 0, 0}, 0.0}, {"w of 1", {1, 5, 5, 5}, {1, 0, 0}, 0.0},
+        {"w within epsilon of 1", {1 - epsilon / 2, 0, 0, 1}, {1, 0, 0}, 0.0},
         {"w just below 1", {1 - epsilon, 0, 0, 0}, {0, 0, 0}, 0.000000042146848510894035},
         {"zero", {0, 0, 0, 0}, {0, 0, 0}, 3.141592653589793}, {"w of 2", {2, 0, 0, 0}, {nan, nan, nan}, nan},
     };
