@@ -118,6 +118,7 @@ for _e in ENTRIES:
         CLASSES[_e.returns] = type(getattr(getattr(CLASSES[_e.owner], _make.name)(), _e.name)())
 
 
+@functools.cache  # one strategy object per type, as module-level constants would be
 def example(kind):  # a strategy for values of a parameter or property type; anything at all for an unknown one
     if kind == "float":
         return st.floats() | st.sampled_from([0.0, -0.0, 1.0, 5e-324]) | st.integers(-(2**70), 2**70)
