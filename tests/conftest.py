@@ -1,5 +1,6 @@
-"""Suite-wide options and markers: the leak hunter (--leaks, see leak_hunter.py), and the tests that
-cannot run under AddressSanitizer."""
+# Suite-wide options and markers: the leak hunter (--leaks, see leak_hunter.py), and the tests that
+# cannot run under AddressSanitizer.
+
 
 import os
 
