@@ -136,7 +136,8 @@ def instances(name):  # fresh instances of a class: through its constructor and 
     cls = CLASSES[name]
     made = [st.builds(getattr(cls, e.name) if e.kind == "static" else cls, *(example(t) for _, t in e.params))
             for e in entries(name) if e.kind in ("constructor", "static") and e.returns == name
-            and name not in dict(e.params).values()]
+            and name not in dict(e.params).values()
+            and all(t in ("float", "int", "bool", "Sequence") or t in CLASSES for _, t in e.params)]
     if not made:  # an iterator: from the method of the class that returns it
         e = next(e for e in ENTRIES if e.returns == name and e.owner != name)
         return instances(e.owner).map(lambda owner: getattr(owner, e.name)())

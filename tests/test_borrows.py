@@ -9,7 +9,9 @@ from helpers import CLASSES, ENTRIES, Callback, sample, snapshot, touch_exclusiv
 from lumeric_py import Vec3d, VecList
 
 NUMBERS = ("float", "int")
-CALLS = [e for e in ENTRIES if e.kind == "method" and e.owner in CLASSES and any(t in NUMBERS for _, t in e.params)]
+# __buffer__'s flags are converted by the host before the slot borrows anything, as a setter's value is.
+CALLS = [e for e in ENTRIES if e.kind == "method" and e.owner in CLASSES and any(t in NUMBERS for _, t in e.params)
+         and e.name != "__buffer__"]
 SETTERS = [e for e in ENTRIES if e.kind == "setter" and e.params[0][1] in NUMBERS]
 
 

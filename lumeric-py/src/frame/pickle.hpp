@@ -93,7 +93,7 @@ T deep_copied(const T& value, Memo) {
     return value;
 }
 
-// ...and their entry points: copy.copy spends most of its time in its own checks, so the
+// ...and the entry point of the shallow copy: copy.copy spends most of its time in its own checks, so the
 // copy itself takes the shortest way, straight to a new object of the receiver's class.
 template <class T>
 struct Copying {
@@ -104,11 +104,9 @@ struct Copying {
             return make_instance<T>(Py_TYPE(self), std::move(value));
         });
     }
-    static std::array<PyMethodDef, 2> defs() {
-        return {PyMethodDef{"__copy__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&copy)),
-                            METH_NOARGS, "__copy__($self, /)\n--\n\n"},
-                PyMethodDef{"__deepcopy__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&copy)),
-                            METH_O, "__deepcopy__($self, memo, /)\n--\n\n"}};
+    static PyMethodDef def() {
+        return {"__copy__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&copy)), METH_NOARGS,
+                "__copy__($self)\n--\n\n"};
     }
 };
 
