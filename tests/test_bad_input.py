@@ -254,7 +254,7 @@ def exercise(label, kind, owner, name, params, data, argument):
         touch_exclusive(a)  # every borrow taken during the call has been released
 
 
-# numpy, built for the release interpreter, keeps no reference total (see leak_hunter.py).
+# numpy, built for the release interpreter, keeps no reference total (see tools/leak_hunter.py).
 @pytest.mark.parametrize("values", [argument, pytest.param(numpy_argument, marks=pytest.mark.no_leak_check)],
                          ids=["plain", "numpy"])
 @pytest.mark.parametrize("label, kind, owner, name, params", TARGETS, ids=[t[0] for t in TARGETS])

@@ -93,7 +93,7 @@ def test_circle_circle_matches_the_formula(pair):
         assert same_bits(got[0], expected[0]) and same_bits(got[1], expected[1])
 
 
-# numpy, built for the release interpreter, keeps no reference total (see leak_hunter.py).
+# numpy, built for the release interpreter, keeps no reference total (see tools/leak_hunter.py).
 @pytest.mark.no_leak_check
 def test_inner_takes_numpy_booleans():
     c, p = Circle(Vec3d(0, 0, 0), 1, Vec3d(0, 0, 1)), Vec3d(0.5, 0, 0)
