@@ -32,6 +32,7 @@
 #include "frame/errors.hpp"
 #include "frame/guard.hpp"
 #include "frame/object.hpp"
+#include "frame/interpreter_cell.hpp"
 #include "frame/record.hpp"
 
 namespace lumeric {
@@ -125,11 +126,10 @@ long reduce_protocol(const char* class_name, PyObject* const* args, Py_ssize_t n
 
 template <class T>
 struct Pickling {
-    // The class name as a string object, made once and kept.
+    // The class name as a string object, made once per interpreter and kept.
     static PyObject* name() {
-        static PyObject* const text = PyUnicode_InternFromString(ClassFor<T>::name.c_str());
-        if (text == nullptr) raise(PyExc_MemoryError, "cannot make the class name");
-        return text;
+        static InterpreterCell text;
+        return checked(text.get_or_make([] { return PyUnicode_InternFromString(ClassFor<T>::name.c_str()); }));
     }
 
     static PyObject* state(PyObject* self, long protocol) {
