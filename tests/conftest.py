@@ -1,11 +1,14 @@
-"""Suite-wide options and markers: the leak hunter (--leaks, see leak_hunter.py), and the tests that
-cannot run under AddressSanitizer."""
+# Suite-wide options and markers: the leak hunter (--leaks, see tools/leak_hunter.py), and the tests
+# that cannot run under AddressSanitizer.
+
 
 import os
+import sys
 
 import pytest
 
-from leak_hunter import pytest_addoption, pytest_pyfunc_call  # noqa: F401
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), os.pardir, "tools"))
+from leak_hunter import pytest_addoption, pytest_pyfunc_call  # noqa: E402,F401
 from leak_hunter import pytest_configure as leak_hunter_configure
 
 

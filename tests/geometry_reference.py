@@ -1,9 +1,9 @@
-"""The vector, plane, circle and intersection formulas in Python floats, in the same order of
-operations as the module, so results can be compared bit for bit.
+# The vector, plane, circle and intersection formulas in Python floats, in the same order of
+# operations as the module, so results can be compared bit for bit.
+#
+# Vectors are 3-tuples. Division and square root follow IEEE 754 (infinities and NaN
+# instead of Python's exceptions), as the module does.
 
-Vectors are 3-tuples. Division and square root follow IEEE 754 (infinities and NaN
-instead of Python's exceptions), as the module does.
-"""
 
 import math
 
@@ -12,10 +12,7 @@ from helpers import ieee_div as fdiv
 EPS = 2.220446049250313e-16
 
 TOO_FAR = "The given geometries are too far apart and do not intersect at all."
-CONTAINED = (
-    "One of the given geometries is contained entirely within the other. "
-    "The surfaces do not intersect."
-)
+CONTAINED = "One of the given geometries is contained entirely within the other. The surfaces do not intersect."
 IDENTICAL = "The given geometries are identical."
 OUT_OF_PLANE = "The given geometries are out of plane from each other"
 

@@ -1,13 +1,23 @@
-"""Helpers shared by the Python test modules."""
+# Helpers shared by the test modules: exact float comparison, the common strategies, and the
+# module's surface as the library's own interface records describe it (so that tables driven by
+# it pick up every new class, method, property and operator without being edited).
 
+import functools
 import math
+import os
 import struct
+import sys
+from typing import NamedTuple
 
 from hypothesis import strategies as st
 
+import lumeric_py
 
-def bits(x: float) -> bytes:
-    """The exact bit pattern of a float, so that -0.0, NaN payloads and rounding all count."""
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), os.pardir, "tools"))
+from records import library_records  # noqa: E402
+
+
+def bits(x: float) -> bytes:  # the exact bit pattern of a float, so that -0.0, NaN payloads and rounding all count
     return struct.pack("<d", x)
 
 
@@ -18,8 +28,7 @@ def _same(x: float, y: float) -> bool:
     return bits(x) == bits(y)
 
 
-def same_bits(a, b) -> bool:
-    """Bitwise equality of two floats or of two equally long sequences of floats."""
+def same_bits(a, b) -> bool:  # bitwise equality of two floats or of two equally long sequences of floats
     if isinstance(a, float) or isinstance(b, float):
         return _same(a, b)
     a, b = list(a), list(b)
@@ -30,37 +39,10 @@ def same_bits(a, b) -> bool:
 any_float = st.floats(allow_nan=True, allow_infinity=True, allow_subnormal=True)
 # Moderate finite values, for properties that need ordinary inputs.
 finite_float = st.floats(min_value=-1e6, max_value=1e6, allow_nan=False, allow_infinity=False)
+triples = st.tuples(any_float, any_float, any_float)
 
 
-class RaisingFloat:
-    """An object whose __float__ raises, to probe conversion error paths."""
-
-    def __float__(self):
-        raise ValueError("no float here")
-
-
-class RaisingIndex:
-    def __index__(self):
-        raise ValueError("no index here")
-
-
-class EqualToAll:
-    """Claims equality and inequality with anything: shows whose answer a comparison took."""
-
-    def __eq__(self, other):
-        return True
-
-    def __ne__(self, other):
-        return True
-
-
-class RaisingEquality:
-    def __eq__(self, other):
-        raise ValueError("no equality")
-
-
-def ieee_div(a: float, b: float) -> float:
-    """a / b with IEEE results where Python would raise ZeroDivisionError."""
+def ieee_div(a: float, b: float) -> float:  # a / b with IEEE results where Python would raise ZeroDivisionError
     if b != 0.0:
         return a / b
     if a != a or a == 0.0:
@@ -68,9 +50,134 @@ def ieee_div(a: float, b: float) -> float:
     return math.copysign(math.inf, a) * math.copysign(1.0, b)
 
 
-def libm(f, x: float) -> float:
-    """A math-module function with the C library's NaN where Python raises a domain error."""
+def libm(f, x: float) -> float:  # a math-module function with the C library's NaN where Python raises a domain error
     try:
         return f(x)
     except ValueError:
         return math.nan
+
+
+class Callback:  # a number (float or index) whose conversion first runs `action`
+    def __init__(self, action, value=1):
+        self.action, self.value = action, value
+
+    def __float__(self):
+        self.action()
+        return float(self.value)
+
+    def __index__(self):
+        self.action()
+        return int(self.value)
+
+
+# -- The surface, from the interface records and the live modules --
+
+RECORDS = [record for _, record in library_records(lumeric_py.__file__)]
+_CLASS_NAMES = {r["id"]: r["name"] for r in RECORDS if r["type"] == "class"}
+MODULES = (lumeric_py, lumeric_py.geometry)
+
+
+def type_name(annotation):  # 'float', 'int', 'bool', 'None', 'Sequence', 'list', 'tuple' or a class name
+    kind = annotation["type"]
+    if kind == "id":
+        return _CLASS_NAMES[annotation["id"]]
+    if kind == "subscript":
+        return type_name(annotation["value"])
+    return annotation.get("attr") or annotation.get("id") or "None"
+
+
+class Entry(NamedTuple):
+    owner: str  # class name, or the module's name for a module function
+    name: str
+    kind: str  # function, constructor, static, method, getter, setter
+    params: tuple  # ((name, type), ...)
+    returns: str
+
+
+def _entry(r):
+    decorators = {d.get("id") or d.get("attr") for d in r.get("decorators", [])}
+    kind = ("static" if "staticmethod" in decorators else "getter" if "property" in decorators
+            else "setter" if "setter" in decorators else "function" if "parent" not in r
+            else "constructor" if r["name"] == "__new__" else "method")
+    owner = _CLASS_NAMES.get(r.get("parent")) or next(
+        m["name"] for m in RECORDS if m["type"] == "module" and r["id"] in m["members"])
+    params = tuple((a["name"], type_name(a["annotation"])) for a in r["arguments"].get("args", []))
+    return Entry(owner, r["name"], kind, params, type_name(r["returns"]))
+
+
+ENTRIES = [_entry(r) for r in RECORDS if r["type"] == "function"]
+CLASSES = {n: getattr(m, n) for m in MODULES for n in m.__all__ if isinstance(getattr(m, n), type)}
+def entries(owner, kind=None):
+    return [e for e in ENTRIES if e.owner == owner and kind in (None, e.kind)]
+
+
+# A class that no namespace holds (an iterator) is found through the method that returns it.
+for _e in ENTRIES:
+    if _e.returns in _CLASS_NAMES.values() and _e.returns not in CLASSES and _e.owner in CLASSES:
+        _make = next(s for s in entries(_e.owner, "static") if not s.params and s.returns == _e.owner)
+        CLASSES[_e.returns] = type(getattr(getattr(CLASSES[_e.owner], _make.name)(), _e.name)())
+
+
+@functools.cache  # one strategy object per type, as module-level constants would be
+def example(kind):  # a strategy for values of a parameter or property type; anything at all for an unknown one
+    if kind == "float":
+        return st.floats() | st.sampled_from([0.0, -0.0, 1.0, 5e-324]) | st.integers(-(2**70), 2**70)
+    if kind == "int":
+        return st.integers(0, 12) | st.integers(0, 2**64 - 1)
+    if kind == "bool":
+        return st.booleans()
+    if kind == "Sequence":
+        return st.lists(instances("Vec3d"), max_size=5) | st.lists(instances("Vec3d"), max_size=5).map(tuple)
+    return instances(kind) if kind in CLASSES else st.none()
+
+
+@functools.cache
+def instances(name):  # fresh instances of a class: through its constructor and its static constructors
+    cls = CLASSES[name]
+    made = [st.builds(getattr(cls, e.name) if e.kind == "static" else cls, *(example(t) for _, t in e.params))
+            for e in entries(name) if e.kind in ("constructor", "static") and e.returns == name
+            and name not in dict(e.params).values()
+            and all(t in ("float", "int", "bool", "Sequence") or t in CLASSES for _, t in e.params)]
+    if not made:  # an iterator: from the method of the class that returns it
+        e = next(e for e in ENTRIES if e.returns == name and e.owner != name)
+        return instances(e.owner).map(lambda owner: getattr(owner, e.name)())
+    return st.one_of(made)
+
+
+def sample(name):  # an ordinary instance, made by the constructor from ones, unit vectors and two-element lists
+    (e,) = entries(name, "constructor")
+    return CLASSES[name](*(1.0 if t == "float" else [sample("Vec3d")] * 2 if t == "Sequence" else sample(t)
+                           for _, t in e.params))
+
+
+def snapshot(value):  # the exact state of a value as its readable properties show it; None for foreign objects
+    if isinstance(value, float):
+        return bits(value)
+    if isinstance(value, (list, tuple)):
+        return tuple(map(snapshot, value))
+    if type(value).__name__ in CLASSES and type(value) is CLASSES[type(value).__name__]:
+        return tuple(snapshot(getattr(value, e.name)) for e in entries(type(value).__name__, "getter"))
+    return None
+
+
+def touch_exclusive(obj):  # takes and releases the object's exclusive borrow, leaving its value as it was
+    if type(obj) not in CLASSES.values():
+        return
+    setters = entries(type(obj).__name__, "setter")
+    if setters:
+        setattr(obj, setters[0].name, getattr(obj, setters[0].name))
+    elif hasattr(obj, "extend"):  # a list without setters: extending by nothing writes
+        obj.extend(type(obj).empty())
+
+
+def run_child(code, **environment):
+    """Runs `code` in a child interpreter (with these environment variables, None removing one) and
+    returns its printed words; the child must exit cleanly."""
+    import subprocess
+    import textwrap
+
+    env = {k: v for k, v in {**os.environ, **environment}.items() if v is not None}
+    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, capture_output=True, text=True,
+                          timeout=300)
+    assert proc.returncode == 0 and "Traceback" not in proc.stderr, proc.stderr
+    return proc.stdout.split()

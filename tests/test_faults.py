@@ -1,20 +1,15 @@
-"""Faults from the outside: memory running out, lying sequences, a second interpreter. (The worker
-pool failing to start is in test_pool.py.) Each case runs in a child interpreter, whose address space
-it may limit and whose module state it may spoil."""
-
-import os
-import subprocess
-import sys
-import textwrap
+# Faults from the outside: memory running out, sequences lying about their length, a second
+# interpreter. Each case runs in a child interpreter, whose address space it may limit and whose
+# module state it may spoil.
 
 import pytest
 
-# Everything here happens in child processes, which the leak hunter cannot see into.
-pytestmark = pytest.mark.no_leak_check
+from helpers import run_child
 
-HEADER = """
+pytestmark = pytest.mark.no_leak_check  # child processes, which the leak hunter cannot see into
+LIMIT = """
 import resource
-
+from lumeric_py import Quat, Vec3d, VecList
 def limit_address_space(headroom):
     with open("/proc/self/statm") as statm:
         used = int(statm.read().split()[0]) * resource.getpagesize()
@@ -22,116 +17,90 @@ def limit_address_space(headroom):
 """
 
 
-def run_child(body, timeout=180):
-    proc = subprocess.run(
-        [sys.executable, "-c", HEADER + textwrap.dedent(body)], capture_output=True, text=True, timeout=timeout
-    )
-    assert proc.returncode == 0, proc.stderr
-    assert "Traceback" not in proc.stderr, proc.stderr
-    return proc.stdout.split("\n")[:-1]
-
-
 @pytest.mark.limits_address_space
 def test_running_out_of_memory_raises_memory_error_and_changes_nothing():
-    out = run_child(
-        """
-        from lumeric_py import Quat, Vec3d, VecList
-        p = Vec3d(1, 2, 3)
-        lst = VecList([p] * 100_000)
-        lst * 2.0  # the worker pool is up before the limit
-        limit_address_space(400 << 20)
-        try:
-            for _ in range(30):  # doubles the list until an array no longer fits
-                lst.extend(lst * 1.0)
-        except MemoryError:
-            print("MemoryError")
-        n = len(lst)
-        # Every kind of result at this size: a new list, an array of floats, Python objects.
-        for step in (lambda: lst * 2.0, lambda: lst.extend(lst * 1.0), lambda: lst.rotate(Quat(1, 0, 0, 0)),
-                     lambda: VecList(lst), lambda: lst.to_array(), lambda: lst.list, lambda: lst.magnitude(),
-                     lambda: repr(lst), lambda: list(lst)):
-            try:
-                step()
-                print("done")
-                n = len(lst)  # a step that fits (extend, say) may rightly grow the list
-            except MemoryError:
-                print("MemoryError")
-        print(len(lst) == n, lst[0] == p, lst[n - 1] == p, lst.minimum_distance_to(p, 1000))
-        print(Vec3d(3, 0, 4).magnitude())
-        """
-    )
-    assert out[0] == "MemoryError"
-    assert set(out[1:10]) == {"MemoryError", "done"}, out
+    out = run_child(LIMIT + """
+p = Vec3d(1, 2, 3)
+lst = VecList([p] * 100_000)
+lst * 2.0  # the worker pool is up before the limit
+limit_address_space(400 << 20)
+try:
+    for _ in range(30):  # doubles the list until an array no longer fits
+        lst.extend(lst * 1.0)
+except MemoryError:
+    print("MemoryError")
+n = len(lst)
+# Every kind of result at this size: a new list, an array of floats, Python objects.
+for step in (lambda: lst * 2.0, lambda: lst.extend(lst * 1.0), lambda: lst.rotate(Quat(1, 0, 0, 0)),
+             lambda: VecList(lst), lambda: lst.to_array(), lambda: lst.list, lambda: lst.magnitude(),
+             lambda: repr(lst), lambda: list(lst)):
+    try:
+        step()
+        print("done")
+        n = len(lst)  # a step that fits (extend, say) may rightly grow the list
+    except MemoryError:
+        print("MemoryError")
+print(len(lst) == n, lst[0] == p, lst[n - 1] == p, lst.minimum_distance_to(p, 1000), Vec3d(3, 0, 4).magnitude())
+""")
+    assert out[0] == "MemoryError" and set(out[1:10]) == {"MemoryError", "done"}, out
     assert out[5] == "MemoryError", out  # to_array: about six times the list's own size
-    assert out[10:] == ["True True True (0, 0.0)", "5.0"]
+    assert out[10:] == ["True", "True", "True", "(0,", "0.0)", "5.0"]
 
 
 @pytest.mark.limits_address_space
 def test_a_sequence_lying_about_its_length_is_copied_as_it_iterates():
-    out = run_child(
-        """
-        from lumeric_py import Vec3d, VecList
-        class Lying:  # a sequence whose length is anything at all
-            def __init__(self, length, items):
-                self.length, self.items = length, items
-            def __len__(self):
-                if isinstance(self.length, Exception):
-                    raise self.length
-                return self.length
-            def __getitem__(self, index):
-                return self.items[index]
-        p = Vec3d(1, 2, 3)
-        VecList([p])
-        limit_address_space(200 << 20)
-        for length in (0, 10**6 * 20, 2**62, 2**63 - 1, ValueError("no length"), OverflowError()):
-            lst = VecList(Lying(length, [p, p]))
-            print(len(lst), lst.to_array() == [[1.0, 2.0, 3.0]] * 2)
-        """
-    )
-    assert out == ["2 True"] * 6
+    out = run_child(LIMIT + """
+class Lying:
+    def __init__(self, length):
+        self.length = length
+    def __len__(self):
+        if isinstance(self.length, Exception):
+            raise self.length
+        return self.length
+    def __getitem__(self, index):
+        return [Vec3d(1, 2, 3), Vec3d(1, 2, 3)][index]
+VecList([Vec3d(1, 2, 3)])
+limit_address_space(200 << 20)
+for length in (0, 10**6 * 20, 2**62, 2**63 - 1, ValueError("no length"), OverflowError()):
+    lst = VecList(Lying(length))
+    print(len(lst), lst.to_array() == [[1.0, 2.0, 3.0]] * 2)
+""")
+    assert out == ["2", "True"] * 6
 
 
 def test_second_interpreter_cannot_import_and_the_first_keeps_working():
-    out = run_child(
-        """
-        import _interpreters
-        from concurrent import interpreters
-        import lumeric_py
-        from lumeric_py import Vec3d, VecList
-
-        isolated = interpreters.create()
-        try:
-            isolated.exec("import lumeric_py")
-        except interpreters.ExecutionFailed as failure:
-            print(failure.excinfo.type.__name__)
-        isolated.close()
-
-        # An interpreter sharing the first one's lock gets as far as the module's own check.
-        legacy = _interpreters.create("legacy")
-        failure = _interpreters.exec(legacy, "import lumeric_py")
-        print(failure.type.__name__, "subinterpreters" in failure.msg)
-        _interpreters.exec(legacy, "import sys; assert 'lumeric_py' not in sys.modules")
-        _interpreters.destroy(legacy)
-
-        lst = VecList([Vec3d(3, 0, 4)] * 3)
-        circle = lumeric_py.geometry.Circle(Vec3d(0, 0, 0), 1, Vec3d(0, 0, 1))
-        print(lst.magnitude(), lumeric_py.geometry.circle_point(circle, Vec3d(1, 0, 0), False))
-        """
-    )
-    assert out == ["ImportError", "ImportError True", "[5.0, 5.0, 5.0] True"]
+    out = run_child("""
+import _interpreters
+from concurrent import interpreters
+import lumeric_py
+from lumeric_py import Vec3d, VecList
+isolated = interpreters.create()
+try:
+    isolated.exec("import lumeric_py")
+except interpreters.ExecutionFailed as failure:
+    print(failure.excinfo.type.__name__)
+isolated.close()
+# An interpreter sharing the first one's lock gets as far as the module's own check.
+legacy = _interpreters.create("legacy")
+failure = _interpreters.exec(legacy, "import lumeric_py")
+print(failure.type.__name__, "subinterpreters" in failure.msg)
+_interpreters.exec(legacy, "import sys; assert 'lumeric_py' not in sys.modules")
+_interpreters.destroy(legacy)
+circle = lumeric_py.geometry.Circle(Vec3d(0, 0, 0), 1, Vec3d(0, 0, 1))
+print(VecList([Vec3d(3, 0, 4)] * 3).magnitude(), lumeric_py.geometry.circle_point(circle, Vec3d(1, 0, 0), False))
+""")
+    assert out == ["ImportError", "ImportError", "True", "[5.0,", "5.0,", "5.0]", "True"]
 
 
 def test_first_import_in_a_subinterpreter_keeps_the_module_there():
-    out = run_child(
-        """
-        import _interpreters
-        legacy = _interpreters.create("legacy")
-        print(_interpreters.exec(legacy, "import lumeric_py; print(lumeric_py.Vec3d(3, 0, 4).magnitude())"))
-        _interpreters.destroy(legacy)
-        try:
-            import lumeric_py
-        except ImportError as error:
-            print("ImportError", "subinterpreters" in str(error))
-        """
-    )
-    assert out == ["5.0", "None", "ImportError True"]
+    out = run_child("""
+import _interpreters
+legacy = _interpreters.create("legacy")
+print(_interpreters.exec(legacy, "import lumeric_py; print(lumeric_py.Vec3d(3, 0, 4).magnitude())"))
+_interpreters.destroy(legacy)
+try:
+    import lumeric_py
+except ImportError as error:
+    print("ImportError", "subinterpreters" in str(error))
+""")
+    assert out == ["5.0", "None", "ImportError", "True"]

@@ -42,7 +42,9 @@ def collect(objcopy: str, objects):
             subprocess.run([objcopy, "-O", "binary", "--only-section=.lumeric_records", path, out], check=True)
             if not os.path.exists(out):
                 continue
-            for text in section_records(open(out, "rb").read()):
+            with open(out, "rb") as section:
+                data = section.read()
+            for text in section_records(data):
                 json.loads(text)  # a malformed record fails the build here
                 if text not in seen:
                     seen.add(text)

@@ -47,7 +47,7 @@ api_reference_check() {
 # repeating here, so both checks leave it out.
 
 # Reference leaks: the Python suite under the debug interpreter, every test repeated by the leak
-# hunter (tests/leak_hunter.py), against the module built for that interpreter.
+# hunter (tools/leak_hunter.py), against the module built for that interpreter.
 leak_check() {
   command -v python3.14-dbg >/dev/null || { say "python3.14-dbg is missing (Debian package python3.14-dbg)"; exit 1; }
   say "building lumeric_py for the debug interpreter (build/pydbg)"

@@ -25,6 +25,8 @@ static const char round_script[] =
     "del sys.modules['lumeric_py']\n"
     "import lumeric_py as again\n"
     "assert again.Vec3d is Vec3d and again.geometry is geometry\n"
+    "import pickle\n" /* the reconstructor and the class names are the interpreter's own */
+    "assert pickle.loads(pickle.dumps(VecList([v, -v]))).to_array() == [[1, 2, 3], [-1, -2, -3]]\n"
     "keep = [Vec3d(k, 0, 0) for k in range(10)]\n" /* still alive when Python finalises */
     "print('worked')\n";
 

@@ -1,7 +1,10 @@
-// The module's tests check every angle formula bit for bit, and the clamp of angle_to; the
-// fixed-digit text forms are not reachable from there.
+// The documented angle values, bit for bit, and the fixed-digit text forms (not reachable from
+// the module).
 #include <tovrin/angle.hpp>
 
+#include <bit>
+#include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 
@@ -12,6 +15,31 @@ namespace {
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+TEST(Angle, DocumentedValues) {
+    using R = AngleRadians;
+    const struct { const char* name; double got; double want; } cases[] = {
+        {"two pi", R::two_pi().angle, 6.283185307179586}, {"half pi", R::half_pi().angle, 1.5707963267948966},
+        {"quarter pi", R::quarter_pi().angle, 0.7853981633974483}, {"sixth pi", R::sixth_pi().angle, 0.5235987755982988},
+        {"pi in degrees", R::pi().to_degrees().angle, 180.0},
+        {"third pi in degrees", R::third_pi().to_degrees().angle, 59.99999999999999},
+        {"sixth pi in degrees", R::sixth_pi().to_degrees().angle, 29.999999999999996},
+        {"60 degrees", AngleDegrees{60}.to_radians().angle, 1.0471975511965976},
+        {"tan", R::quarter_pi().tan(), 0.9999999999999999}, {"cot", R::quarter_pi().cot(), 1.0000000000000002},
+        {"cos", R::half_pi().cos(), 6.123233995736766e-17}, {"sec", R::half_pi().sec(), 1.633123935319537e16},
+        {"cot of 1", R{1.0}.cot(), 0.6420926159343306}, {"sin", R::sixth_pi().sin(), 0.49999999999999994},
+        {"csc of 0", R::zero().csc(), inf}, {"csc of -0", (-R::zero()).csc(), -inf}, {"cot of 0", R::zero().cot(), inf},
+        {"0 / 0", (R::zero() / 0.0).angle, nan}, {"pi / 0", (R::pi() / 0.0).angle, inf},
+        {"sum", (R::two_pi() + R::pi()).angle, 9.42477796076938}, {"difference", (R{1} - R{3}).angle, -2.0},
+        {"product", (R{1.5} * -2.0).angle, -3.0},
+    };
+    for (const auto& c : cases) {
+        bool same = std::isnan(c.want) ? std::isnan(c.got)
+                                       : std::bit_cast<std::uint64_t>(c.got) == std::bit_cast<std::uint64_t>(c.want);
+        EXPECT_TRUE(same) << c.name << ": " << c.got;
+    }
+    EXPECT_TRUE(R{1} < R{2} && !(R{nan} <= R{nan}) && R{0.0} == R{-0.0} && AngleDegrees{1} >= AngleDegrees{1});
+}
 
 TEST(Angle, FixedDigitTextForms) {
     // Rounded from the exact binary value, sign of zero kept.

@@ -61,11 +61,8 @@ struct ClassDef : PropertyDefs<T, ClassName>, ProtocolSlots<T, ClassName> {
     // travelling as its PickleState<T>.
     static std::array<PyMethodDef, 4> copy_and_pickle() {
         record::emit<CallRecord<&copied<T>, true, ClassName, "__copy__", record::Receiver::self, Decorator::none>>();
-        record::emit<CallRecord<&deep_copied<T>, true, ClassName, "__deepcopy__", record::Receiver::self,
-                                Decorator::none, "memo">>();
-        auto [copy, deep_copy] = Copying<T>::defs();
         auto [reduce, reduce_ex] = Pickling<T>::defs();
-        return {copy, deep_copy, reduce, reduce_ex};
+        return {Copying<T>::def(), method<"__deepcopy__", &deep_copied<T>, "memo">(), reduce, reduce_ex};
     }
 
     // The read-only buffer export (buffer.hpp) of Block: DoubleBlock(const T&), and its release.

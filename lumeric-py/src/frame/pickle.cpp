@@ -1,15 +1,15 @@
 // frame/pickle.cpp: the reconstructor's home and the checks of pickled arguments.
 #include "frame/pickle.hpp"
 
-#include <atomic>
+#include "frame/interpreter_cell.hpp"
 
 namespace lumeric {
 
 namespace {
 
-// The newest module's reconstructor. A module made again (a re-import) replaces it; the
-// older one is kept, like the class objects, for the rest of the process.
-std::atomic<PyObject*> reconstructor_cell{nullptr};
+// One reconstructor per interpreter: a re-import hands the same function to the new module,
+// so a pickle names the same object whichever module object it was found through.
+InterpreterCell reconstructor_cell;
 
 }  // namespace
 
@@ -19,19 +19,18 @@ void malformed_state(const char* class_name, std::size_t size, const char* expec
 }
 
 void add_reconstructor(PyObject* module, PyMethodDef& def) {
-    PyObject* module_name = checked(PyModule_GetNameObject(module));
-    PyObject* function = PyCMethod_New(&def, module, module_name, nullptr);
-    Py_DECREF(module_name);
-    if (function == nullptr) raise_pending();
-    if (PyObject_SetAttrString(module, def.ml_name, function) < 0) {
-        Py_DECREF(function);
-        raise_pending();
-    }
-    reconstructor_cell.exchange(function, std::memory_order_acq_rel);  // keeps our reference
+    PyObject* function = reconstructor_cell.get_or_make([&]() -> PyObject* {
+        PyObject* module_name = PyModule_GetNameObject(module);
+        if (module_name == nullptr) return nullptr;
+        PyObject* made = PyCMethod_New(&def, module, module_name, nullptr);
+        Py_DECREF(module_name);
+        return made;
+    });
+    if (function == nullptr || PyObject_SetAttrString(module, def.ml_name, function) < 0) raise_pending();
 }
 
 PyObject* reduce_to(PyObject* name, PyObject* state) {
-    PyObject* function = reconstructor_cell.load(std::memory_order_acquire);
+    PyObject* function = reconstructor_cell.peek();
     if (function == nullptr) {
         Py_DECREF(state);
         raise(PyExc_RuntimeError, "lumeric_py has not been initialised");

@@ -32,6 +32,7 @@
 #include "frame/errors.hpp"
 #include "frame/guard.hpp"
 #include "frame/object.hpp"
+#include "frame/interpreter_cell.hpp"
 #include "frame/record.hpp"
 
 namespace lumeric {
@@ -93,7 +94,7 @@ T deep_copied(const T& value, Memo) {
     return value;
 }
 
-// ...and their entry points: copy.copy spends most of its time in its own checks, so the
+// ...and the entry point of the shallow copy: copy.copy spends most of its time in its own checks, so the
 // copy itself takes the shortest way, straight to a new object of the receiver's class.
 template <class T>
 struct Copying {
@@ -104,11 +105,9 @@ struct Copying {
             return make_instance<T>(Py_TYPE(self), std::move(value));
         });
     }
-    static std::array<PyMethodDef, 2> defs() {
-        return {PyMethodDef{"__copy__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&copy)),
-                            METH_NOARGS, "__copy__($self, /)\n--\n\n"},
-                PyMethodDef{"__deepcopy__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&copy)),
-                            METH_O, "__deepcopy__($self, memo, /)\n--\n\n"}};
+    static PyMethodDef def() {
+        return {"__copy__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&copy)), METH_NOARGS,
+                "__copy__($self)\n--\n\n"};
     }
 };
 
@@ -127,11 +126,10 @@ long reduce_protocol(const char* class_name, PyObject* const* args, Py_ssize_t n
 
 template <class T>
 struct Pickling {
-    // The class name as a string object, made once and kept.
+    // The class name as a string object, made once per interpreter and kept.
     static PyObject* name() {
-        static PyObject* const text = PyUnicode_InternFromString(ClassFor<T>::name.c_str());
-        if (text == nullptr) raise(PyExc_MemoryError, "cannot make the class name");
-        return text;
+        static InterpreterCell text;
+        return checked(text.get_or_make([] { return PyUnicode_InternFromString(ClassFor<T>::name.c_str()); }));
     }
 
     static PyObject* state(PyObject* self, long protocol) {

@@ -74,6 +74,24 @@ TEST(CircleCircle, FailuresDecideInCheckOrder) {
     }
 }
 
+TEST(CircleCircle, DocumentedPoints) {
+    const Vec3d k{0, 0, 1};
+    const double h = 0.8660254037844386;
+    const struct { const char* name; Circle a; Circle b; Vec3d first; Vec3d second; } cases[] = {
+        {"crossing", {{0, 0, 0}, 1, k}, {{1, 0, 0}, 1, k}, {0.5, -h, 0}, {0.5, h, 0}},
+        {"touching", {{0, 0, 0}, 1, k}, {{2, 0, 0}, 1, k}, {1, 0, 0}, {1, 0, 0}},
+        // Opposite normals: the chord follows the second circle's normal, so the order flips.
+        {"opposite normals", {{0, 0, 1}, 1, k}, {{1, 0, 1}, 1, -k}, {0.5, h, 1}, {0.5, -h, 1}},
+    };
+    for (const auto& c : cases) {
+        auto r = circle_circle(c.a, c.b);
+        ASSERT_TRUE(r.has_value()) << c.name;
+        EXPECT_TRUE(r.value().first == c.first && r.value().second == c.second) << c.name;
+    }
+    EXPECT_EQ(circle_circle({{0, 0, 0}, 3, k}, {{0, 0, 0}, 1, k}).error(), IntersectionError::Contained);
+    EXPECT_EQ(circle_circle({{0, 0, 0}, 1, k}, {{0, 0, 0}, 1, -k}).error(), IntersectionError::Identical);
+}
+
 // Random crossing circles in axis planes (offsets exact, so the plane test is
 // decided by geometry, not rounding), with either normal sign on each circle.
 TEST(CircleCircle, PointsLieOnBothCircles) {
