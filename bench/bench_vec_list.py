@@ -1,5 +1,5 @@
 """Batch operations of VecList against numpy (and scipy's Rotation.apply for rotate) on the same
-random vectors, for n = 1e3, 1e5 and 2e6, in one run. Prints median times, ratios ours / peer
+random vectors, for n = 1e3 to 2e6, in one run. Prints median times, ratios ours / peer
 (below 1.0: we are faster) and whether each goal holds.
 
 Each numpy peer is the fastest formulation found of the same mathematical result; where VecList
@@ -15,7 +15,7 @@ Goals (ratios within one run):
   tiny     a call on a 10-element list <= 2 x the same call on an empty list
   threads  RAYON_NUM_THREADS=1 -> 2 speeds normalize and rotate up >= 1.6x at n = 2e6
 
-  python3 bench/bench_vec_list.py            (with lumeric_py importable; about three minutes)
+  python3 bench/bench_vec_list.py            (with lumeric_py importable; about four minutes)
 """
 
 import json
@@ -27,10 +27,10 @@ import sys
 import numpy as np
 from scipy.spatial.transform import Rotation
 
-from common import per_call_ns
+from common import per_call_ns, save
 from lumeric_py import Quat, Vec3d, VecList
 
-SIZES = [1_000, 100_000, 2_000_000]
+SIZES = [1_000, 10_000, 100_000, 1_000_000, 2_000_000]
 RUNS = 7
 STRIDE = 8
 TINY = 10
@@ -178,6 +178,7 @@ def verdict(goal, ours, numpy, scipy, copy):
 
 
 def table(n, missed):
+    """Prints the table for n elements; returns its figures (ns per call) for the charts."""
     ns = workload(n)
     load = OtherLoad()
     print(f"\nn = {n:,}  (median of {RUNS} interleaved runs; ratio = ours / peer; ns/el = ours per element)")
@@ -185,9 +186,11 @@ def table(n, missed):
               f"{'/copy':>7}  goal")
     print(header + "\n" + "-" * (len(header) + 24))
     copy = None
+    figures = []
     for name, goal, stmts in ROWS:
         ours, numpy, scipy = per_call_ns([stmts.get("ours"), stmts.get("numpy"), stmts.get("scipy")], ns,
                                          number=None, runs=RUNS)
+        figures.append({"operation": name, "ours": ours, "numpy": numpy, "scipy": scipy})
         if goal == "baseline":
             copy = numpy
             print(f"{name:<28}{'-':>10}{'-':>7}{fmt(numpy):>11}", flush=True)
@@ -203,6 +206,7 @@ def table(n, missed):
                 missed.append(f"n = {n:,}: {name} ({text})")
         print(line, flush=True)
     print(load.text())
+    return figures
 
 
 def tiny(missed):
@@ -242,15 +246,18 @@ def speedup(missed):
             samples[workers].append(json.loads(out.splitlines()[-1]))
     header = f"{'operation':<14}{'1 worker':>11}{'2 workers':>11}{'speed-up':>10}  goal"
     print(header + "\n" + "-" * (len(header) + 16))
+    figures = {}
     for op in ("normalize", "rotate"):
         one = statistics.median(s[op] for s in samples[1])
         two = statistics.median(s[op] for s in samples[2])
+        figures[op] = {"1": one, "2": two}
         met = one / two >= 1.6
         if not met:
             missed.append(f"threads: {op} speed-up {one / two:.2f}")
         print(f"{op:<14}{fmt(one):>11}{fmt(two):>11}{one / two:>10.2f}  >= 1.6: {'met' if met else 'MISSED'}",
               flush=True)
     print(load.text())
+    save("workers", {"n": SPEEDUP_N, **figures})
 
 
 def main():
@@ -262,8 +269,10 @@ def main():
           f"{len(os.sched_getaffinity(0))} processors, RAYON_NUM_THREADS={workers})")
     check_peers()
     missed = []
+    sizes = {}
     for n in SIZES:
-        table(n, missed)
+        sizes[n] = table(n, missed)
+        save("sizes", sizes)
     tiny(missed)
     speedup(missed)
     print("\nGoals missed: " + ("none" if not missed else "\n  " + "\n  ".join(missed)))

@@ -2,13 +2,17 @@
 
 Each row times our statement and each peer's statement in interleaved runs (so a burst of
 load on this shared machine hits all of them alike) and reports median nanoseconds per call
-and the ratio ours / peer (below 1.0: we are faster).
+and the ratio ours / peer (below 1.0: we are faster). Every script's figures also go to
+build/bench/<script>.json (or the directory in LUMERIC_BENCH_JSON) for the charts of bench/plot.py.
 """
 
+import json
+import os
 import statistics
 import sys
 import time
 import timeit
+from pathlib import Path
 
 NUMBER = 200_000  # calls per run
 RUNS = 7  # runs per statement
@@ -38,6 +42,18 @@ def per_call_ns(statements, namespace, number=NUMBER, runs=RUNS, run_seconds=0.0
     return [statistics.median(times) if times else None for times in samples]
 
 
+_saved = {}
+
+
+def save(key, value):
+    """Puts value under key in this run's JSON file, rewritten whole: a run starts it afresh."""
+    default = Path(__file__).resolve().parents[1] / "build" / "bench"
+    directory = Path(os.environ.get("LUMERIC_BENCH_JSON") or default)
+    directory.mkdir(parents=True, exist_ok=True)
+    _saved[key] = value
+    (directory / f"{Path(sys.argv[0]).stem}.json").write_text(json.dumps(_saved, indent=1) + "\n")
+
+
 def report(title, rows, peers, number=NUMBER, runs=RUNS):
     """rows: (operation, {"ours": stmt, peer: stmt, ...}, namespace). Prints ns per call and ratios."""
     print(f"\n{title} (Python {sys.version.split()[0]}; median ns per call over {runs} runs of {number}; "
@@ -46,8 +62,10 @@ def report(title, rows, peers, number=NUMBER, runs=RUNS):
     print(header)
     print("-" * len(header))
     ratios = {peer: [] for peer in peers}
+    saved = []
     for name, stmts, namespace in rows:
         ours, *theirs = per_call_ns([stmts["ours"]] + [stmts.get(p) for p in peers], namespace, number, runs)
+        saved.append({"operation": name, "ours": ours, **dict(zip(peers, theirs))})
         line = f"{name:<26}{ours:>9.1f}"
         for peer, time_ns in zip(peers, theirs):
             if time_ns is None:
@@ -56,6 +74,7 @@ def report(title, rows, peers, number=NUMBER, runs=RUNS):
                 line += f"{time_ns:>12.1f}{ours / time_ns:>8.2f}"
                 ratios[peer].append(ours / time_ns)
         print(line, flush=True)
+    save("per_call", _saved.get("per_call", []) + [{"title": title, "rows": saved}])
     for peer, values in ratios.items():
         if values:
             print(f"geometric mean of ours / {peer}: {statistics.geometric_mean(values):.2f}")

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# tools/tasks.sh: the build, demo, test and benchmark steps, run with a CPython 3.14 toolchain
+# tools/tasks.sh: the build, demo, test, benchmark and chart steps, run with a CPython 3.14 toolchain
 # already in place (tools/py314 calls this on the host or inside its toolchain root).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -55,7 +55,7 @@ leak_check() {
     -DPython_EXECUTABLE=/usr/bin/python3.14-dbg >/dev/null
   cmake --build build/pydbg
   say "running the Python suite under python3.14-dbg, each test repeated, looking for leaks"
-  PYTHONPATH=build/pydbg/lumeric-py python3.14-dbg -m pytest -p no:cacheprovider --leaks tests \
+  PYTHONPATH=build/pydbg/lumeric-py:lumeric-dask python3.14-dbg -m pytest -p no:cacheprovider --leaks tests \
     --ignore tests/test_records.py "$@"
 }
 
@@ -75,7 +75,7 @@ sanitizer_check() {
   say "running the Python suite under the sanitizers"
   LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)" \
     ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$PWD/tools/lsan.supp:print_suppressions=0" \
-    UBSAN_OPTIONS=$options PYTHONMALLOC=malloc PYTHONPATH=build/asan/lumeric-py \
+    UBSAN_OPTIONS=$options PYTHONMALLOC=malloc PYTHONPATH=build/asan/lumeric-py:lumeric-dask \
     python3.14 -m pytest -p no:cacheprovider tests --ignore tests/test_records.py "$@"
 }
 
@@ -84,6 +84,9 @@ case "${1:-}" in
   test) shift; cxx_tests; install_module; api_reference_check; python_tests "$@" ;;
   check) shift; leak_check "$@"; sanitizer_check "$@" ;;
   bench) shift; install_module; for b in bench/bench_*.py; do "$PY" "$b" "$@"; done ;;
+  plot) shift; install_module
+    for b in vec3d angle_quat geometry vec_list dask; do "$PY" "bench/bench_$b.py"; done
+    "$PY" bench/plot.py ;;
   scale) shift; install_module; "$PY" bench/scale_vec_list.py "$@" ;;
-  *) say "usage: tasks.sh demo|test|check|bench|scale"; exit 2 ;;
+  *) say "usage: tasks.sh demo|test|check|bench|plot|scale"; exit 2 ;;
 esac

@@ -1,0 +1,157 @@
+"""Renders the README's performance charts (PNG, into docs/) from the JSON the benchmarks write
+into build/bench/: per call against PyGLM, batch operations against numpy and scipy over n, one
+against two pool threads, and lumeric_dask. A chart whose JSON is missing is skipped.
+
+  python3 bench/plot.py [--input build/bench] [--output docs]
+"""
+
+import argparse
+import json
+from pathlib import Path
+
+import matplotlib
+
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+from matplotlib.patches import Patch  # noqa: E402
+from matplotlib.ticker import FuncFormatter, NullFormatter  # noqa: E402
+
+REPO = Path(__file__).resolve().parents[1]
+DPI = 80
+OURS, PEER, THIRD = "#1f6fb4", "#c8553d", "#8a9a5b"
+
+
+def per_call(inputs):
+    """Each per-call section beside PyGLM: ns per call, ours and PyGLM's, for every operation."""
+    sections = []
+    for name in ("bench_vec3d", "bench_angle_quat", "bench_geometry"):
+        for section in inputs.get(name, {}).get("per_call", []):
+            rows = [(r["operation"], r["ours"], glm) for r in section["rows"]
+                    if (glm := next((v for k, v in r.items() if k.lower() == "pyglm"), None))]
+            if rows:
+                sections.append((section["title"], rows))
+    if not sections:
+        return None
+    heights = [len(rows) for _, rows in sections]
+    fig, axes = plt.subplots(len(sections), 1, figsize=(7, 1.2 + 0.22 * sum(heights) + 0.6 * len(sections)),
+                             gridspec_kw={"height_ratios": heights}, squeeze=False, layout="constrained")
+    for ax, (title, rows) in zip(axes[:, 0], sections):
+        y = range(len(rows))
+        ax.barh([k - 0.2 for k in y], [r[1] for r in rows], 0.4, color=OURS)
+        ax.barh([k + 0.2 for k in y], [r[2] for r in rows], 0.4, color=PEER)
+        ax.set_yticks(list(y), [r[0] for r in rows], fontsize=8)
+        ax.invert_yaxis()
+        ax.set_title(title, fontsize=10)
+        ax.grid(axis="x", alpha=0.3)
+    fig.legend(handles=[Patch(color=OURS, label="lumeric_py"), Patch(color=PEER, label="PyGLM")], ncols=2,
+               loc="outside upper center", fontsize=8)
+    axes[-1, 0].set_xlabel("ns per call (shorter is faster)")
+    return fig
+
+
+def batch(inputs):
+    """VecList / numpy (and scipy for rotate) over n, and ns per element for the main operations."""
+    sizes = inputs.get("bench_vec_list", {}).get("sizes")
+    if not sizes:
+        return None
+    ns = sorted(sizes, key=int)
+    ops = [r["operation"] for r in sizes[ns[0]] if r.get("ours") and r.get("numpy")]
+    table = {n: {r["operation"]: r for r in sizes[n]} for n in ns}
+    fig, (left, right) = plt.subplots(1, 2, figsize=(11, 6), layout="constrained")
+    xs = [int(n) for n in ns]
+    for op in ops:
+        left.plot(xs, [table[n][op]["ours"] / table[n][op]["numpy"] for n in ns], marker="o", ms=3, label=op)
+    rotate = [table[n].get("rotate", {}) for n in ns]
+    if all(r.get("scipy") for r in rotate):
+        left.plot(xs, [r["ours"] / r["scipy"] for r in rotate], "k--", marker="s", ms=3, label="rotate / scipy")
+    left.axhline(1.0, color="grey", lw=1)
+    left.set(xscale="log", yscale="log", xlabel="n (vectors)", ylabel="time ours / numpy (below 1: faster)",
+             title="VecList batch operations against numpy")
+    fig.legend(*left.get_legend_handles_labels(), loc="outside lower left", ncols=4, fontsize=7,
+               title="ratio ours / numpy (left)", title_fontsize=7)
+    for op, color in zip(("normalize", "rotate", "dot", "minimum_distance_to(p, 1)"), ("C0", "C1", "C2", "C3")):
+        if op in table[ns[0]]:
+            right.plot(xs, [table[n][op]["ours"] / int(n) for n in ns], color=color, marker="o", ms=3, label=op)
+            right.plot(xs, [table[n][op]["numpy"] / int(n) for n in ns], color=color, ls=":", label=f"{op}, numpy")
+    right.set(xscale="log", yscale="log", xlabel="n (vectors)", ylabel="ns per vector",
+              title="ns per vector (solid: VecList, dotted: numpy)")
+    right.legend(fontsize=7)
+    for ax in (left, right):
+        ax.grid(alpha=0.3, which="both")
+        ax.yaxis.set_major_formatter(FuncFormatter(lambda value, _: f"{value:g}"))
+        ax.yaxis.set_minor_formatter(NullFormatter())
+    return fig
+
+
+def workers(inputs):
+    """normalize and rotate with a pool of 1 and of 2 threads."""
+    data = inputs.get("bench_vec_list", {}).get("workers")
+    if not data:
+        return None
+    ops = [op for op in data if isinstance(data[op], dict)]
+    fig, ax = plt.subplots(figsize=(5, 3), layout="constrained")
+    for k, op in enumerate(ops):
+        one, two = data[op]["1"] / 1e6, data[op]["2"] / 1e6
+        ax.bar([k - 0.2, k + 0.2], [one, two], 0.4, color=[PEER, OURS])
+        ax.annotate(f"{one / two:.2f}x", (k + 0.2, two), ha="center", va="bottom", fontsize=8)
+    ax.set_xticks(range(len(ops)), ops)
+    ax.set(ylabel="ms per call", title=f"Pool threads, n = {data.get('n', 0):,}")
+    ax.legend(handles=[Patch(color=PEER, label="RAYON_NUM_THREADS=1"), Patch(color=OURS, label="RAYON_NUM_THREADS=2")],
+              fontsize=8)
+    return fig
+
+
+def dask_chart(inputs):
+    """ns per point of each setup for each operation, split into where the time goes."""
+    data = inputs.get("bench_dask")
+    if not data:
+        return None
+    rows = data["rows"]
+    ops = list(dict.fromkeys(r["operation"] for r in rows))
+    fig, axes = plt.subplots(1, len(ops), figsize=(4 + 3 * len(ops), 3.4), sharey=True, squeeze=False,
+                             layout="constrained")
+    colors = {"compute": OURS, "transfer": THIRD, "scheduling": PEER}
+    for ax, op in zip(axes[0], ops):
+        mine = [r for r in rows if r["operation"] == op]
+        for y, row in enumerate(mine):
+            left = 0.0
+            for part, value in (row["parts"] or {"compute": row["total"]}).items():
+                ax.barh(y, value, left=left, color=colors.get(part, "grey"))
+                left += value
+        ax.set_yticks(range(len(mine)), [r["setup"] for r in mine], fontsize=8)
+        ax.invert_yaxis()
+        ax.set_title(op, fontsize=10)
+        ax.set_xlabel("ns per point")
+        ax.grid(axis="x", alpha=0.3)
+    labels = {"compute": "inside tasks", "transfer": "between processes", "scheduling": "scheduling and the rest"}
+    fig.legend(handles=[Patch(color=colors[k], label=text) for k, text in labels.items()], ncols=3,
+               loc="outside lower center", fontsize=8)
+    title = f"lumeric_dask: {data['n']:,} points in {data['chunks']} chunks"
+    if "ms_per_task" in data:
+        title += f"; scheduling a task costs {data['ms_per_task']:.1f} ms here"
+    fig.suptitle(title, fontsize=10)
+    return fig
+
+
+CHARTS = {"per_call.png": per_call, "batch.png": batch, "workers.png": workers, "dask.png": dask_chart}
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--input", type=Path, default=REPO / "build" / "bench")
+    parser.add_argument("--output", type=Path, default=REPO / "docs")
+    args = parser.parse_args(argv)
+    inputs = {path.stem: json.loads(path.read_text()) for path in sorted(args.input.glob("*.json"))}
+    args.output.mkdir(parents=True, exist_ok=True)
+    for name, chart in CHARTS.items():
+        fig = chart(inputs)
+        if fig is None:
+            print(f"skipped {name}: its benchmark has not written JSON into {args.input}")
+            continue
+        fig.savefig(args.output / name, dpi=DPI, metadata={"Software": None})
+        plt.close(fig)
+        print(f"wrote {args.output / name}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,57 @@
+"""Call-time checks: a bad cloud or argument is refused when the function is called, in the words
+VecList uses, and not minutes later inside a worker. Each check hands the real VecList a
+stand-in of no more than one row, so the messages cannot drift from the list's own."""
+
+import copy
+import math
+import operator
+
+import numpy as np
+
+from lumeric_py import Quat, Vec3d, VecList
+
+from ._blocks import OPERATIONS
+
+
+def rows_of(cloud):
+    """The cloud chunked in whole rows, after VecList.from_array has judged its shape and dtype."""
+    import dask.array as da
+
+    if not isinstance(cloud, da.Array):
+        raise TypeError(f"cloud must be a dask array of shape (n, 3), not {type(cloud).__name__!r}")
+    shape = tuple(1 if math.isnan(d) else d for d in cloud.shape)  # rows not yet known
+    if len(shape) == 2 and shape[1] == 3:
+        shape = (min(shape[0], 1), 3)
+    # Zero strides: a wrong shape is judged at its full size without a byte behind it.
+    VecList.from_array(np.broadcast_to(np.zeros((), cloud.dtype), shape))
+    return cloud.rechunk({1: 3}) if cloud.numblocks[1] > 1 else cloud
+
+
+def arguments(name, *args):
+    """The arguments, after the operation accepted them on a one-row list; Vec3d and Quat values
+    are copied, so changing them before the graph runs changes nothing."""
+    OPERATIONS[name](VecList([Vec3d(0.0, 0.0, 0.0)]), *args)
+    return tuple(_settled(a) for a in args)
+
+
+def _settled(value):
+    if isinstance(value, (Vec3d, Quat)):
+        return copy.copy(value)
+    # Plain ints and floats travel best; the list took the value, so one of the two conversions works.
+    try:
+        return operator.index(value)  # an axis, a stride, an integral factor
+    except TypeError:
+        return float(value)
+
+
+def search_arguments(other, stride):
+    """other and stride of minimum_distance_to, checked in the list's order (types, then the
+    stride's value); a stride below 1 is a ValueError, where the list would fail an assertion."""
+    try:
+        too_small = operator.index(stride) < 1
+    except TypeError:
+        too_small = False  # the list names the problem
+    other, _ = arguments("minimum_distance_to", other, 1 if too_small else stride)
+    if too_small:
+        raise ValueError(f"minimum_distance_to() stride must be at least 1, got {stride}")
+    return other, operator.index(stride)

@@ -1,0 +1,180 @@
+"""lumeric_dask against one VecList over the whole cloud, bit for bit, on the synchronous, threaded
+and distributed schedulers; its call-time errors; the chart script."""
+
+import json
+import os
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from helpers import bits, run_child
+from lumeric_py import Quat, Vec3d, VecList
+
+dask = pytest.importorskip("dask")
+da = pytest.importorskip("dask.array")
+ld = pytest.importorskip("lumeric_dask")
+
+pytestmark = pytest.mark.no_leak_check  # dask keeps caches and threads of its own
+
+V = Vec3d(0.5, -1.0, 2.0)
+Q = Quat(0.9273618495495703, 0.1, 0.2, 0.3)
+# NaN, -0.0, an infinity, a zero row, a unit row, a subnormal.
+SPECIAL = np.array([[1, 2, 3], [0, 0, 0], [-0.0, 5, -0.0], [np.nan, 1, 1], [np.inf, 0, 1],
+                    [0, 1, 0], [3, -4, 12], [5e-324, 2.5, -7]] * 2)
+INTS = np.arange(48, dtype=np.int16).reshape(16, 3) - 20
+CLOUDS = {  # (rows, chunks): one chunk, a one-row chunk, uneven chunks with an empty one, columns split
+    "whole": (SPECIAL, (16, 3)), "one-row": (SPECIAL, ((1, 15), 3)), "uneven": (SPECIAL, ((5, 0, 4, 7), 3)),
+    "columns": (SPECIAL, ((3, 3, 3, 3, 3, 1), (2, 1))), "int16": (INTS, ((6, 10), 3)),
+    "float32": (SPECIAL.astype(np.float32), ((7, 9), 3)), "empty": (SPECIAL[:0], ((0,), 3)),
+}
+CALLS = [("normalize", ()), ("cross", (V,)), ("collapse", (np.int64(1),)), ("rotate", (Q,)), ("add", (V,)),
+         ("sub", (V,)), ("mul", (np.float32(0.1),)), ("div", (0.0,)), ("dot", (V,)), ("magnitude", ()),
+         ("distance_to", (V,)), ("distance_squared", (V,)), ("is_unit", ())]
+OPERATORS = {"add": "__add__", "sub": "__sub__", "mul": "__mul__", "div": "__truediv__"}
+
+
+def on_whole_list(rows, name, args):
+    lst = VecList.from_array(rows)
+    if name == "rotate":
+        lst.rotate(*args)
+        return np.asarray(lst)
+    result = getattr(lst, OPERATORS.get(name, name))(*args)
+    return np.asarray(result) if isinstance(result, VecList) else np.array(result, bool if name == "is_unit" else float)
+
+
+def mismatches(rows, chunks):
+    """The functions whose results differ in any bit from one list's; the nearest point for a few strides."""
+    cloud = da.from_array(rows, chunks=chunks).persist()  # on a cluster: chunks held by the workers
+    lazy = [getattr(ld, name)(cloud, *args) for name, args in CALLS]
+    bad = []
+    for (name, args), got in zip(CALLS, dask.compute(*lazy)):
+        want = on_whole_list(rows, name, args)
+        if (got.dtype, got.shape, got.tobytes()) != (want.dtype, want.shape, want.tobytes()):
+            bad.append(name)
+    for stride in (1, 3, 40) if len(rows) else ():
+        want = VecList.from_array(rows).minimum_distance_to(V, stride)
+        if not same_nearest(ld.minimum_distance_to(cloud, V, stride), want):
+            bad.append(f"minimum_distance_to(stride={stride})")
+    return bad
+
+
+def same_nearest(got, want):
+    return got[0] == want[0] and bits(got[1]) == bits(want[1])
+
+
+@pytest.mark.parametrize("rows, chunks", CLOUDS.values(), ids=CLOUDS.keys())
+def test_every_function_matches_one_list(rows, chunks):
+    with dask.config.set(scheduler="sync"):
+        assert mismatches(rows, chunks) == []
+
+
+def test_threaded_scheduler():
+    with dask.config.set(scheduler="threads"):
+        assert mismatches(*CLOUDS["uneven"]) == []
+
+
+# Rows 3 and 4 (and 9) tie for nearest to V across chunk boundaries; rows 0 and 1 are NaN.
+TIES = np.array([[np.nan, 0, 0], [0, np.nan, 0], [9, 9, 9], [1.5, -1, 2], [-0.5, -1, 2], [7, 7, 7],
+                 [0.5, 0, 2], [8, 8, 8], [6, 6, 6], [0.5, -1, 1]])
+
+
+@pytest.mark.parametrize("chunks", [(4, 6), (3, 1, 6), (1,) * 10, (10,)])
+@pytest.mark.parametrize("stride", [1, 2, 3, 4, 9, 11])
+def test_nearest_ties_straddling_chunks(chunks, stride):
+    with dask.config.set(scheduler="sync"):
+        got = ld.minimum_distance_to(da.from_array(TIES, chunks=(chunks, 3)), V, stride)
+    assert same_nearest(got, VecList.from_array(TIES).minimum_distance_to(V, stride))
+
+
+@settings(max_examples=60, deadline=None)
+@given(st.lists(st.tuples(*[st.sampled_from([0.0, 1.0, -1.0, 2.0, np.nan])] * 3), min_size=1, max_size=60),
+       st.lists(st.integers(1, 4), min_size=1, max_size=30), st.integers(1, 65))
+def test_nearest_any_chunking(points, cuts, stride):
+    rows, chunks = np.array(points), []
+    while sum(chunks) < len(rows):
+        chunks.append(min(cuts[len(chunks) % len(cuts)], len(rows) - sum(chunks)))
+    with dask.config.set(scheduler="sync"):
+        got = ld.minimum_distance_to(da.from_array(rows, chunks=(tuple(chunks), 3)), Vec3d(0, 1, 0), stride)
+    assert same_nearest(got, VecList.from_array(rows).minimum_distance_to(Vec3d(0, 1, 0), stride))
+
+
+def test_nearest_found_in_every_chunk():
+    rows = np.arange(210.0).reshape(70, 3)
+    cloud = da.from_array(rows, chunks=((1,) * 70, 3))  # 70 candidates: a tree of two levels
+    with dask.config.set(scheduler="sync"):
+        assert [ld.minimum_distance_to(cloud, Vec3d(*row), 1)[0] for row in rows] == list(range(70))
+
+
+ONE = VecList([Vec3d(1, 2, 3)])
+CLOUD = da.from_array(SPECIAL, chunks=(5, 3))
+ERRORS = [  # (our call, the same mistake made on a VecList)
+    (lambda: ld.normalize(da.zeros((4, 2))), lambda: VecList.from_array(np.zeros((4, 2)))),
+    (lambda: ld.magnitude(da.zeros(4)), lambda: VecList.from_array(np.zeros(4))),
+    (lambda: ld.dot(da.zeros((4, 3), dtype=bool), V), lambda: VecList.from_array(np.zeros((4, 3), bool))),
+    (lambda: ld.add(da.zeros((4, 3), dtype=">f8"), V), lambda: VecList.from_array(np.zeros((4, 3), ">f8"))),
+    (lambda: ld.dot(CLOUD, 3), lambda: ONE.dot(3)),
+    (lambda: ld.rotate(CLOUD, V), lambda: ONE.rotate(V)),
+    (lambda: ld.collapse(CLOUD, 3), lambda: ONE.collapse(3)),
+    (lambda: ld.collapse(CLOUD, -1), lambda: ONE.collapse(-1)),
+    (lambda: ld.mul(CLOUD, "x"), lambda: ONE * "x"),
+    (lambda: ld.minimum_distance_to(CLOUD, V, 1.5), lambda: ONE.minimum_distance_to(V, 1.5)),
+    (lambda: ld.minimum_distance_to(CLOUD, None, 0), lambda: ONE.minimum_distance_to(None, 0)),
+    (lambda: ld.minimum_distance_to(CLOUD[:0], V, 2), lambda: VecList.empty().minimum_distance_to(V, 2)),
+]
+
+
+@pytest.mark.parametrize("ours, lists", ERRORS)
+def test_errors_at_call_time_in_the_lists_words(ours, lists):
+    with pytest.raises(BaseException) as expected:
+        lists()
+    with pytest.raises(expected.type, match=f"^{re.escape(str(expected.value))}$"):
+        ours()
+
+
+@pytest.mark.parametrize("call, error", [(lambda: ld.minimum_distance_to(CLOUD, V, 0), ValueError),
+                                         (lambda: ld.minimum_distance_to(CLOUD, V, -1), ValueError),
+                                         (lambda: ld.normalize(SPECIAL), TypeError)])
+def test_errors_of_our_own(call, error):
+    with pytest.raises(error, match="stride must be at least 1|must be a dask array"):
+        call()
+
+
+def test_dask_is_imported_only_when_used():
+    assert run_child("import sys, lumeric_dask; print('dask' in sys.modules)") == ["False"]
+
+
+@pytest.mark.skipif(hasattr(sys, "gettotalrefcount") or "libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="worker processes are too slow and noisy under the debug interpreter or the sanitizers")
+def test_distributed_cluster():
+    pytest.importorskip("distributed")
+    # A child process bounds the whole run, and takes the cluster's processes and threads with it.
+    assert run_child(f"""
+        import sys, distributed
+        sys.path.insert(0, {str(Path(__file__).parent)!r})
+        from test_dask import CLOUDS, mismatches
+        with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                                      dashboard_address=None) as cluster, distributed.Client(cluster):
+            print(*[name for key in ("uneven", "columns", "int16") for name in mismatches(*CLOUDS[key])] or ["none"])
+        """, RAYON_NUM_THREADS="1") == ["none"]
+
+
+def test_plot_renders_every_chart(tmp_path):
+    rows = [{"operation": "dot", "ours": 50.0, "PyGLM": 70.0}]
+    sizes = {str(n): [{"operation": "normalize", "ours": n * 1.0, "numpy": n * 3.0}] for n in (1000, 100000)}
+    fixtures = {"bench_vec3d": {"per_call": [{"title": "Vec3d per call", "rows": rows}]},
+                "bench_vec_list": {"sizes": sizes, "workers": {"normalize": {"1": 4e6, "2": 2e6}}},
+                "bench_dask": {"n": 1000, "chunks": 4, "rows": [{"operation": "normalize", "setup": "(a)",
+                                                                 "total": 9.0, "parts": {"compute": 5.0}}]}}
+    for name, data in fixtures.items():
+        (tmp_path / f"{name}.json").write_text(json.dumps(data))
+    script = Path(__file__).parents[1] / "bench" / "plot.py"
+    subprocess.run([sys.executable, str(script), "--input", str(tmp_path), "--output", str(tmp_path)], check=True,
+                   timeout=120, env=dict(os.environ, MPLBACKEND="Agg"))
+    charts = sorted(tmp_path.glob("*.png"))
+    assert len(charts) == 4 and all(p.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n" for p in charts)
