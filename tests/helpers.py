@@ -42,19 +42,25 @@ finite_float = st.floats(min_value=-1e6, max_value=1e6, allow_nan=False, allow_i
 triples = st.tuples(any_float, any_float, any_float)
 
 
-def ieee_div(a: float, b: float) -> float:  # a / b with IEEE results where Python would raise ZeroDivisionError
-    if b != 0.0:
-        return a / b
-    if a != a or a == 0.0:
-        return math.nan
-    return math.copysign(math.inf, a) * math.copysign(1.0, b)
+def fields(value):  # the numbers a result of the module holds, in field order, behind the class of each value
+    if isinstance(value, (list, tuple)):
+        return [x for item in value for x in fields(item)]
+    if type(value) is lumeric_py.Vec3d:
+        return value.to_array()
+    if type(value) is lumeric_py.Quat:
+        return [lumeric_py.Quat, value.w, value.i, value.j, value.k]
+    if type(value) in (lumeric_py.AngleRadians, lumeric_py.AngleDegrees):
+        return [type(value), value.angle]
+    if type(value) is lumeric_py.geometry.Plane:
+        return [*fields(value.normal), value.distance]
+    if type(value) is lumeric_py.geometry.Circle:
+        return [*fields(value.center), value.radius, *fields(value.normal)]
+    return [value]
 
 
-def libm(f, x: float) -> float:  # a math-module function with the C library's NaN where Python raises a domain error
-    try:
-        return f(x)
-    except ValueError:
-        return math.nan
+def same_fields(got, expected) -> bool:  # classes and bools by identity, numbers bit for bit as floats
+    return len(got) == len(expected) and all(
+        g is e if isinstance(e, (type, bool)) else type(g) is float and _same(g, float(e)) for g, e in zip(got, expected))
 
 
 class Callback:  # a number (float or index) whose conversion first runs `action`

@@ -11,7 +11,6 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-import geometry_reference as ref
 from helpers import any_float, same_bits, triples
 from lumeric_py import AngleRadians, Quat, Vec3d, VecList
 
@@ -46,10 +45,10 @@ def rank(key):
 
 def reference_nearest(items, p, stride):
     n = len(items)
-    best = lambda indices: min(indices, key=lambda k: (rank(ref.distance_squared(items[k], p)), k))  # noqa: E731
+    best = lambda indices: min(indices, key=lambda k: (rank(items[k].distance_squared(p)), k))  # noqa: E731
     i = best(range(0, n, stride))
     j = best(range(max(i - stride, 0), min(i + stride, n)))
-    return j, math.sqrt(ref.distance_squared(items[j], p))
+    return j, items[j].distance_to(p)
 
 
 # Each batch operation, and the Vec3d operation it applies to every element when that differs.
@@ -75,7 +74,7 @@ def check_all(elements, other, scalar, quat, stride):
         assert same_bits(flat(result.to_array()), flat((single or op)(e, other, scalar).to_array() for e in elements))
     assert same_bits(flat(lst.to_array()), before) and same_bits(flat(v.to_array() for v in lst.list), before)
     if elements:
-        expected = reference_nearest([e.to_array() for e in elements], other.to_array(), stride)
+        expected = reference_nearest(elements, other, stride)
         index, distance = lst.minimum_distance_to(other, stride)
         assert index == expected[0] and same_bits(distance, expected[1])
     assert lst.rotate(quat) is None
