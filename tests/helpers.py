@@ -63,17 +63,46 @@ def same_fields(got, expected) -> bool:  # classes and bools by identity, number
         g is e if isinstance(e, (type, bool)) else type(g) is float and _same(g, float(e)) for g, e in zip(got, expected))
 
 
-class Callback:  # a number (float or index) whose conversion first runs `action`
+def from_bits(word: int) -> float:  # the float with this bit pattern
+    return struct.unpack("<d", struct.pack("<Q", word))[0]
+
+
+class Callback:  # a number (float or index) whose conversion first runs `action`, or raises it if it is an exception
     def __init__(self, action, value=1):
         self.action, self.value = action, value
 
-    def __float__(self):
+    def _run(self):
+        if isinstance(self.action, BaseException):
+            raise self.action
         self.action()
+
+    def __float__(self):
+        self._run()
         return float(self.value)
 
     def __index__(self):
-        self.action()
+        self._run()
         return int(self.value)
+
+    __len__ = __index__  # as a sequence its length converts the same way, and it has no items
+
+    def __getitem__(self, index):
+        raise IndexError(index)
+
+
+class Sequence:  # a sequence with only __len__ and __getitem__; a length or an item given as an exception raises it
+    def __init__(self, items, length=None):
+        self.items, self.length = items, length
+
+    def __len__(self):
+        if isinstance(self.length, BaseException):
+            raise self.length
+        return len(self.items) if self.length is None else self.length
+
+    def __getitem__(self, index):
+        if isinstance(self.items[index], BaseException):
+            raise self.items[index]
+        return self.items[index]
 
 
 # -- The surface, from the interface records and the live modules --

@@ -1,15 +1,10 @@
 """Vec3d's hash canonicalises each component on its own: every NaN is one NaN, -0.0 is +0.0, and
 the patterns next to those (infinities, the smallest subnormals) keep their own hash."""
 
-import struct
-
 import pytest
 
+from helpers import from_bits
 from lumeric_py import Vec3d
-
-
-def pattern(word: int) -> float:
-    return struct.unpack("<d", struct.pack("<Q", word))[0]
 
 
 NAN, NEGATIVE_ZERO, INFINITY = 0x7FF8_0000_0000_0000, 0x8000_0000_0000_0000, 0x7FF0_0000_0000_0000
@@ -19,7 +14,7 @@ DIFFERENT = [(INFINITY, NAN), (INFINITY, 0), (INFINITY | NEGATIVE_ZERO, 0), (NEG
 
 def with_component(position: int, word: int) -> Vec3d:
     components = [1.5, -2.25, 3.0]
-    components[position] = pattern(word)
+    components[position] = from_bits(word)
     return Vec3d(*components)
 
 

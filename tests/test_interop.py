@@ -3,7 +3,6 @@
 import copy
 import math
 import pickle
-import struct
 import subprocess
 import sys
 
@@ -11,25 +10,15 @@ import numpy as np
 import pytest
 
 import lumeric_py
+from helpers import from_bits, snapshot
 from lumeric_py import AngleDegrees, AngleRadians, Quat, Vec3d, VecList
 
 Circle, Plane = lumeric_py.geometry.Circle, lumeric_py.geometry.Plane
 
 
-def from_bits(pattern):
-    return struct.unpack("<d", struct.pack("<Q", pattern))[0]
-
-
 QUIET_NAN, NEGATIVE_NAN, SIGNALLING_NAN = map(from_bits, (0x7FF8000000000123, 0xFFF8000000000456, 0x7FF0000000000001))
 SPECIAL = [0.0, -0.0, math.inf, -math.inf, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
            QUIET_NAN, NEGATIVE_NAN, SIGNALLING_NAN, 1.0 / 3.0, -2.5]
-
-
-def bits(values):
-    """The exact bit patterns of nested floats (NaN payloads and -0.0 included)."""
-    if isinstance(values, float):
-        return struct.pack("<d", values)
-    return tuple(bits(v) for v in values)
 
 
 def array_bits(a):
@@ -96,9 +85,9 @@ SEQUENCES = [
 @pytest.mark.parametrize("rows, expected", SEQUENCES)
 def test_sequences_of_rows(rows, expected):
     lst = VecList.from_array(rows)
-    assert bits(lst.to_array()) == bits(expected)
-    assert bits(VecList.from_array(lst.to_array()).to_array()) == bits(expected)
-    assert bits(VecList.from_array(lst).to_array()) == bits(expected)  # the list's own buffer
+    assert snapshot(lst.to_array()) == snapshot(expected)
+    assert snapshot(VecList.from_array(lst.to_array()).to_array()) == snapshot(expected)
+    assert snapshot(VecList.from_array(lst).to_array()) == snapshot(expected)  # the list's own buffer
 
 
 def released_view():
@@ -189,19 +178,6 @@ def values():
     ]
 
 
-def state(obj):
-    """The exact value of an object, read through its public surface."""
-    if isinstance(obj, (VecList, Vec3d)):
-        return bits(obj.to_array())
-    if isinstance(obj, Quat):
-        return bits([obj.w, obj.i, obj.j, obj.k])
-    if isinstance(obj, (AngleRadians, AngleDegrees)):
-        return bits(obj.angle)
-    if isinstance(obj, Plane):
-        return state(obj.normal), bits(obj.distance)
-    return state(obj.center), bits(obj.radius), state(obj.normal)
-
-
 def out_of_band(obj):
     buffers = []
     data = pickle.dumps(obj, protocol=5, buffer_callback=buffers.append)
@@ -219,7 +195,7 @@ def test_copies_are_new_objects_with_the_same_bits(how, index):
     original = values()[index]
     duplicate = COPIES[how](original)
     assert type(duplicate) is type(original) and duplicate is not original
-    assert state(duplicate) == state(original)
+    assert snapshot(duplicate) == snapshot(original)
     if isinstance(original, VecList):  # independent of the original, and pickled as raw doubles
         duplicate.append(Vec3d(1, 2, 3))
         assert len(duplicate) == len(original) + 1
@@ -231,7 +207,7 @@ def test_pickles_load_in_a_fresh_interpreter():
     child = "import pickle, sys; sys.stdout.buffer.write(pickle.dumps([pickle.loads(p) for p in pickle.load(sys.stdin.buffer)], protocol=5))"
     run = subprocess.run([sys.executable, "-c", child], input=payload, capture_output=True, check=True)
     loaded = pickle.loads(run.stdout)
-    assert [state(v) for v in loaded] == [state(v) for v in values() for _ in range(2, 6)]
+    assert [snapshot(v) for v in loaded] == [snapshot(v) for v in values() for _ in range(2, 6)]
 
 
 # (arguments of the reconstructor, exception, message pattern)

@@ -9,6 +9,7 @@ import sysconfig
 import pytest
 
 import lumeric_py
+from helpers import Callback
 from lumeric_py import Vec3d, VecList
 
 FORK_CHILD = """
@@ -71,20 +72,6 @@ def test_restarted_interpreter_gets_fresh_working_classes(restart_program):
     assert proc.returncode == 0 and proc.stdout.splitlines() == [f"round {k}: worked" for k in (1, 2, 3)], proc
 
 
-class Raising:  # raises the given exception when converted to a float or asked its length
-
-    def __init__(self, error):
-        self.error = error
-
-    def __float__(self):
-        raise self.error
-
-    __len__ = __float__
-
-    def __getitem__(self, index):  # a sequence, so VecList(x) iterates it
-        raise IndexError(index)
-
-
 OPERATIONS = [  # with what an ordinary conversion failure gives
     (lambda x: Vec3d(1, 2, 3) * x, TypeError),
     (lambda x: x * Vec3d(1, 2, 3), TypeError),
@@ -100,14 +87,14 @@ OPERATIONS = [  # with what an ordinary conversion failure gives
 def test_interrupts_raised_by_a_conversion_propagate(operation, ordinary, kind):
     error = kind("from the argument")
     with pytest.raises(kind) as caught:
-        operation(Raising(error))
+        operation(Callback(error))
     assert caught.value is error
 
 
 @pytest.mark.parametrize("operation, ordinary", OPERATIONS)
 def test_ordinary_conversion_failures_are_discarded(operation, ordinary):
     try:
-        outcome = operation(Raising(ValueError("no")))
+        outcome = operation(Callback(ValueError("no")))
     except TypeError as error:
         outcome = TypeError if "unsupported operand" in str(error) else error
     assert outcome == ordinary

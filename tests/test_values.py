@@ -5,11 +5,10 @@
 
 import math
 import operator
-import struct
 
 import pytest
 
-from helpers import fields, same_fields
+from helpers import fields, from_bits, same_fields
 from lumeric_py import AngleDegrees, AngleRadians, Quat, Vec3d
 
 R, D = AngleRadians, AngleDegrees
@@ -57,7 +56,7 @@ def test_documented_values(call, expected):
 
 
 # Equal vectors may hash differently: the hash is over exact, canonical bit patterns.
-PAYLOAD_NAN = struct.unpack("<d", struct.pack("<Q", 0xFFF0_0000_0000_1234))[0]
+PAYLOAD_NAN = from_bits(0xFFF0_0000_0000_1234)
 
 
 @pytest.mark.parametrize("vector, expected", [

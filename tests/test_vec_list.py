@@ -11,7 +11,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from helpers import any_float, same_bits, triples
+from helpers import Sequence, any_float, same_bits, triples
 from lumeric_py import AngleRadians, Quat, Vec3d, VecList
 
 SPECIALS = [0.0, -0.0, math.inf, -math.inf, math.nan, 1.0, -1.0, 5e-324, 1.7976931348623157e308, 1e-160, 1e160]
@@ -171,23 +171,9 @@ def test_asserts_and_the_empty_search(call, error, message):
     assert info.value.args == (message,) and lst.to_array() == [[1.0, 2.0, 3.0]]
 
 
-class Seq:
-    """A user-defined sequence: only __len__ and __getitem__; its length may fail or lie."""
-
-    def __init__(self, items, length=None):
-        self.items, self.length = items, length
-
-    def __len__(self):
-        if self.length is None:
-            raise ValueError("no length")
-        return self.length
-
-    def __getitem__(self, i):
-        return self.items[i]
-
-
 @pytest.mark.parametrize("source", [
-    lambda a, b: [a, b], lambda a, b: (a, b), lambda a, b: Seq([a, b]), lambda a, b: Seq([a, b], length=10**9),
+    lambda a, b: [a, b], lambda a, b: (a, b), lambda a, b: Sequence([a, b], length=ValueError("no length")),
+    lambda a, b: Sequence([a, b], length=10**9),
     lambda a, b: VecList([a, b]),
 ])
 def test_construction_copies_and_the_sequence_protocol(source):
