@@ -28,17 +28,8 @@ def _same(x: float, y: float) -> bool:
     return bits(x) == bits(y)
 
 
-def same_bits(a, b) -> bool:  # bitwise equality of two floats or of two equally long sequences of floats
-    if isinstance(a, float) or isinstance(b, float):
-        return _same(a, b)
-    a, b = list(a), list(b)
-    return len(a) == len(b) and all(_same(x, y) for x, y in zip(a, b))
-
-
 # Every double, NaN, infinities, subnormals and signed zeros included.
 any_float = st.floats(allow_nan=True, allow_infinity=True, allow_subnormal=True)
-# Moderate finite values, for properties that need ordinary inputs.
-finite_float = st.floats(min_value=-1e6, max_value=1e6, allow_nan=False, allow_infinity=False)
 triples = st.tuples(any_float, any_float, any_float)
 
 
@@ -59,6 +50,7 @@ def fields(value):  # the numbers a result of the module holds, in field order, 
 
 
 def same_fields(got, expected) -> bool:  # classes and bools by identity, numbers bit for bit as floats
+    got, expected = list(got), list(expected)
     return len(got) == len(expected) and all(
         g is e if isinstance(e, (type, bool)) else type(g) is float and _same(g, float(e)) for g, e in zip(got, expected))
 
@@ -206,8 +198,8 @@ def touch_exclusive(obj):  # takes and releases the object's exclusive borrow, l
 
 
 def run_child(code, **environment):
-    """Runs `code` in a child interpreter (with these environment variables, None removing one) and
-    returns its printed words; the child must exit cleanly."""
+    # Runs `code` in a child interpreter (with these environment variables, None removing one) and
+    # returns its printed words; the child must exit cleanly.
     import subprocess
     import textwrap
 

@@ -1,5 +1,6 @@
-"""Vec3d's hash canonicalises each component on its own: every NaN is one NaN, -0.0 is +0.0, and
-the patterns next to those (infinities, the smallest subnormals) keep their own hash."""
+# Vec3d's hash: its check values, and each component canonicalised on its own: every NaN is one
+# NaN, -0.0 is +0.0, and the patterns next to those (infinities, the smallest subnormals) keep their
+# own hash. Equal vectors may hash differently: the hash is over exact bit patterns.
 
 import pytest
 
@@ -23,3 +24,10 @@ def with_component(position: int, word: int) -> Vec3d:
 def test_each_component_hashes_by_its_canonical_pattern(position, word, twin):
     same = hash(with_component(position, word)) == hash(with_component(position, twin))
     assert same == ((word, twin) in SAME)
+
+
+@pytest.mark.parametrize("vector, expected", [((0, 0, 0), -504348149136077492), ((1, 2, 3), 3511550596308926913),
+                                              ((0.5, 0, 0), -3483901450573570688),
+                                              ((0.5 + 2**-53, 0, 0), 7757659051346302374)])
+def test_check_values(vector, expected):
+    assert hash(Vec3d(*vector)) == expected

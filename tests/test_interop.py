@@ -1,4 +1,4 @@
-"""VecList to and from numpy-style buffers and nested sequences; copy and pickle of every value class."""
+# VecList to and from numpy-style buffers and nested sequences; copy and pickle of every value class.
 
 import copy
 import math
@@ -156,8 +156,7 @@ def test_views_hold_a_shared_borrow(mutate, release):
     MUTATIONS[mutate](lst)
 
 
-def values():
-    """One object of every copyable class, carrying special values."""
+def values():  # one object of every copyable class, carrying special values
     lst = VecList.from_array([SPECIAL[i : i + 3] for i in range(0, len(SPECIAL), 3)])
     return [
         Vec3d(-0.0, QUIET_NAN, math.inf), AngleRadians(SIGNALLING_NAN), AngleDegrees(-0.0),

@@ -1,4 +1,4 @@
-"""The module across a process's life: fork(), a restarted interpreter, interrupts during conversions."""
+# The module across a process's life: fork(), a restarted interpreter, interrupts during conversions.
 
 import os
 import shutil

@@ -10,7 +10,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from helpers import Sequence, any_float, same_bits, triples
+from helpers import Sequence, any_float, same_fields, triples
 from lumeric_py import AngleRadians, Quat, Vec3d, VecList
 
 SPECIALS = [0.0, -0.0, math.inf, -math.inf, math.nan, 1.0, -1.0, 5e-324, 1.7976931348623157e308, 1e-160, 1e160]
@@ -47,14 +47,14 @@ def check_all(elements, other, scalar, quat):
     before = flat(lst.to_array())
     for op in FLOAT_RESULTS:
         result = op(lst, other, scalar)
-        assert type(result) is list and same_bits(result, [op(e, other, scalar) for e in elements])
+        assert type(result) is list and same_fields(result, [op(e, other, scalar) for e in elements])
     for op, single in VECTOR_RESULTS:
         result = op(lst, other, scalar)
         assert type(result) is VecList and result is not lst
-        assert same_bits(flat(result.to_array()), flat((single or op)(e, other, scalar).to_array() for e in elements))
-    assert same_bits(flat(lst.to_array()), before) and same_bits(flat(v.to_array() for v in lst.list), before)
+        assert same_fields(flat(result.to_array()), flat((single or op)(e, other, scalar).to_array() for e in elements))
+    assert same_fields(flat(lst.to_array()), before) and same_fields(flat(v.to_array() for v in lst.list), before)
     assert lst.rotate(quat) is None
-    assert same_bits(flat(lst.to_array()), flat(quat.rotate(e).to_array() for e in elements))
+    assert same_fields(flat(lst.to_array()), flat(quat.rotate(e).to_array() for e in elements))
 
 
 @settings(max_examples=400, deadline=None)
@@ -79,15 +79,15 @@ def test_large_arrays_reused_blocks_and_tracked_lists():
     for _ in range(2):
         for index, (batch, single) in enumerate(VECTOR_RESULTS):
             result = batch(lst, other, 0.1)
-            assert len(result) == n and same_bits(flat(result[k].to_array() for k in picks), flat(
+            assert len(result) == n and same_fields(flat(result[k].to_array() for k in picks), flat(
                 (single or batch)(elements[k], other, 0.1).to_array() for k in picks)), index
             del result  # its block goes back for the next result of this size
     distances = lst.distance_to(other)
-    assert same_bits([distances[k] for k in picks], [elements[k].distance_to(other) for k in picks])
+    assert same_fields([distances[k] for k in picks], [elements[k].distance_to(other) for k in picks])
     for result in (distances, lst.is_unit(), lst.to_array(), lst.list):
         assert gc.is_tracked(result)
     lst.extend(VecList(elements[:1000]))  # growth moves the elements to a block of another size
-    assert len(lst) == n + 1000 and same_bits(lst[n + 999].to_array() + lst[n - 1].to_array(),
+    assert len(lst) == n + 1000 and same_fields(lst[n + 999].to_array() + lst[n - 1].to_array(),
                                               elements[999].to_array() + elements[n - 1].to_array())
 
 
