@@ -1,5 +1,5 @@
-# Interface records against the live module: every callable has one, names, parameters and text
-# signatures agree, and the stubs generated from them pass stubtest and mypy.
+# Interface records against the live module: names, parameters and text signatures agree, and the
+# stubs generated from them pass stubtest (so every public callable has a record) and mypy.
 
 import inspect
 import os
@@ -22,17 +22,6 @@ def test_modules_list_their_namespace_and_classes_are_final():
         assert [ids[m]["name"] for m in module["members"]] == live.__all__ and module["incomplete"] is False
     final = [{"type": "attribute", "value": {"type": "name", "id": "typing"}, "attr": "final"}]
     assert all(r["decorators"] == final for r in RECORDS if r["type"] == "class")
-
-
-def test_every_public_callable_has_a_record():
-    recorded = {(e.owner, e.name) for e in ENTRIES}
-    for module in MODULES:
-        for name in module.__all__:
-            value = getattr(module, name)
-            members = [a for a in vars(value) if not a.startswith("_") or a == "__new__"] if isinstance(
-                value, type) else [name] * callable(value)
-            owner = value.__name__ if isinstance(value, type) else module.__name__.rpartition(".")[2]
-            assert [m for m in members if (owner, m) not in recorded] == []
 
 
 @pytest.mark.parametrize("e", ENTRIES, ids=lambda e: f"{e.owner}.{e.name}.{e.kind}")
