@@ -180,7 +180,9 @@ def call_target(kind, owner, name, receiver, args, kwargs, data, effective):
     if data.draw(st.booleans(), label="unary"):
         return data.draw(st.sampled_from(UNARY), label="op")(receiver)
     op, other = data.draw(st.sampled_from(BINARY), label="op"), args[0] if args else receiver
-    return op(other, receiver) if data.draw(st.booleans(), label="reflected") else op(receiver, other)
+    # Reflected in-place operators would test the other operand's own (a list's += extends it).
+    reflected = data.draw(st.booleans(), label="reflected") and op not in (operator.iadd, operator.imul)
+    return op(other, receiver) if reflected else op(receiver, other)
 
 
 def call_name(kind, owner, name):
