@@ -7,7 +7,7 @@ import math
 import os
 import struct
 import sys
-from typing import NamedTuple
+from collections import namedtuple
 
 from hypothesis import strategies as st
 
@@ -28,9 +28,6 @@ def _same(x: float, y: float) -> bool:
     return bits(x) == bits(y)
 
 
-# Every double, NaN, infinities, subnormals and signed zeros included.
-any_float = st.floats(allow_nan=True, allow_infinity=True, allow_subnormal=True)
-triples = st.tuples(any_float, any_float, any_float)
 
 
 def fields(value):  # the numbers a result of the module holds, in field order, behind the class of each value
@@ -113,12 +110,9 @@ def type_name(annotation):  # 'float', 'int', 'bool', 'None', 'Sequence', 'list'
     return annotation.get("attr") or annotation.get("id") or "None"
 
 
-class Entry(NamedTuple):
-    owner: str  # class name, or the module's name for a module function
-    name: str
-    kind: str  # function, constructor, static, method, getter, setter
-    params: tuple  # ((name, type), ...)
-    returns: str
+# owner: a class name, or the module's name for a module function; kind: function, constructor,
+# static, method, getter or setter; params: ((name, type), ...); returns: a type name.
+Entry = namedtuple("Entry", "owner name kind params returns")
 
 
 def _entry(r):

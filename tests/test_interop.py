@@ -41,7 +41,6 @@ ACCEPTED = [
     ("float64 negative strides", special_rows()[::-1, ::-1]),
     ("float64 every other row and a column gap", np.hstack([special_rows(12), special_rows(12)])[::2, ::2]),
     ("float64 zero row stride", np.broadcast_to(special_rows(1), (5, 3))),
-    ("float64 transposed", special_rows().T.copy().T),
     ("float64 zero rows", np.zeros((0, 3))),
     ("float32", FLOAT32.reshape(2, 3)),
     ("float32 negative strides", np.tile(FLOAT32, 2).reshape(4, 3)[::-2, ::-1]),
@@ -204,22 +203,18 @@ MALFORMED = [
 ]
 
 
-class Forged:
-    def __init__(self, arguments):
-        self.arguments = arguments
-
-    def __reduce__(self):
-        return lumeric_py._reconstruct, self.arguments
+def forged(arguments):  # an object that pickles as a call of the reconstructor with these arguments
+    return type("Forged", (), {"__reduce__": lambda self: (lumeric_py._reconstruct, arguments)})()
 
 
 @pytest.mark.parametrize("arguments, error, message", MALFORMED)
 def test_malformed_state_is_refused(arguments, error, message):
     with pytest.raises(error, match=message):
-        pickle.loads(pickle.dumps(Forged(arguments)))
+        pickle.loads(pickle.dumps(forged(arguments)))
 
 
 def test_malformed_state_is_refused_in_a_fresh_interpreter():
-    payload = pickle.dumps([pickle.dumps(Forged(arguments)) for arguments, _, _ in MALFORMED])
+    payload = pickle.dumps([pickle.dumps(forged(arguments)) for arguments, _, _ in MALFORMED])
     child = """if True:
         import pickle, sys
         for blob in pickle.load(sys.stdin.buffer):
