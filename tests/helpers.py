@@ -48,8 +48,8 @@ def fields(value):  # the numbers a result of the module holds, in field order, 
 
 def same_fields(got, expected) -> bool:  # classes and bools by identity, numbers bit for bit as floats
     got, expected = list(got), list(expected)
-    return len(got) == len(expected) and all(
-        g is e if isinstance(e, (type, bool)) else type(g) is float and _same(g, float(e)) for g, e in zip(got, expected))
+    return len(got) == len(expected) and all(g is e if isinstance(e, (type, bool)) else type(g) is float and
+                                             _same(g, float(e)) for g, e in zip(got, expected))
 
 
 def from_bits(word: int) -> float:  # the float with this bit pattern

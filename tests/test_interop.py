@@ -131,8 +131,9 @@ def test_bad_input_is_refused(data, error, message):
 
 
 @pytest.mark.parametrize("release", [memoryview.release, None], ids=["release", "del"])
-@pytest.mark.parametrize("mutate", [lambda lst: lst.append(Vec3d(0, 0, 0)), lambda lst: lst.extend(VecList([Vec3d(1, 2, 3)])),
-                                    lambda lst: lst.rotate(Quat(0, 0, 0, 1))], ids=["append", "extend", "rotate"])
+@pytest.mark.parametrize("mutate", [
+    lambda lst: lst.append(Vec3d(0, 0, 0)), lambda lst: lst.extend(VecList([Vec3d(1, 2, 3)])),
+    lambda lst: lst.rotate(Quat(0, 0, 0, 1))], ids=["append", "extend", "rotate"])
 def test_views_hold_a_shared_borrow(mutate, release):
     lst = VecList.from_array([[1, 2, 3], [4, 5, 6]])
     views = [memoryview(lst), memoryview(lst)[1:]]
