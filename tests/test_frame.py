@@ -22,8 +22,6 @@ v, c = Vec3d(1, 2, 3), geometry.Circle(Vec3d(0, 0, 0), 1, Vec3d(0, 0, 1))
     (lambda: Vec3d(1, 2, 3, w=1), TypeError, "Vec3d.__new__() got an unexpected keyword argument 'w'"),
     (lambda: v.dot(v, other=v), TypeError, "Vec3d.dot() got multiple values for argument 'other'"),
     (lambda: v.distance_to_line(b=v), TypeError, "Vec3d.distance_to_line() missing 1 required positional argument: 'a'"),
-    (lambda: geometry.plane_line(), TypeError,
-     "plane_line() missing 3 required positional arguments: 'plane', 'a', and 'b'"),
     (lambda: Quat(1, "a", "b", 4), TypeError, "argument 'i': must be real number, not str"),  # the first bad one
     (lambda: v.dot(None), TypeError, "argument 'other': 'None' is not an instance of 'Vec3d'"),
     (lambda: Quat.from_axis_angle(v, AngleDegrees(1)), TypeError,
