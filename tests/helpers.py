@@ -7,7 +7,7 @@ import math
 import os
 import struct
 import sys
-from typing import NamedTuple
+from collections import namedtuple
 
 from hypothesis import strategies as st
 
@@ -28,46 +28,70 @@ def _same(x: float, y: float) -> bool:
     return bits(x) == bits(y)
 
 
-def same_bits(a, b) -> bool:  # bitwise equality of two floats or of two equally long sequences of floats
-    if isinstance(a, float) or isinstance(b, float):
-        return _same(a, b)
-    a, b = list(a), list(b)
-    return len(a) == len(b) and all(_same(x, y) for x, y in zip(a, b))
 
 
-# Every double, NaN, infinities, subnormals and signed zeros included.
-any_float = st.floats(allow_nan=True, allow_infinity=True, allow_subnormal=True)
-# Moderate finite values, for properties that need ordinary inputs.
-finite_float = st.floats(min_value=-1e6, max_value=1e6, allow_nan=False, allow_infinity=False)
-triples = st.tuples(any_float, any_float, any_float)
+def fields(value):  # the numbers a result of the module holds, in field order, behind the class of each value
+    if isinstance(value, (list, tuple)):
+        return [x for item in value for x in fields(item)]
+    if type(value) is lumeric_py.Vec3d:
+        return value.to_array()
+    if type(value) is lumeric_py.Quat:
+        return [lumeric_py.Quat, value.w, value.i, value.j, value.k]
+    if type(value) in (lumeric_py.AngleRadians, lumeric_py.AngleDegrees):
+        return [type(value), value.angle]
+    if type(value) is lumeric_py.geometry.Plane:
+        return [*fields(value.normal), value.distance]
+    if type(value) is lumeric_py.geometry.Circle:
+        return [*fields(value.center), value.radius, *fields(value.normal)]
+    return [value]
 
 
-def ieee_div(a: float, b: float) -> float:  # a / b with IEEE results where Python would raise ZeroDivisionError
-    if b != 0.0:
-        return a / b
-    if a != a or a == 0.0:
-        return math.nan
-    return math.copysign(math.inf, a) * math.copysign(1.0, b)
+def same_fields(got, expected) -> bool:  # classes and bools by identity, numbers bit for bit as floats
+    got, expected = list(got), list(expected)
+    return len(got) == len(expected) and all(g is e if isinstance(e, (type, bool)) else type(g) is float and
+                                             _same(g, float(e)) for g, e in zip(got, expected))
 
 
-def libm(f, x: float) -> float:  # a math-module function with the C library's NaN where Python raises a domain error
-    try:
-        return f(x)
-    except ValueError:
-        return math.nan
+def from_bits(word: int) -> float:  # the float with this bit pattern
+    return struct.unpack("<d", struct.pack("<Q", word))[0]
 
 
-class Callback:  # a number (float or index) whose conversion first runs `action`
+class Callback:  # a number (float or index) whose conversion first runs `action`, or raises it if it is an exception
     def __init__(self, action, value=1):
         self.action, self.value = action, value
 
-    def __float__(self):
+    def _run(self):
+        if isinstance(self.action, BaseException):
+            raise self.action
         self.action()
+
+    def __float__(self):
+        self._run()
         return float(self.value)
 
     def __index__(self):
-        self.action()
+        self._run()
         return int(self.value)
+
+    __len__ = __index__  # as a sequence its length converts the same way, and it has no items
+
+    def __getitem__(self, index):
+        raise IndexError(index)
+
+
+class Sequence:  # a sequence with only __len__ and __getitem__; a length or an item given as an exception raises it
+    def __init__(self, items, length=None):
+        self.items, self.length = items, length
+
+    def __len__(self):
+        if isinstance(self.length, BaseException):
+            raise self.length
+        return len(self.items) if self.length is None else self.length
+
+    def __getitem__(self, index):
+        if isinstance(self.items[index], BaseException):
+            raise self.items[index]
+        return self.items[index]
 
 
 # -- The surface, from the interface records and the live modules --
@@ -86,12 +110,9 @@ def type_name(annotation):  # 'float', 'int', 'bool', 'None', 'Sequence', 'list'
     return annotation.get("attr") or annotation.get("id") or "None"
 
 
-class Entry(NamedTuple):
-    owner: str  # class name, or the module's name for a module function
-    name: str
-    kind: str  # function, constructor, static, method, getter, setter
-    params: tuple  # ((name, type), ...)
-    returns: str
+# owner: a class name, or the module's name for a module function; kind: function, constructor,
+# static, method, getter or setter; params: ((name, type), ...); returns: a type name.
+Entry = namedtuple("Entry", "owner name kind params returns")
 
 
 def _entry(r):
@@ -171,8 +192,8 @@ def touch_exclusive(obj):  # takes and releases the object's exclusive borrow, l
 
 
 def run_child(code, **environment):
-    """Runs `code` in a child interpreter (with these environment variables, None removing one) and
-    returns its printed words; the child must exit cleanly."""
+    # Runs `code` in a child interpreter (with these environment variables, None removing one) and
+    # returns its printed words; the child must exit cleanly.
     import subprocess
     import textwrap
 

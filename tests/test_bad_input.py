@@ -2,7 +2,8 @@
 # records and the live classes show is called with arbitrary and hostile arguments. Only the
 # exceptions of the module's error table may come out, with their fixed texts; errors raised by an
 # argument's own conversion methods pass through; afterwards the receiver and every argument hold
-# the values they held before, and no borrow is left behind.
+# the values they held before, and no borrow is left behind. Arguments that write the receiver
+# while it is borrowed are the borrow table's (test_borrows.py), for every method at once.
 
 import math
 import operator
@@ -17,7 +18,7 @@ from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
 import lumeric_py
-from helpers import CLASSES, ENTRIES, MODULES, example, instances, snapshot, touch_exclusive
+from helpers import CLASSES, ENTRIES, MODULES, Sequence, example, instances, snapshot, touch_exclusive
 
 
 class Hostile(Exception):  # raised by the hostile objects below; must reach the caller unchanged
@@ -28,41 +29,6 @@ def raises(what):
     def method(self, *args):
         raise Hostile(what)
     return method
-
-
-class Sequence:  # a sequence whose length may lie and whose items may fail
-    def __init__(self, items, length=None, fail_after=None):
-        self.items, self.length, self.fail_after = items, length, fail_after
-
-    def __len__(self):
-        return len(self.items) if self.length is None else self.length
-
-    def __getitem__(self, index):
-        if index == self.fail_after:
-            raise Hostile("__getitem__")
-        return self.items[index]
-
-
-class Reentrant:  # converts like a number or a sequence, but first reads or writes the call's receiver
-    def __init__(self, exclusive):
-        self.exclusive, self.target = exclusive, None
-
-    def _touch(self):
-        if self.target is not None:
-            (touch_exclusive if self.exclusive else snapshot)(self.target)
-
-    def __float__(self):
-        return self._touch() or 1.0
-
-    def __index__(self):
-        return self._touch() or 1
-
-    def __len__(self):
-        return self._touch() or 1
-
-    def __getitem__(self, index):
-        self._touch()
-        raise IndexError(index)  # the end of the sequence
 
 
 def kind_of(name, **methods):
@@ -85,8 +51,8 @@ HOSTILE = [
     kind_of("NotAnIterator", __iter__=lambda s: 5, __len__=lambda s: 0, __getitem__=lambda s, i: V(0, 0, 0)),
     lambda: Sequence([V(1, 2, 3), V(4, 5, 6)]), lambda: Sequence([V(1, 2, 3)], length=2**62),
     lambda: Sequence([V(1, 2, 3)], length=-1), lambda: Sequence([V(1, 2, 3), 1.0]),
-    lambda: Sequence([V(1, 2, 3), V(0, 0, 0)], fail_after=1), lambda: (x for x in [V(1, 2, 3)]),
-    lambda: [V(1, 2, 3), None], lambda: Reentrant(exclusive=True), lambda: Reentrant(exclusive=False),
+    lambda: Sequence([V(1, 2, 3), Hostile("__getitem__")]), lambda: (x for x in [V(1, 2, 3)]),
+    lambda: [V(1, 2, 3), None],
 ]
 module_object = st.one_of([instances(name) for name in CLASSES])
 argument = st.one_of(example("float"), module_object, st.sampled_from(PLAIN), st.integers(-(2**70), 2**70),
@@ -129,7 +95,7 @@ UNARY = [operator.neg, operator.pos, abs, operator.invert, hash, repr, str, bool
 
 # -- The error table --
 
-PANICS = {"assertion failed: axis <= 2", "assertion failed: stride != 0", "Already mutably borrowed: PyBorrowError"}
+PANICS = {"assertion failed: axis <= 2", "assertion failed: stride != 0"}
 VALUE_ERRORS = {
     "The given geometries are too far apart and do not intersect at all.",
     "One of the given geometries is contained entirely within the other. The surfaces do not intersect.",
@@ -158,17 +124,14 @@ def own_errors(arguments):  # (type, message) of each error the arguments' own p
 
 def check_error(error, call_name, names, arguments):
     kind, text = type(error), str(error)
-    reentrant = any(isinstance(a, Reentrant) for a in arguments)
     if kind.__name__ == "PanicException":
         assert kind.__module__ == "pyo3_runtime" and kind.__bases__ == (BaseException,)
         assert text in PANICS or text.startswith("The global thread pool has not been initialized."), text
-        assert reentrant or text != "Already mutably borrowed: PyBorrowError"
-    elif kind is RuntimeError:
-        assert text in ("Already mutably borrowed", "Already borrowed") and reentrant, text
     elif kind is IndexError:
         assert text == "Index out of bounds" or (kind, text) in own_errors(arguments), text
-    elif kind is ValueError:
-        assert text in VALUE_ERRORS or VALUE_ERROR.match(text) or (kind, text) in own_errors(arguments), text
+    elif kind is ValueError:  # numpy's own, when an array met a list it could not broadcast to
+        numpy = any(isinstance(a, np.ndarray) for a in arguments) and "could not be broadcast" in text
+        assert text in VALUE_ERRORS or VALUE_ERROR.match(text) or (kind, text) in own_errors(arguments) or numpy, text
     elif kind is BufferError:  # views are read-only and C-contiguous
         assert "not writable" in text or "read-only" in text or "not Fortran-contiguous" in text, text
     elif kind is AttributeError:
@@ -205,7 +168,9 @@ def call_target(kind, owner, name, receiver, args, kwargs, data, effective):
     if data.draw(st.booleans(), label="unary"):
         return data.draw(st.sampled_from(UNARY), label="op")(receiver)
     op, other = data.draw(st.sampled_from(BINARY), label="op"), args[0] if args else receiver
-    return op(other, receiver) if data.draw(st.booleans(), label="reflected") else op(receiver, other)
+    # Reflected in-place operators would test the other operand's own (a list's += extends it).
+    reflected = data.draw(st.booleans(), label="reflected") and op not in (operator.iadd, operator.imul)
+    return op(other, receiver) if reflected else op(receiver, other)
 
 
 def call_name(kind, owner, name):
@@ -230,9 +195,6 @@ def exercise(label, kind, owner, name, params, data, argument):
         keywords = st.sampled_from(names + ["w", "extra", "self"])
         kwargs = data.draw(st.dictionaries(keywords, argument, max_size=2), label="kwargs")
     arguments = [receiver, *args, *kwargs.values()]
-    for a in arguments:
-        if isinstance(a, Reentrant):
-            a.target = receiver
     before = [snapshot(a) for a in arguments]
     effective = {"receiver": receiver}
     try:
@@ -244,9 +206,6 @@ def exercise(label, kind, owner, name, params, data, argument):
     else:
         event("returned")
         failed = False
-    for a in arguments:
-        if isinstance(a, Reentrant):
-            a.target = None
     for a, old in zip(arguments, before):
         mutated = a is effective["receiver"] and not failed and (kind == "property" or name in MUTATORS)
         assert old is None or mutated or snapshot(a) == old, f"{label}: an operand changed"

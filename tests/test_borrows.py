@@ -6,7 +6,6 @@
 import pytest
 
 from helpers import CLASSES, ENTRIES, Callback, sample, snapshot, touch_exclusive
-from lumeric_py import Vec3d, VecList
 
 NUMBERS = ("float", "int")
 # __buffer__'s flags are converted by the host before the slot borrows anything, as a setter's value is.
@@ -39,12 +38,3 @@ def test_setters_convert_before_they_borrow(e):
     value = sample(e.owner)
     setattr(value, e.name, Callback(lambda: setattr(value, e.name, 7.0), 5))
     assert getattr(value, e.name) == 5.0
-
-
-def test_a_list_cannot_extend_itself_and_iterates_over_a_snapshot():
-    lst = VecList([Vec3d(1, 2, 3)] * 2)
-    with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
-        lst.extend(lst)
-    for item in lst:
-        lst.append(item * 2)
-    assert lst.to_array() == [[1.0, 2.0, 3.0]] * 2 + [[2.0, 4.0, 6.0]] * 2

@@ -1,5 +1,5 @@
-# Interface records against the live module: every callable has one, names, parameters and text
-# signatures agree, every reference resolves, and the stubs generated from them pass stubtest and mypy.
+# Interface records against the live module: names, parameters and text signatures agree, and the
+# stubs generated from them pass stubtest (so every public callable has a record) and mypy.
 
 import inspect
 import os
@@ -14,34 +14,14 @@ from helpers import CLASSES, ENTRIES, MODULES, RECORDS
 TOOLS = os.path.join(os.path.dirname(__file__), os.pardir, "tools")
 
 
-def walk(node):
-    yield node
-    for value in node.values():
-        for item in value if isinstance(value, list) else [value]:
-            if isinstance(item, dict):
-                yield from walk(item)
-
-
-def test_every_reference_resolves_and_modules_list_their_namespace():
+# References between records are resolved by the stub generator, which the build runs.
+def test_modules_list_their_namespace_and_classes_are_final():
     ids = {r["id"]: r for r in RECORDS if "id" in r}
-    for node in (n for r in RECORDS for n in walk(r)):
-        assert node.get("type") != "id" or ids[node["id"]]["type"] == "class"
     for module in (r for r in RECORDS if r["type"] == "module"):
         live = next(m for m in MODULES if m.__name__.endswith(module["name"]))
         assert [ids[m]["name"] for m in module["members"]] == live.__all__ and module["incomplete"] is False
     final = [{"type": "attribute", "value": {"type": "name", "id": "typing"}, "attr": "final"}]
     assert all(r["decorators"] == final for r in RECORDS if r["type"] == "class")
-
-
-def test_every_public_callable_has_a_record():
-    recorded = {(e.owner, e.name) for e in ENTRIES}
-    for module in MODULES:
-        for name in module.__all__:
-            value = getattr(module, name)
-            members = [a for a in vars(value) if not a.startswith("_") or a == "__new__"] if isinstance(
-                value, type) else [name] * callable(value)
-            owner = value.__name__ if isinstance(value, type) else module.__name__.rpartition(".")[2]
-            assert [m for m in members if (owner, m) not in recorded] == []
 
 
 @pytest.mark.parametrize("e", ENTRIES, ids=lambda e: f"{e.owner}.{e.name}.{e.kind}")

@@ -21,8 +21,7 @@ BINARY = {"mod": operator.mod, "add": operator.add, "sub": operator.sub, "mul": 
 ORDER = {"lt": ("gt", operator.lt), "le": ("ge", operator.le), "gt": ("lt", operator.gt), "ge": ("le", operator.ge)}
 
 
-def accepts(owner, dunder, operand):
-    """The result type the records promise for owner.dunder(operand), or None."""
+def accepts(owner, dunder, operand):  # the result type the records promise for owner.dunder(operand), or None
     for e in entries(owner):
         if e.name == dunder and e.kind == "method":
             wanted = e.params[0][1]
@@ -64,13 +63,8 @@ def test_unary_operators_hash_and_length_follow_the_records(name):
                 function(value)
 
 
-class EqualToAll:
-    """Claims equality and inequality with anything: shows whose answer a comparison took."""
-
-    def __eq__(self, other):
-        return True
-
-    __ne__ = __eq__
+# Claims equality and inequality with anything: shows whose answer a comparison took.
+EqualToAll = type("EqualToAll", (), {"__eq__": lambda self, other: True, "__ne__": lambda self, other: True})
 
 
 class RaisingEquality:

@@ -29,7 +29,7 @@ TEST(Vec3d, DocumentedVectors) {
         {"negate", -Vec3d::zero(), {-0.0, -0.0, -0.0}},
         {"divide by zero", Vec3d{1, -1, 0} / 0.0, {inf, -inf, nan}},
         {"scale", Vec3d{1, 2, 3} * 2.0, {2, 4, 6}},
-        {"cross", Vec3d{1, 2, 3}.cross(Vec3d::j()), {-3, 0, 1}},
+        {"cross", Vec3d{1, 2, 3}.cross({4, 5, 6}), {-3, 6, -3}},
         {"from to", Vec3d::new_from_to({1, 2, 3}, {0, 0, 0}), {-1, -2, -3}},
         {"project onto plane", Vec3d{1, 1, 1}.project_onto_plane({0, 0, 2}), {1, 1, -3}},
         {"project onto line", Vec3d{5, 1, 0}.project_onto_line({2, 0, 0}, {1, 0, 0}), {5, 0, 0}},
@@ -42,6 +42,7 @@ TEST(Vec3d, DocumentedVectors) {
 }
 
 TEST(Vec3d, DocumentedScalars) {
+    const double tiny = 0x3p-28;  // squares to 9 * 2^-56, above half an ulp of 1
     const struct { const char* name; double got; double want; } cases[] = {
         {"line through one point", Vec3d{1, 1, 1}.distance_to_line({0, 0, 0}, {0, 0, 0}), nan},
         {"distance to line", Vec3d{5, 1, 0}.distance_to_line({0, 0, 0}, {1, 0, 0}), 1.0},
@@ -51,6 +52,9 @@ TEST(Vec3d, DocumentedScalars) {
         {"dot", Vec3d{1, 2, 3}.dot({4, -5, 6}), 12.0},
         {"distance", Vec3d{1, 2, 3}.distance_to({4, 6, 3}), 5.0},
         {"distance squared", Vec3d{1, 2, 3}.distance_squared({4, 6, 3}), 25.0},
+        // Summed left to right, x and y first: the other grouping rounds to 1 + 2^-52.
+        {"dot grouping", Vec3d{1, tiny, tiny}.dot({1, tiny, tiny}), 1 + 0x1p-51},
+        {"distance squared grouping", Vec3d{1, tiny, tiny}.distance_squared({}), 1 + 0x1p-51},
     };
     for (const auto& c : cases) EXPECT_TRUE(same(c.got, c.want)) << c.name << ": " << c.got;
 }

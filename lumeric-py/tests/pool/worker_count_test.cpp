@@ -41,7 +41,5 @@ TEST(ChooseWorkerCount, FirstValidPositiveVariableWinsThenDefault) {
     EXPECT_EQ(choose_worker_count(std::nullopt, std::nullopt, 100000), 65535u);
 }
 
-TEST(AvailableProcessors, IsAtLeastOne) { EXPECT_GE(available_processors(), 1u); }
-
 }  // namespace
 }  // namespace lumeric::pool

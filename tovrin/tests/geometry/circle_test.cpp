@@ -1,5 +1,5 @@
-// The module's tests check the circle formulas bit for bit on finite values; these are the
-// NaN fields, which must make every comparison false.
+// Circles with NaN fields, which must make every comparison false (the documented values of
+// circles are checked through the module).
 #include "tovrin/geometry/circle.hpp"
 
 #include <gtest/gtest.h>

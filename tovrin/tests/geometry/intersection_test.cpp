@@ -1,7 +1,6 @@
-// The module's tests check the intersection formulas bit for bit, their documented results and
-// every message. These cover the codes, the order of the checks where several fail at once (with
-// raw fields the constructors would not make), NaN inputs, and the geometry the results must
-// add up to.
+// The intersections: the codes, documented results, the order of the checks where several fail
+// at once (with raw fields the constructors would not make), NaN inputs, and the geometry the
+// results must add up to. The module's tests check every message and the argument order.
 #include "tovrin/geometry/intersection.hpp"
 
 #include <gtest/gtest.h>
@@ -10,7 +9,6 @@
 #include <limits>
 #include <optional>
 #include <random>
-#include <string>
 
 namespace {
 
@@ -19,19 +17,11 @@ using namespace tovrin::geometry;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
-TEST(IntersectionError, CodesAndMessages) {
-    const struct { IntersectionError error; int code; std::string text; } cases[] = {
-        {IntersectionError::TooFarApart, 0, "The given geometries are too far apart and do not intersect at all."},
-        {IntersectionError::Contained, 1,
-         "One of the given geometries is contained entirely within the other. The surfaces do not intersect."},
-        {IntersectionError::Identical, 2, "The given geometries are identical."},
-        {IntersectionError::OutOfPlane, 3, "The given geometries are out of plane from each other"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(static_cast<int>(c.error), c.code);
-        EXPECT_EQ(std::string(message(c.error)), c.text);
-        EXPECT_EQ(message(c.error).data()[c.text.size()], '\0');
-    }
+// The messages are checked through the module, which hands them on as C strings.
+TEST(IntersectionError, Codes) {
+    const IntersectionError in_order[] = {IntersectionError::TooFarApart, IntersectionError::Contained,
+                                          IntersectionError::Identical, IntersectionError::OutOfPlane};
+    for (int code = 0; code < 4; ++code) EXPECT_EQ(static_cast<int>(in_order[code]), code);
 }
 
 TEST(CirclePoint, DecidesInCheckOrder) {

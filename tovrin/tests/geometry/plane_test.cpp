@@ -1,6 +1,5 @@
-// The module's tests check the plane formulas bit for bit and its documented values; this one
-// checks the geometry they must add up to, which a formula copied wrongly into both places
-// would not.
+// The geometry the plane formulas must add up to, which documented values at a few points
+// (checked through the module) would not show for every input.
 #include "tovrin/geometry/plane.hpp"
 
 #include <gtest/gtest.h>
