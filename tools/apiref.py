@@ -109,10 +109,10 @@ class Reference:
 
 
 def default_library() -> str:
-    spec = importlib.util.find_spec("lumeric_py")
-    if spec is None or not spec.origin:
+    found = importlib.util.find_spec("lumeric_py")
+    if found is None or not found.origin:
         sys.exit("apiref.py: lumeric_py is not installed here; build it first or pass --library")
-    return spec.origin
+    return found.origin
 
 
 def main(argv=None) -> int:
