@@ -1,4 +1,4 @@
-"""Data in and out of VecList, copies and pickles, against numpy and PyGLM in one run.
+"""Data in and out of VecList, copies and pickles, against numpy, PyGLM and Open3D in one run.
 
 Each row times ours and the peers' statements interleaved (see common.py) and prints median
 times, ratios ours / peer (below 1.0: we are faster) and whether the goal holds:
@@ -21,6 +21,11 @@ import sys
 import glm
 import numpy as np
 
+try:  # a point-cloud peer: its Vector3dVector holds (n, 3) doubles as a VecList does
+    import open3d as o3d
+except ImportError:
+    o3d = None
+
 from common import per_call_ns
 from lumeric_py import Vec3d, VecList
 
@@ -33,7 +38,8 @@ def namespace(n):
     rng = np.random.default_rng(n)
     a = rng.uniform(-100.0, 100.0, (n, 3))
     return {
-        "np": np, "pickle": pickle, "copy": copy, "glm": glm, "VecList": VecList, "a": a,
+        "np": np, "pickle": pickle, "copy": copy, "glm": glm, "VecList": VecList, "a": a, "o3d": o3d,
+        "ov": o3d.utility.Vector3dVector(a) if o3d else None,
         "lst": VecList.from_array(a), "ga": glm.array(a), "v": Vec3d(1.5, -2.0, 3.25), "g": glm.dvec3(1.5, -2.0, 3.25),
     }
 
@@ -44,19 +50,21 @@ def round_trip(name):
 
 # (operation, n, {"ours", "numpy", "PyGLM"}, goal: (peer, highest ratio) or ("absolute", highest ns)).
 ROWS = [
-    ("from_array(a)", N, {"ours": "VecList.from_array(a)", "numpy": "a.copy()", "PyGLM": "glm.array(a)"},
-     ("numpy", 1.0)),
+    ("from_array(a)", N, {"ours": "VecList.from_array(a)", "numpy": "a.copy()", "PyGLM": "glm.array(a)",
+                          "Open3D": "o3d.utility.Vector3dVector(a)"}, ("numpy", 1.0)),
     ("from_array(a.tolist())", SMALL, {"ours": "VecList.from_array(rows)", "numpy": "np.array(rows)"}, None),
-    ("np.asarray(lst)", N, {"ours": "np.asarray(lst)", "PyGLM": "np.asarray(ga)"}, ("absolute", 2000.0)),
+    ("np.asarray(lst)", N, {"ours": "np.asarray(lst)", "PyGLM": "np.asarray(ga)", "Open3D": "np.asarray(ov)"},
+     ("absolute", 2000.0)),
     ("np.asarray(lst)", SMALL, {"ours": "np.asarray(lst)", "PyGLM": "np.asarray(ga)"}, ("absolute", 2000.0)),
     ("pickle round trip (5)", N, {"ours": round_trip("lst"), "numpy": round_trip("a")}, ("numpy", 1.0)),
-    ("copy.deepcopy(lst)", N, {"ours": "copy.deepcopy(lst)", "numpy": "copy.deepcopy(a)"}, None),
+    ("copy.deepcopy(lst)", N, {"ours": "copy.deepcopy(lst)", "numpy": "copy.deepcopy(a)",
+                               "Open3D": "copy.deepcopy(ov)"}, None),
     ("Vec3d pickle round trip", 1, {"ours": round_trip("v"), "PyGLM": round_trip("g")}, ("PyGLM", 0.5)),
     ("copy.copy(Vec3d)", 1, {"ours": "copy.copy(v)", "PyGLM": "copy.copy(g)"}, ("PyGLM", 0.5)),
     ("  v.__copy__() alone", 1, {"ours": "v.__copy__()"}, None),
     ("copy.deepcopy(Vec3d)", 1, {"ours": "copy.deepcopy(v)", "PyGLM": "copy.deepcopy(g)"}, None),
 ]
-PEERS = ["numpy", "PyGLM"]
+PEERS = ["numpy", "PyGLM"] + ["Open3D"] * (o3d is not None)
 
 
 def fmt(ns):
