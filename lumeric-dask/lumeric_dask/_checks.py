@@ -19,12 +19,31 @@ def rows_of(cloud):
 
     if not isinstance(cloud, da.Array):
         raise TypeError(f"cloud must be a dask array of shape (n, 3), not {type(cloud).__name__!r}")
-    shape = tuple(1 if math.isnan(d) else d for d in cloud.shape)  # rows not yet known
-    if len(shape) == 2 and shape[1] == 3:
-        shape = (min(shape[0], 1), 3)
-    # Zero strides: a wrong shape is judged at its full size without a byte behind it.
-    VecList.from_array(np.broadcast_to(np.zeros((), cloud.dtype), shape))
+    shape = cloud.shape
+    if len(shape) == 2 and math.isnan(shape[1]):
+        # Only the blocks know it (after a boolean column selection, say); a stand-in would
+        # name a shape the cloud does not have.
+        raise ValueError(
+            f"from_array() expects shape (n, 3), but the cloud's column count is unknown "
+            f"(shape {_shape_text(shape)}); call cloud.compute_chunk_sizes() first"
+        )
+    stand_in = tuple(1 if math.isnan(d) else d for d in shape)  # rows not yet known
+    if len(stand_in) == 2 and stand_in[1] == 3:
+        stand_in = (min(stand_in[0], 1), 3)
+    try:
+        # Zero strides: a wrong shape is judged at its full size without a byte behind it.
+        VecList.from_array(np.broadcast_to(np.zeros((), cloud.dtype), stand_in))
+    except ValueError:
+        if stand_in == shape:
+            raise
+        raise ValueError(f"from_array() expects shape (n, 3), got {_shape_text(shape)}") from None
     return cloud.rechunk({1: 3}) if cloud.numblocks[1] > 1 else cloud
+
+
+def _shape_text(shape):
+    """(nan, 2) as dask reports it, in the form from_array() writes shapes."""
+    parts = ["nan" if math.isnan(d) else str(int(d)) for d in shape]
+    return "(" + ", ".join(parts) + ("," if len(parts) == 1 else "") + ")"
 
 
 def arguments(name, *args):

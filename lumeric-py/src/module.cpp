@@ -35,6 +35,8 @@ using Reconstructor = lumeric::Reconstructor<tovrin::AngleDegrees, tovrin::Angle
 int exec_lumeric(PyObject* module) noexcept {
     return guard<int>(-1, [&] {
         require_module(module);
+        // A second interpreter is turned away before anything is made or added.
+        claim_interpreter();
         Members::add_all(module);
         add_reconstructor(module, Reconstructor::def());
         return 0;

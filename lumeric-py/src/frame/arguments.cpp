@@ -1,8 +1,6 @@
 // Argument placement and its error messages.
 #include "frame/arguments.hpp"
 
-#include <string>
-
 namespace lumeric {
 
 namespace {
@@ -12,27 +10,26 @@ void too_many_positional(const CallDesc& desc, Py_ssize_t given) {
                  desc.count, given, given == 1 ? "was" : "were");
 }
 
-// "'x'", "'x' and 'y'", "'x', 'y', and 'z'".
+// "'x'", "'x' and 'y'", "'x', 'y', and 'z'". The host builds the text, so running out of
+// memory here leaves MemoryError set instead of escaping the noexcept placement.
 void missing(const CallDesc& desc, PyObject** slots) {
-    std::string list;
     Py_ssize_t total = 0;
     for (Py_ssize_t i = 0; i < desc.count; ++i)
         if (slots[i] == nullptr) ++total;
+    PyObject* list = PyUnicode_FromStringAndSize("", 0);
     Py_ssize_t seen = 0;
-    for (Py_ssize_t i = 0; i < desc.count; ++i) {
+    for (Py_ssize_t i = 0; i < desc.count && list != nullptr; ++i) {
         if (slots[i] != nullptr) continue;
-        if (seen > 0) {
-            if (total == 2) list += " and ";
-            else if (seen == total - 1) list += ", and ";
-            else list += ", ";
-        }
-        list += '\'';
-        list += desc.names[i];
-        list += '\'';
+        const char* separator = "";
+        if (seen > 0) separator = total == 2 ? " and " : seen == total - 1 ? ", and " : ", ";
+        PyObject* longer = PyUnicode_FromFormat("%U%s'%s'", list, separator, desc.names[i]);
+        Py_SETREF(list, longer);
         ++seen;
     }
-    PyErr_Format(PyExc_TypeError, "%s missing %zd required positional %s: %s", desc.call_name, total,
-                 total == 1 ? "argument" : "arguments", list.c_str());
+    if (list == nullptr) return;
+    PyErr_Format(PyExc_TypeError, "%s missing %zd required positional %s: %U", desc.call_name, total,
+                 total == 1 ? "argument" : "arguments", list);
+    Py_DECREF(list);
 }
 
 // Places one keyword argument; false with TypeError set.

@@ -1,8 +1,6 @@
 // Exception helpers shared by every class of the module.
 #include "frame/errors.hpp"
 
-#include <string>
-
 #include "frame/interpreter_cell.hpp"
 
 namespace lumeric {
@@ -65,12 +63,12 @@ void set_not_instance(PyObject* object, const char* class_name) noexcept {
     Py_DECREF(qualname);
 }
 
-void wrap_argument_error(const char* name) noexcept {
-    std::string prefix = std::string("argument '") + name + "': ";
-    prefix_type_error(prefix.c_str());
-}
+namespace {
 
-void prefix_type_error(const char* prefix) noexcept {
+// Replaces a pending TypeError by TypeError("{a}{b}{c}{its text}") whose cause is the
+// original. The host builds the text, so an allocation failure leaves MemoryError set
+// instead of escaping as a C++ exception.
+void prefix_type_error(const char* a, const char* b, const char* c) noexcept {
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
     PyObject* original = PyErr_GetRaisedException();
     PyObject* text = PyObject_Str(original);
@@ -79,7 +77,7 @@ void prefix_type_error(const char* prefix) noexcept {
         PyErr_SetRaisedException(original);
         return;
     }
-    PyObject* message = PyUnicode_FromFormat("%s%U", prefix, text);
+    PyObject* message = PyUnicode_FromFormat("%s%s%s%U", a, b, c, text);
     Py_DECREF(text);
     if (message == nullptr) {
         Py_DECREF(original);
@@ -94,5 +92,11 @@ void prefix_type_error(const char* prefix) noexcept {
     PyException_SetCause(wrapped, original);  // steals `original`
     PyErr_SetRaisedException(wrapped);         // steals `wrapped`
 }
+
+}  // namespace
+
+void wrap_argument_error(const char* name) noexcept { prefix_type_error("argument '", name, "': "); }
+
+void prefix_type_error(const char* prefix) noexcept { prefix_type_error(prefix, "", ""); }
 
 }  // namespace lumeric

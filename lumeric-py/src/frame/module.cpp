@@ -104,7 +104,7 @@ PyObject* simple_namespace_type() {
 
 // The submodule object (new reference), made on first call.
 PyObject* make_submodule(Submodule& sub) {
-    claim_interpreter(sub);
+    claim_interpreter();
 
     PyObject* kwargs = Py_BuildValue("{s:s}", "name", sub.definition.m_name);
     if (kwargs == nullptr) raise_pending();
@@ -131,12 +131,14 @@ PyObject* make_submodule(Submodule& sub) {
 
 }  // namespace
 
-void claim_interpreter(Submodule& sub) {
+void claim_interpreter() {
+    // Class objects are process-wide and belong to the interpreter that made them.
+    static std::atomic<std::int64_t> claimed{-1};
     PyInterpreterState* interp = PyInterpreterState_Get();
     std::int64_t id = PyInterpreterState_GetID(interp);
     if (id == -1) raise_pending();
     std::int64_t expected = -1;
-    if (!sub.interpreter.compare_exchange_strong(expected, id) && expected != id)
+    if (!claimed.compare_exchange_strong(expected, id) && expected != id)
         raise(PyExc_ImportError,
               "lumeric_py does not support subinterpreters: it can only be imported once per process, "
               "in the interpreter that imported it first");
@@ -150,7 +152,13 @@ void register_submodule(PyObject* parent, Submodule& sub) {
         Py_DECREF(module);
         raise_pending();
     }
-    std::string full = PyUnicode_AsUTF8(name) ? PyUnicode_AsUTF8(name) : "";
+    const char* text = PyUnicode_AsUTF8(name);
+    if (text == nullptr) {
+        Py_DECREF(name);
+        Py_DECREF(module);
+        raise_pending();
+    }
+    std::string full = text;
     Py_DECREF(name);
     std::string last = full.substr(full.rfind('.') == std::string::npos ? 0 : full.rfind('.') + 1);
     try {

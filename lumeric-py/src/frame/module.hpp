@@ -36,16 +36,17 @@ void register_function(PyObject* module, PyMethodDef& def);
 // A module definition made into a module at most once per interpreter life.
 struct Submodule {
     PyModuleDef& definition;
-    std::atomic<std::int64_t> interpreter{-1};
     InterpreterCell module{};
 };
 
 // Makes (or returns the already made) submodule and adds it under the last part of its name.
 void register_submodule(PyObject* parent, Submodule& submodule);
 
-// Ties the submodule to the current interpreter on first use; ImportError in any other.
+// Ties the module to the current interpreter on first use; ImportError in any other.
 // A restarted interpreter with the same identifier is let in, and gets objects of its own.
-void claim_interpreter(Submodule& submodule);
+// The top-level module's execution step calls it before anything else; making the
+// submodule calls it again, which then only confirms the claim.
+void claim_interpreter();
 
 // -- Member lists --
 //
@@ -57,7 +58,6 @@ void claim_interpreter(Submodule& submodule);
 template <class T>
 struct ClassMember {
     static constexpr std::string id() { return record::class_id(ClassFor<T>::name.view()); }
-    static void check() {}
     static void add(PyObject* module) { register_class(module, ClassFor<T>::cell); }
 };
 
@@ -65,14 +65,12 @@ struct ClassMember {
 template <class F>
 struct FunctionMember {
     static constexpr std::string id() { return record::function_id(F::name.view()); }
-    static void check() {}
     static void add(PyObject* module) { register_function(module, F::def()); }
 };
 
 template <Name ShortName, Submodule& (*Get)()>
 struct SubmoduleMember {
     static constexpr std::string id() { return record::module_id(ShortName.view()); }
-    static void check() { claim_interpreter(Get()); }
     static void add(PyObject* module) { register_submodule(module, Get()); }
 };
 
@@ -81,11 +79,8 @@ struct ModuleMembers {
     struct Record {
         static constexpr std::string json() { return record::module_record(ShortName.view(), {Members::id()...}); }
     };
-    // A second interpreter is turned away before any member is added: class objects are
-    // process-wide and belong to the interpreter that made them.
     static void add_all(PyObject* module) {
         record::emit<Record>();
-        (Members::check(), ...);
         (Members::add(module), ...);
     }
 };

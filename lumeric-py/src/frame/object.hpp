@@ -183,8 +183,26 @@ private:
     Object<T>* obj_;
 };
 
+// Copies `from` into `out`; false with MemoryError set when the copy cannot allocate (a
+// list's elements), so that no allocation failure escapes a noexcept caller.
+template <class T>
+bool assign_copy(T& out, const T& from) noexcept {
+    if constexpr (std::is_nothrow_copy_assignable_v<T>) {
+        out = from;
+    } else {
+        try {
+            out = from;
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+            return false;
+        }
+    }
+    return true;
+}
+
 // Copies the core value of `op` (known to be a T instance) under a short shared borrow;
-// false with RuntimeError "Already mutably borrowed" set when it is borrowed exclusively.
+// false with RuntimeError "Already mutably borrowed" set when it is borrowed exclusively,
+// or with MemoryError when the copy cannot be made.
 template <class T>
 bool copy_value(PyObject* op, T& out) noexcept {
 #ifdef Py_GIL_DISABLED
@@ -193,8 +211,7 @@ bool copy_value(PyObject* op, T& out) noexcept {
         PyErr_SetString(PyExc_RuntimeError, already_mutably_borrowed);
         return false;
     }
-    out = ref.get();
-    return true;
+    return assign_copy(out, ref.get());
 #else
     // Under the interpreter lock nothing can intervene during the copy itself.
     Object<T>* obj = object_cast<T>(op);
@@ -202,8 +219,7 @@ bool copy_value(PyObject* op, T& out) noexcept {
         PyErr_SetString(PyExc_RuntimeError, already_mutably_borrowed);
         return false;
     }
-    out = obj->value;
-    return true;
+    return assign_copy(out, obj->value);
 #endif
 }
 
