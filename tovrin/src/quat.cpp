@@ -54,65 +54,63 @@ Quat Quat::slerp(const Quat& b, double t) const noexcept {
 namespace {
 
 bool finite(const Vec3d& v) noexcept { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+bool zero(const Vec3d& v) noexcept { return v.x == 0 && v.y == 0 && v.z == 0; }
+double larger(double a, double b) noexcept { return a < b ? b : a; }
 
-// v scaled by the power of two that brings its largest |component| into [1, 2): exact
-// (bar components that fall below the normal range), so that squaring cannot overflow or
-// underflow. Precondition: v finite and not zero.
-Vec3d scaled(const Vec3d& v) noexcept {
-    double m = std::fmax(std::fmax(std::fabs(v.x), std::fabs(v.y)), std::fabs(v.z));
-    int e = std::ilogb(m);
+// 0 when m, the largest |component| of a finite value, lies in [2^-500, 2^500], where
+// squaring cannot overflow or underflow; otherwise the exponent e that 2^-e brings m into
+// [1, 2) with (scaling by it is exact, bar components that fall below the normal range).
+int range_exponent(double m) noexcept { return m >= 0x1p-500 && m <= 0x1p500 ? 0 : std::ilogb(m); }
+
+Vec3d in_range(const Vec3d& v) noexcept {
+    int e = range_exponent(larger(larger(std::fabs(v.x), std::fabs(v.y)), std::fabs(v.z)));
+    if (e == 0) return v;
     return {std::scalbn(v.x, -e), std::scalbn(v.y, -e), std::scalbn(v.z, -e)};
-}
-
-// p·q - r·s with one rounding error in all (Kahan): w = r·s, e = fma(-r, s, w) is its exact
-// rounding error, and the result is fma(p, q, -w) + e. Exact zero when p·q = r·s exactly.
-double difference_of_products(double p, double q, double r, double s) noexcept {
-    double w = r * s;
-    double e = std::fma(-r, s, w);
-    return std::fma(p, q, -w) + e;
-}
-
-// a × b, each component p·q - r·s as above, in Vec3d::cross's order of factors.
-Vec3d accurate_cross(const Vec3d& a, const Vec3d& b) noexcept {
-    return {difference_of_products(a.y, b.z, a.z, b.y), difference_of_products(a.z, b.x, a.x, b.z),
-            difference_of_products(a.x, b.y, a.y, b.x)};
 }
 
 }  // namespace
 
 // from_two_vectors(a, b):
 //   1. a, then b: a non-finite component, or all three zero, is refused.
-//   2. a' = scaled(a), b' = scaled(b) (largest |component| in [1, 2), exact); â =
-//      a'.normalize(), b̂ = b'.normalize().
-//   3. n = accurate_cross(b', a') (b' × a', each component correctly rounded to within an
-//      ulp, so its direction is good even when a and b are nearly antiparallel).
-//   4. n = (0, 0, 0) exactly: a and b are parallel. If a'·b' > 0 the result is (1, 0, 0, 0);
-//      otherwise a half turn (0, u.x, u.y, u.z) about u = scaled(a' × e).normalize(), where
-//      e is the coordinate axis of a's smallest |component| (x before y before z on ties).
-//   5. Otherwise c = (â + b̂).magnitude() · 0.5 = cos(θ/2) and s = (â - b̂).magnitude() · 0.5
-//      = sin(θ/2), both accurate to an ulp whatever θ, and u = scaled(n).normalize(); the
-//      result is (c, s·u.x, s·u.y, s·u.z).normalize(). Its vector part points along b × a
-//      because rotate() applies conj(q) first: that turns a towards b.
-// Scaling a or b by a power of two gives the same bits.
+//   2. a' = in_range(a), b' = in_range(b); â = a'.normalize(), b̂ = b'.normalize();
+//      c = â + b̂, d = â - b̂, n = c × â (= b̂ × â; +, -, ×, ·, magnitude and normalize as
+//      Vec3d computes them).
+//   3. b' × a' = (0, 0, 0) exactly (a and b parallel, or antiparallel) or n = (0, 0, 0)
+//      exactly (their directions equal or opposite once rounded): if a'·b' > 0 the result
+//      is (1, 0, 0, 0); otherwise the half turn (0, u.x, u.y, u.z) about
+//      u = in_range(a' × e).normalize(), e the coordinate axis of a's smallest |component|
+//      (x before y before z on ties), the axis least aligned with a.
+//   4. Otherwise n' = in_range(n), h = c.magnitude() · 0.5, f = (d.magnitude() · 0.5) /
+//      n'.magnitude(), and the result is (h, f·n'.x, f·n'.y, f·n'.z).
+// in_range(v): v itself when its largest |component| lies in [2^-500, 2^500], else v times
+// the power of two that brings that component into [1, 2).
+// Why: with θ the angle from a to b, |c| = 2cos(θ/2) and |d| = 2sin(θ/2), each accurate to
+// rounding in absolute terms for every θ, and n points along b × a, so the result is
+// (cos(θ/2), sin(θ/2)·m) for m the unit vector along b × a, unit to rounding; the vector
+// part points along b × a because rotate() applies conj(q) first, which turns a towards b.
+// Near a half turn c is short, but n = c × â stays perpendicular to â to rounding, where
+// b̂ × â would lose its direction to cancellation: a is turned onto b within a few ulps
+// for every θ.
 RotationResult Quat::from_two_vectors(const Vec3d& a, const Vec3d& b) noexcept {
     if (!finite(a)) return RotationError::FirstNonFinite;
-    if (a.x == 0 && a.y == 0 && a.z == 0) return RotationError::FirstZero;
+    if (zero(a)) return RotationError::FirstZero;
     if (!finite(b)) return RotationError::SecondNonFinite;
-    if (b.x == 0 && b.y == 0 && b.z == 0) return RotationError::SecondZero;
-    Vec3d as = scaled(a), bs = scaled(b);
-    Vec3d n = accurate_cross(bs, as);
-    if (n.x == 0 && n.y == 0 && n.z == 0) {
+    if (zero(b)) return RotationError::SecondZero;
+    Vec3d as = in_range(a), bs = in_range(b);
+    Vec3d ua = as.normalize(), ub = bs.normalize();
+    Vec3d c = ua + ub;
+    Vec3d n = c.cross(ua);
+    if (zero(bs.cross(as)) || zero(n)) {
         if (as.dot(bs) > 0) return identity();
         double x = std::fabs(as.x), y = std::fabs(as.y), z = std::fabs(as.z);
         Vec3d e = x <= y && x <= z ? Vec3d::i() : y <= z ? Vec3d::j() : Vec3d::k();
-        Vec3d u = scaled(as.cross(e)).normalize();
+        Vec3d u = in_range(as.cross(e)).normalize();
         return Quat{0.0, u.x, u.y, u.z};
     }
-    Vec3d ua = as.normalize(), ub = bs.normalize();
-    double c = (ua + ub).magnitude() * 0.5;
-    double s = (ua - ub).magnitude() * 0.5;
-    Vec3d u = scaled(n).normalize();
-    return Quat{c, s * u.x, s * u.y, s * u.z}.normalize();
+    n = in_range(n);
+    double h = c.magnitude() * 0.5;
+    double f = ((ua - ub).magnitude() * 0.5) / n.magnitude();
+    return Quat{h, f * n.x, f * n.y, f * n.z};
 }
 
 // from_rotation_matrix(m), m the matrix of v -> q ⊗ v ⊗ conj(q) as to_rotation_matrix gives it:
