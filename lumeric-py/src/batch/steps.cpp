@@ -111,8 +111,8 @@ void rotate_each(VecListData& list, PackedSource<tovrin::Quat> quats) {
     const PackedValues<tovrin::Quat> values(quats, call, "quats");
     std::span<Vec3d> items = list.items;
     if (values.size() != items.size()) {
-        PyErr_Format(PyExc_ValueError, "%s expects one quaternion per vector: got %zu for a list of %zu", call, values.size(),
-                     items.size());
+        PyErr_Format(PyExc_ValueError, "%s expects one quaternion per vector: got %zu for a list of %zu", call,
+                     values.size(), items.size());
         throw PythonError{};
     }
     pool::for_each_range(
