@@ -73,8 +73,8 @@ Vec3d in_range(const Vec3d& v) noexcept {
 // from_two_vectors(a, b):
 //   1. a, then b: a non-finite component, or all three zero, is refused.
 //   2. a' = in_range(a), b' = in_range(b); â = a'.normalize(), b̂ = b'.normalize();
-//      c = â + b̂, d = â - b̂, n = c × â (= b̂ × â; +, -, ×, ·, magnitude and normalize as
-//      Vec3d computes them).
+//      c = â + b̂, d = â - b̂, n = in_range(c) × â (along b̂ × â; +, -, ×, ·, magnitude and
+//      normalize as Vec3d computes them).
 //   3. b' × a' = (0, 0, 0) exactly (a and b parallel, or antiparallel) or n = (0, 0, 0)
 //      exactly (their directions equal or opposite once rounded): if a'·b' > 0 the result
 //      is (1, 0, 0, 0); otherwise the half turn (0, u.x, u.y, u.z) about
@@ -88,9 +88,10 @@ Vec3d in_range(const Vec3d& v) noexcept {
 // rounding in absolute terms for every θ, and n points along b × a, so the result is
 // (cos(θ/2), sin(θ/2)·m) for m the unit vector along b × a, unit to rounding; the vector
 // part points along b × a because rotate() applies conj(q) first, which turns a towards b.
-// Near a half turn c is short, but n = c × â stays perpendicular to â to rounding, where
-// b̂ × â would lose its direction to cancellation: a is turned onto b within a few ulps
-// for every θ.
+// Near a half turn c is short, but n stays perpendicular to â to rounding, where b̂ × â
+// would lose its direction to cancellation (and c, exact however short, is first brought
+// into range so that its products keep their precision): a is turned onto b within a few
+// ulps for every θ.
 RotationResult Quat::from_two_vectors(const Vec3d& a, const Vec3d& b) noexcept {
     if (!finite(a)) return RotationError::FirstNonFinite;
     if (zero(a)) return RotationError::FirstZero;
@@ -99,7 +100,7 @@ RotationResult Quat::from_two_vectors(const Vec3d& a, const Vec3d& b) noexcept {
     Vec3d as = in_range(a), bs = in_range(b);
     Vec3d ua = as.normalize(), ub = bs.normalize();
     Vec3d c = ua + ub;
-    Vec3d n = c.cross(ua);
+    Vec3d n = in_range(c).cross(ua);
     if (zero(bs.cross(as)) || zero(n)) {
         if (as.dot(bs) > 0) return identity();
         double x = std::fabs(as.x), y = std::fabs(as.y), z = std::fabs(as.z);
