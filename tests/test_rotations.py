@@ -36,17 +36,12 @@ def close(got, want, tolerance=4 * EPS):  # Quat, Vec3d or nested numbers, field
     return all(abs(g - w) <= tolerance for g, w in zip(flat(got), flat(want), strict=True))
 
 
-def same_rotation(p, q, tolerance=4 * EPS):  # q or -q
-    return close(p, q, tolerance) or close(p, Quat(-q.w, -q.i, -q.j, -q.k), tolerance)
-
-
 Z90, X90, Y180, DIAGONAL120 = turn(0, 0, 1, 90), turn(1, 0, 0, 90), turn(0, 1, 0, 180), turn(1, 1, 1, 120)
 
 
 # The README's examples: what each operation gives, written out.
 @pytest.mark.parametrize("got, want", [
     (lambda: Z90.multiply(X90).rotate(Vec3d(1, 0, 0)), Vec3d(0, 0, 1)),  # z first: x -> y; then x: y -> z
-    (lambda: X90.multiply(Z90).rotate(Vec3d(1, 0, 0)), Vec3d(0, 1, 0)),
     (lambda: DIAGONAL120.rotate(Vec3d(1, 0, 0)), Vec3d(0, 1, 0)),  # the axes cycle x -> y -> z
     (lambda: Z90.inverse(), Z90.conjugate()),
     (lambda: Quat(2, 0, 0, 0).inverse(), Quat(0.5, 0, 0, 0)),  # not unit: the conjugate over |q|^2
@@ -55,9 +50,18 @@ Z90, X90, Y180, DIAGONAL120 = turn(0, 0, 1, 90), turn(1, 0, 0, 90), turn(0, 1, 0
     (lambda: Quat.identity().slerp(Z90, -1.0), turn(0, 0, 1, -90)),  # beyond the ends, on the same circle
     (lambda: Z90.slerp(Quat(-1, 0, 0, 0), 0.5), turn(0, 0, 1, 45)),  # -identity: the shorter arc
     (lambda: Quat.from_rotation_matrix([[0, 1, 0], [-1, 0, 0], [0, 0, 1]]), Quat(R2, 0, 0, -R2)),
-    (lambda: Quat.from_rotation_matrix(Z90.to_rotation_matrix()), Z90),
     (lambda: Quat.from_two_vectors(Vec3d(2, 0, 0), Vec3d(0, 3, 0)), Z90),
     (lambda: Quat.from_two_vectors(Vec3d(0, 0, 5), Vec3d(0, 0, 5e-300)), Quat.identity()),
+    (lambda: Quat.from_rotation_matrix([[1, 0, 0], [0, 1 + 4e-10, 0], [0, 0, 1]]), Quat.identity()),  # within 1e-9
+    # Half turns: w = 0 and, from a matrix, the first non-zero of i, j, k positive.
+    (lambda: Quat.from_rotation_matrix(np.diag([-1.0, 1, -1])), Quat(0, 0, 1, 0)),
+    (lambda: Quat.from_rotation_matrix(np.asfortranarray(np.diag([-1, -1, 1]), dtype=np.int8)), Quat(0, 0, 0, 1)),
+    (lambda: Quat.from_rotation_matrix([[0, 1, 0], [1, 0, 0], [0, 0, -1]]), Quat(0, R2, R2, 0)),
+    (lambda: Quat.from_rotation_matrix(Quat(0, -0.6, 0, 0.8).to_rotation_matrix()), Quat(0, 0.6, 0, -0.8)),
+    # ... and from opposite vectors, about a × (the axis of a's smallest |component|, x before y before z).
+    (lambda: Quat.from_two_vectors(Vec3d(1, 2, 3), Vec3d(-2.5, -5, -7.5)), Quat(0, *Vec3d(0, 3, -2).normalize())),
+    (lambda: Quat.from_two_vectors(Vec3d(3, -1, 2), Vec3d(-6, 2, -4)), Quat(0, *Vec3d(-2, 0, 3).normalize())),
+    (lambda: Quat.from_two_vectors(Vec3d(0, 0, -4), Vec3d(0, 0, 1)), Quat(0, 0, -1, 0)),
 ])
 def test_documented_examples(got, want):
     assert close(got(), want), got()
@@ -89,7 +93,8 @@ def test_rules_against_scipy(a, b, t, v):
         want = Slerp([0, 1], Rotation.concatenate([oracle(a), oracle(b)]))(t).apply(v.to_array())
         assert close(a.slerp(b, t).rotate(v), want, 1e-12 * v.magnitude())
     back = Quat.from_rotation_matrix(a.to_rotation_matrix())
-    assert same_rotation(back, a, 8 * EPS) and back.w >= 0 and close(back.magnitude(), 1)
+    either = close(back, a, 8 * EPS) or close(back, Quat(-a.w, -a.i, -a.j, -a.k), 8 * EPS)
+    assert either and back.w >= 0 and close(back.magnitude(), 1)
     x, y, z, w = Rotation.from_matrix(a.to_rotation_matrix()).as_quat(canonical=True)
     assert close(back, Quat(w, x, y, z), 1e-15)
 
@@ -121,31 +126,14 @@ def test_slerp_ends_are_exact(a, b):
         assert [bits(getattr(got, f)) for f in "wijk"] == [bits(getattr(want, f)) for f in "wijk"]
 
 
-@pytest.mark.parametrize("matrix, want", [
-    ([[1, 0, 0], [0, -1, 0], [0, 0, -1]], Quat(0, 1, 0, 0)),
-    (np.diag([-1.0, 1, -1]), Quat(0, 0, 1, 0)),
-    (np.asfortranarray([[-1, 0, 0], [0, -1, 0], [0, 0, 1]], dtype=np.int8), Quat(0, 0, 0, 1)),
-    ([[0, 1, 0], [1, 0, 0], [0, 0, -1]], Quat(0, R2, R2, 0)),  # about (1, 1, 0)
-    (Quat(0, -0.6, 0, 0.8).to_rotation_matrix(), Quat(0, 0.6, 0, -0.8)),  # the first non-zero made positive
-])
-def test_half_turns_from_matrices(matrix, want):
-    got = Quat.from_rotation_matrix(matrix)
-    assert close(got, want) and bits(got.w) == bits(0.0)
-
-
-@pytest.mark.parametrize("a, axis", [
-    (Vec3d(1, 2, 3), Vec3d(0, 3, -2)),  # a × x: x is a's smallest component
-    (Vec3d(3, -1, 2), Vec3d(-2, 0, 3)),  # a × y
-    (Vec3d(0, 0, -4), Vec3d(0, -4, 0)),  # a tie goes to x
-])
-def test_half_turns_from_opposite_vectors(a, axis):
-    q = Quat.from_two_vectors(a, a * -2.5)
-    assert close(q, Quat(0, *axis.normalize().to_array()))
-    assert close(q.rotate(a.normalize()), -a.normalize())
-
-
 EYE = [[1, 0, 0], [0, 1, 0], [0, 0, 1]]
 O, X = Vec3d(0, 0, 0), Vec3d(1, 0, 0)
+THREE = VecList([Vec3d(1, 2, 3)] * 3)
+
+
+def rotate_each_under_a_view(lst):  # a live view holds a shared borrow, as for rotate
+    with memoryview(lst):
+        lst.rotate_each([X90] * len(lst))
 
 
 @pytest.mark.parametrize("call, error, message", [
@@ -153,14 +141,10 @@ O, X = Vec3d(0, 0, 0), Vec3d(1, 0, 0)
     (lambda: Quat.from_rotation_matrix([[1, 0], [0, 1], [0, 0]]), ValueError,
      "from_rotation_matrix() row 0 has 2 values, expected 3"),
     (lambda: Quat.from_rotation_matrix(np.eye(4)), ValueError, "from_rotation_matrix() expects shape (3, 3), got (4, 4)"),
-    (lambda: Quat.from_rotation_matrix(np.ones(9)), ValueError, "from_rotation_matrix() expects shape (3, 3), got (9,)"),
     (lambda: Quat.from_rotation_matrix("abc"), TypeError,
      "from_rotation_matrix() expects a buffer or a sequence of rows of 3 numbers, not 'str'"),
     (lambda: Quat.from_rotation_matrix([[1, 0, 0], [0, "1", 0], [0, 0, 1]]), TypeError,
      "from_rotation_matrix() row 1: must be real number, not str"),
-    (lambda: Quat.from_rotation_matrix(np.eye(3, dtype=np.complex128)), TypeError,
-     "from_rotation_matrix() cannot read elements of format 'Zd': expected float64, float32 or integers, in native byte "
-     "order"),
     (lambda: Quat.from_rotation_matrix([[1, 0, 0], [0, 1, 0], [0, 0, math.nan]]), ValueError,
      "from_rotation_matrix(): the matrix has a NaN or infinite entry"),
     (lambda: Quat.from_rotation_matrix([[1, 0, 0], [0, 1 + 2e-9, 0], [0, 0, 1]]), ValueError,
@@ -173,57 +157,36 @@ O, X = Vec3d(0, 0, 0), Vec3d(1, 0, 0)
      "from_two_vectors(): the first vector has a NaN or infinite component"),
     (lambda: Quat.from_two_vectors(X, Vec3d(0, math.nan, 0)), ValueError,
      "from_two_vectors(): the second vector has a NaN or infinite component"),
-    (lambda: Quat.from_two_vectors(X, [0, 1, 0]), TypeError, "argument 'b': 'list' object is not an instance of 'Vec3d'"),
-    (lambda: X90.slerp(Z90, "0.5"), TypeError, "argument 't': must be real number, not str"),
-    (lambda: X90.multiply(X), TypeError, "argument 'other': 'Vec3d' object is not an instance of 'Quat'"),
-    (lambda: X90 * Z90, TypeError, "unsupported operand type(s) for *: 'builtins.Quat' and 'builtins.Quat'"),
+    (lambda: THREE.rotate_each([X90] * 2), ValueError,
+     "rotate_each() expects one quaternion per vector: got 2 for a list of 3"),
+    (lambda: THREE.rotate_each(np.zeros((4, 4))), ValueError,
+     "rotate_each() expects one quaternion per vector: got 4 for a list of 3"),
+    (lambda: THREE.rotate_each(np.zeros((3, 3))), ValueError, "rotate_each() expects shape (n, 4), got (3, 3)"),
+    (lambda: THREE.rotate_each([X90, X90, (1, 0, 0, 0)]), TypeError,
+     "argument 'quats': 'tuple' object is not an instance of 'Quat'"),
+    (lambda: THREE.rotate_each(5), TypeError, "argument 'quats': 'int' object is not an instance of 'Sequence'"),
+    (lambda: rotate_each_under_a_view(THREE), RuntimeError, "Already borrowed"),
 ])
-def test_refusals(call, error, message):
+def test_refusals_change_nothing(call, error, message):
     with pytest.raises(error) as info:
         call()
-    assert type(info.value) is error and str(info.value) == message
-
-
-@pytest.mark.parametrize("quats, error, message", [
-    (lambda n: [X90] * (n - 1), ValueError, "rotate_each() expects one quaternion per vector: got 2 for a list of 3"),
-    (lambda n: np.zeros((n + 1, 4)), ValueError, "rotate_each() expects one quaternion per vector: got 4 for a list of 3"),
-    (lambda n: np.zeros((n, 3)), ValueError, "rotate_each() expects shape (n, 4), got (3, 3)"),
-    (lambda n: [X90, X90, (1, 0, 0, 0)], TypeError, "argument 'quats': 'tuple' object is not an instance of 'Quat'"),
-    (lambda n: 5, TypeError, "argument 'quats': 'int' object is not an instance of 'Sequence'"),
-])
-def test_rotate_each_refusals_change_nothing(quats, error, message):
-    lst = VecList([Vec3d(1, 2, 3)] * 3)
-    with pytest.raises(error) as info:
-        lst.rotate_each(quats(len(lst)))
-    assert str(info.value) == message and lst.to_array() == [[1.0, 2.0, 3.0]] * 3
-    view = memoryview(lst)  # a live view holds a shared borrow, as for rotate
-    with pytest.raises(RuntimeError, match="^Already borrowed$"):
-        lst.rotate_each([X90] * 3)
-    view.release()
+    assert type(info.value) is error and str(info.value) == message and THREE.to_array() == [[1.0, 2.0, 3.0]] * 3
 
 
 SPECIAL = [0.0, -0.0, math.inf, math.nan, 5e-324, 1e300, -1.0]
 
 
-def elements_and_quats(n, seed):
-    rng = np.random.default_rng(seed)
-    vectors, quats = rng.uniform(-1e3, 1e3, (n, 3)), rng.uniform(-1, 1, (n, 4))
-    vectors.flat[::17], quats.flat[::13] = SPECIAL[seed % 7], SPECIAL[(seed + 3) % 7]  # special values in every lane
-    return vectors, quats
-
-
 # Short, and cut into pieces for the pool; the quaternions as objects, as a packed array read in place, and as
-# arrays that must be gathered (Fortran order, a strided slice, float32).
+# arrays that must be gathered (a strided slice, float32); special values in every lane.
 @pytest.mark.parametrize("n", [0, 7, 20_011])
-@pytest.mark.parametrize("form", [
-    lambda q: [Quat(*row) for row in q.tolist()], lambda q: q, np.asfortranarray, lambda q: np.repeat(q, 2, axis=0)[::2],
-    lambda q: q.astype(np.float32),
-])
+@pytest.mark.parametrize("form", [lambda q: [Quat(*row) for row in q.tolist()], lambda q: q,
+                                  lambda q: np.repeat(q, 2, axis=0)[::2], lambda q: q.astype(np.float32)])
 def test_rotate_each_is_a_loop_of_rotate(n, form):
-    vectors, quats = elements_and_quats(n, n)
-    lst = VecList.from_array(vectors)
-    given_quats = form(quats)
+    rng = np.random.default_rng(n)
+    vectors, quats = rng.uniform(-1e3, 1e3, (n, 3)), rng.uniform(-1, 1, (n, 4))
+    vectors.flat[::17], quats.flat[::13] = SPECIAL[n % 7], SPECIAL[(n + 3) % 7]
+    lst, given_quats = VecList.from_array(vectors), form(quats)
     assert lst.rotate_each(given_quats) is None
-    exact = np.asarray(given_quats, dtype=np.float64) if not isinstance(given_quats, list) else quats
+    exact = quats if isinstance(given_quats, list) else np.asarray(given_quats, dtype=np.float64)
     want = [Quat(*q).rotate(Vec3d(*v)).to_array() for q, v in zip(exact.tolist(), vectors.tolist())]
     assert same_fields([x for row in lst.to_array() for x in row], [x for row in want for x in row])

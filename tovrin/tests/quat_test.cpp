@@ -109,21 +109,12 @@ TEST(Quat, RotationsDocumentedValues) {
         {"matrix, m00 largest",
          from_matrix_of({0.5921773697107545, 0.6750923182080802, -0.41096873541690576, -0.15710195163880614}),
          {0.5921773697107544, 0.6750923182080804, -0.4109687354169057, -0.1571019516388061}},
-        {"matrix, m00 largest, again",
-         from_matrix_of({0.26382937195831807, 0.9269071822778753, 0.15962887954873634, -0.21390595771923768}),
-         {0.2638293719583182, 0.9269071822778753, 0.1596288795487364, -0.21390595771923773}},
         {"matrix, m11 largest",
          from_matrix_of({0.21104203956825893, 0.666559338318685, 0.7105352196822575, 0.07937006757028979}),
          {0.21104203956825893, 0.666559338318685, 0.7105352196822575, 0.07937006757028978}},
-        {"matrix, m11 largest, again",
-         from_matrix_of({0.06935937182766821, -0.635145489666892, -0.6397764798668018, -0.42715985333914386}),
-         {0.0693593718276682, -0.6351454896668921, -0.6397764798668019, -0.4271598533391439}},
         {"matrix, m22 largest",
          from_matrix_of({-0.10688333656053914, 0.07465570820348877, -0.04926221048381208, 0.9902402295486539}),
          {0.10688333656053914, -0.07465570820348877, 0.04926221048381208, -0.9902402295486539}},
-        {"matrix, m22 largest, again",
-         from_matrix_of({0.14087982156265685, -0.0772234725107852, 0.5994677738893358, 0.7841095581855981}),
-         {0.1408798215626569, -0.07722347251078521, 0.599467773889336, 0.7841095581855981}},
         {"matrix, half turn about x", from_matrix_of({0, 1, 0, 0}), {0, 1, 0, 0}},
         {"matrix, half turn: first non-zero positive", from_matrix_of({0, 0, -0.6, 0.8}), {0, -0.0, 0.6, -0.8}},
         {"two vectors", between({1, 2, 3}, {-2, 0.5, 4}),
@@ -143,29 +134,6 @@ TEST(Quat, RotationsDocumentedValues) {
     for (const auto& c : cases)
         for (double Quat::*f : {&Quat::w, &Quat::i, &Quat::j, &Quat::k})
             EXPECT_TRUE(same(c.got.*f, c.want.*f)) << c.name << ": " << c.got.*f << " for " << c.want.*f;
-}
-
-TEST(Quat, RotationErrors) {
-    constexpr double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-    const Matrix3 eye{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
-    auto with = [&](int r, int c, double x) { Matrix3 m = eye; m[r][c] = x; return m; };
-    const struct { const char* name; RotationResult result; RotationError want; } cases[] = {
-        {"NaN entry", Quat::from_rotation_matrix(with(2, 2, nan)), RotationError::NonFiniteMatrix},
-        {"infinite entry", Quat::from_rotation_matrix(with(0, 1, -inf)), RotationError::NonFiniteMatrix},
-        {"stretched", Quat::from_rotation_matrix(with(1, 1, 1 + 2e-9)), RotationError::NotOrthonormal},
-        {"sheared", Quat::from_rotation_matrix(with(0, 1, 2e-9)), RotationError::NotOrthonormal},
-        {"reflection", Quat::from_rotation_matrix(with(2, 2, -1)), RotationError::Reflection},
-        {"zero first", Quat::from_two_vectors({0, -0.0, 0}, {nan, 0, 0}), RotationError::FirstZero},
-        {"non-finite first", Quat::from_two_vectors({inf, 0, 0}, {0, 0, 0}), RotationError::FirstNonFinite},
-        {"zero second", Quat::from_two_vectors({1, 0, 0}, {0, 0, 0}), RotationError::SecondZero},
-        {"NaN second", Quat::from_two_vectors({1, 0, 0}, {0, nan, 1}), RotationError::SecondNonFinite},
-    };
-    for (const auto& c : cases) {
-        ASSERT_TRUE(std::holds_alternative<RotationError>(c.result)) << c.name;
-        EXPECT_EQ(std::get<RotationError>(c.result), c.want) << c.name;
-    }
-    // Within the tolerances, a matrix is accepted.
-    EXPECT_TRUE(std::holds_alternative<Quat>(Quat::from_rotation_matrix(with(1, 1, 1 + 4e-10))));
 }
 
 }  // namespace
