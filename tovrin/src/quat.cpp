@@ -58,9 +58,12 @@ bool zero(const Vec3d& v) noexcept { return v.x == 0 && v.y == 0 && v.z == 0; }
 double larger(double a, double b) noexcept { return a < b ? b : a; }
 
 // 0 when m, the largest |component| of a finite value, lies in [2^-500, 2^500], where
-// squaring cannot overflow or underflow; otherwise the exponent e that 2^-e brings m into
-// [1, 2) with (scaling by it is exact, bar components that fall below the normal range).
-int range_exponent(double m) noexcept { return m >= 0x1p-500 && m <= 0x1p500 ? 0 : std::ilogb(m); }
+// squaring cannot overflow or underflow, or is 0 (nothing to scale); otherwise the exponent
+// e that 2^-e brings m into [1, 2) with (scaling by it is exact, bar components that fall
+// below the normal range).
+int range_exponent(double m) noexcept {
+    return m == 0 || (m >= 0x1p-500 && m <= 0x1p500) ? 0 : std::ilogb(m);
+}
 
 Vec3d in_range(const Vec3d& v) noexcept {
     int e = range_exponent(larger(larger(std::fabs(v.x), std::fabs(v.y)), std::fabs(v.z)));
