@@ -29,6 +29,7 @@ TEST(Circle, NaNFieldsMakeEveryComparisonFalse) {
     }
     EXPECT_FALSE(Circle::none().in_same_plane(Circle::none()));
     EXPECT_FALSE(unit.in_same_plane(Circle{{0, 0, nan}, 1, {0, 0, 1}}));
+    EXPECT_EQ((Circle{{0, 0, 0}, 7.63, {0, 0, 1}}.area()), 182.8937853547716);  // (r * r) * pi, not r * (r * pi)
 }
 
 }  // namespace
