@@ -56,9 +56,9 @@ TEST(Quat, DocumentedValues) {
     EXPECT_EQ(Quat(1, -2, -1, 1).normalize().magnitude(), 0.9999999999999998);
     EXPECT_EQ(Quat(-1.84, -1.71, 1.46, 1.15).magnitude(), 3.124707986356485);  // summed w, i, j, then k
     // The diagonal subtracts twice the sum of two squares from 1, not each square in turn.
-    const double matrix[] = {-0.681, -0.9934000000000002, -4.0042, 2.7446, -8.5044, 3.7874000000000003,
-                             -3.0802, -4.570600000000001, -7.0169999999999995};
-    auto m = Quat(1.05, -1.99, -0.22, 0.89).to_rotation_matrix();
+    const double matrix[] = {-0.15399999999999991, 1.5539999999999998, -0.3679999999999998, 0.9167999999999998,
+                             -0.6596, 1.41, 1.3075999999999999, -0.6432, -1.5220000000000002};
+    auto m = Quat(-0.59, 0.87, 0.71, 0.27).to_rotation_matrix();
     for (int k = 0; k < 9; ++k) EXPECT_EQ(m[k / 3][k % 3], matrix[k]) << k;
     EXPECT_FALSE(Quat(1, -2, -1, 1).normalize().is_unit());
 }
