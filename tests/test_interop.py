@@ -146,7 +146,8 @@ def test_views_hold_a_shared_borrow(mutate, release):
     lst = VecList.from_array([[1, 2, 3], [4, 5, 6]])
     views = [memoryview(lst), memoryview(lst)[1:]]
     while views:  # the borrow lasts until the last view is gone
-        with pytest.raises(RuntimeError, match="^Already borrowed$"):
+        with pytest.raises(RuntimeError, match=r"^Already borrowed: a memoryview or numpy array of this list is "
+                                                r"alive; drop it \(del, \.release\(\)\) first$"):
             mutate(lst)
         assert lst.to_array() == [[1, 2, 3], [4, 5, 6]] and views[0].tolist() == lst.to_array()
         other = VecList.empty()
