@@ -35,6 +35,10 @@ TEST(CirclePoint, DecidesInCheckOrder) {
         {"NaN centre", {{nan, 0, 0}, 1, {0, 0, 1}}, {1, 0, 0}, true, IntersectionError::OutOfPlane},
         {"NaN point", unit, {nan, 0, 0}, true, IntersectionError::OutOfPlane},
         {"NaN radius", {{0, 0, 0}, nan, {0, 0, 1}}, {1, 0, 0}, true, IntersectionError::TooFarApart},
+        // Off the plane by rounding alone: either dot product grouped otherwise, or (point - centre)
+        // dotted with the normal, puts it on the plane.
+        {"off by rounding", {{-1.5, -2.2, -2.8}, 1, {1.7, 0.6, -1.0}}, {1.6, 2.0, 4.989999999999999}, false,
+         IntersectionError::OutOfPlane},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
