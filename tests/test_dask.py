@@ -96,6 +96,12 @@ def test_nearest_any_chunking(points, cuts, stride):
     assert same_nearest(got, VecList.from_array(rows).minimum_distance_to(Vec3d(0, 1, 0), stride))
 
 
+def test_nearest_at_the_end_of_the_window():  # samples 0, 3, 6, 9: 6 wins, and 3..8 holds the nearest last
+    rows = np.array([[x, 0, 0] for x in (10, 10, 10, 10, 10, 10, 3, 10, 1, 10)], float)
+    with dask.config.set(scheduler="sync"):
+        assert ld.minimum_distance_to(da.from_array(rows, chunks=((4, 6), 3)), Vec3d(0, 0, 0), 3) == (8, 1.0)
+
+
 def test_nearest_found_in_every_chunk():
     rows = np.arange(210.0).reshape(70, 3)
     cloud = da.from_array(rows, chunks=((1,) * 70, 3))  # 70 candidates: a tree of two levels
