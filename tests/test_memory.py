@@ -69,7 +69,7 @@ def calls(owner):  # (label, make the receiver, call(receiver, *arguments), argu
             yield f"{owner} pickle {protocol}", make, lambda r, p=protocol: pickle.loads(pickle.dumps(r, p)), (), False
     if cls is not None and "__buffer__" in vars(cls):
         yield f"{owner} memoryview", make, lambda r: memoryview(r).tolist(), (), False
-        yield f"{owner} numpy", make, lambda r: np.asarray(r).sum(), (), False
+        yield f"{owner} numpy", make, lambda r: np.asarray(r), (), False  # (numpy's own arithmetic is not ours to test)
 
 def state(value):  # the exact value of an object (its pickle), None for one that has none
     return pickle.dumps(value, 2) if "__reduce__" in vars(type(value)) else None
