@@ -5,8 +5,9 @@
 #include <optional>
 #include <vector>
 
+#include <tovrin/format.hpp>
+
 #include "frame/errors.hpp"
-#include "vec3d.hpp"  // the element text
 
 namespace lumeric::batch {
 
@@ -63,7 +64,7 @@ std::string repr(const VecListData& list) {
         out.reserve((hi - lo) * 48);
         for (std::size_t k = lo; k < hi; ++k) {
             if (k != 0) out += '\n';
-            append_repr(out, items[k]);
+            tovrin::append_vec3d(out, items[k]);
         }
         return texts;
     };

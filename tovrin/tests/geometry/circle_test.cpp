@@ -1,6 +1,6 @@
 // Circles with NaN fields, which must make every comparison false, and the values where rounding
 // decides (the documented values of circles are checked through the module).
-#include "tovrin/geometry/circle.hpp"
+#include <tovrin/geometry/circle.hpp>
 
 #include <gtest/gtest.h>
 

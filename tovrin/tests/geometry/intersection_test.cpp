@@ -1,7 +1,7 @@
 // The intersections: the codes, documented results, the order of the checks where several fail
 // at once (with raw fields the constructors would not make), NaN inputs, and the geometry the
 // results must add up to. The module's tests check every message and the argument order.
-#include "tovrin/geometry/intersection.hpp"
+#include <tovrin/geometry/intersection.hpp>
 
 #include <gtest/gtest.h>
 

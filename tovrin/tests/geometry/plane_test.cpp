@@ -1,6 +1,6 @@
-// The geometry the plane formulas must add up to, which documented values at a few points
-// (checked through the module) would not show for every input.
-#include "tovrin/geometry/plane.hpp"
+// Values where rounding decides, and the geometry the plane formulas must add up to, which
+// documented values at a few points (checked through the module) would not show for every input.
+#include <tovrin/geometry/plane.hpp>
 
 #include <gtest/gtest.h>
 
