@@ -33,12 +33,19 @@ def special_rows(n=8):
 FLOAT32 = np.array([0x7FC00123, 0xFF800000, 0x00000001, 0x80000000, 0x7F7FFFFF, 0x3EAAAAAB], np.uint32).view(np.float32)
 INTEGER_EXTREMES = {np.int64: [-(2**63), 2**63 - 1, 2**53 + 1], np.uint64: [0, 2**64 - 1, 2**53 + 3]}
 
+# Random bits, long enough for the copies to be cut into pieces (32,768 rows each, cut only from
+# 65,536 rows on), so that a piece read from or written to the wrong place shows.
+MANY = np.frombuffer(np.random.default_rng(1).bytes(24 * 300_001), np.float64).reshape(-1, 3)
+
 # (label, input array): every accepted format and layout. The expected values are numpy's own
 # conversion to float64, which is exact for float32 and rounds integers as float(int) does.
 ACCEPTED = [
     ("float64 C order", special_rows()),
     ("float64 Fortran order", np.asfortranarray(special_rows())),
     ("float64 negative strides", special_rows()[::-1, ::-1]),
+    ("float64 reversed columns", special_rows()[:, ::-1]),
+    ("float64 many pieces", MANY),
+    ("float64 reversed columns, many pieces", MANY[:, ::-1]),
     ("float64 every other row and a column gap", np.hstack([special_rows(12), special_rows(12)])[::2, ::2]),
     ("float64 zero row stride", np.broadcast_to(special_rows(1), (5, 3))),
     ("float64 zero rows", np.zeros((0, 3))),
@@ -53,7 +60,8 @@ ACCEPTED = [
 @pytest.mark.no_leak_check
 @pytest.mark.parametrize("label, data", ACCEPTED, ids=[a[0] for a in ACCEPTED])
 def test_buffers_convert_exactly(label, data):
-    assert array_bits(VecList.from_array(data)) == array_bits(data.astype(np.float64))
+    lst = VecList.from_array(data)
+    assert array_bits(lst) == array_bits(pickle.loads(pickle.dumps(lst, 5))) == array_bits(data.astype(np.float64))
 
 
 @pytest.mark.no_leak_check
@@ -138,7 +146,8 @@ def test_views_hold_a_shared_borrow(mutate, release):
     lst = VecList.from_array([[1, 2, 3], [4, 5, 6]])
     views = [memoryview(lst), memoryview(lst)[1:]]
     while views:  # the borrow lasts until the last view is gone
-        with pytest.raises(RuntimeError, match="^Already borrowed$"):
+        with pytest.raises(RuntimeError, match=r"^Already borrowed: a memoryview or numpy array of this list is "
+                                                r"alive; drop it \(del, \.release\(\)\) first$"):
             mutate(lst)
         assert lst.to_array() == [[1, 2, 3], [4, 5, 6]] and views[0].tolist() == lst.to_array()
         other = VecList.empty()

@@ -67,7 +67,7 @@ import hashlib, math, random
 from lumeric_py import Vec3d, VecList
 rng = random.Random(11)
 lst = VecList([Vec3d(*(rng.choice([0.0, -0.0, math.inf, math.nan, 1e-320, rng.uniform(-9, 9)]) for _ in "xyz"))
-               for _ in range(50_000)])
+               for _ in range(70_000)])  # long enough for every kernel to be cut up
 p = Vec3d(1.5, -2.5, 3.25)
 results = [lst.dot(p), lst.magnitude(), lst.distance_to(p), lst.is_unit(), lst.to_array(), lst.cross(p),
            lst.normalize(), lst - p, lst / 0.3, lst.collapse(2), [lst.minimum_distance_to(p, s) for s in (1, 7, 10**9)]]

@@ -79,14 +79,70 @@ sanitizer_check() {
     python3.14 -m pytest -p no:cacheprovider tests --ignore tests/test_records.py "$@"
 }
 
+# Data races: the core, the pool and the batch kernels built with ThreadSanitizer, and their C++
+# suites run (the pool's with racing callers, nested batches and failures; the borrow counter's
+# atomic form, the one a free-threaded interpreter uses, under racing threads). Any report fails
+# the run. The module is not part of it: no interpreter here is built with ThreadSanitizer.
+thread_check() {
+  say "building the C++ suites with ThreadSanitizer (build/tsan)"
+  cmake -S . -B build/tsan -G Ninja -DLUMERIC_SANITIZE_THREADS=ON -DLUMERIC_TESTS=ON -DLUMERIC_PYTHON=OFF \
+    -DLUMERIC_WERROR=ON >/dev/null
+  cmake --build build/tsan
+  say "running the C++ suites under ThreadSanitizer"
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir build/tsan --output-on-failure -j2
+}
+
+# -- The release as users install it (tools/py314 wheel) --
+#
+# An sdist of the work tree; a wheel built from that sdist alone, unpacked in a scratch directory;
+# the wheel installed into a fresh venv (system site packages for numpy, pytest and the rest); the
+# Python suite run from a copy outside the work tree (tests with the tools, examples and benchmark
+# scripts they read) against the installed package. So a file missing from the sdist, the wheel
+# or its stubs fails here, though the work tree has it.
+wheel_check() {
+  local scratch
+  scratch=$(mktemp -d)
+  trap "rm -rf '$scratch'" EXIT
+  say "building the sdist"
+  python3.14 -m build --sdist --no-isolation --outdir "$scratch/dist" . >"$scratch/sdist.log" 2>&1 \
+    || { cat "$scratch/sdist.log" >&2; exit 1; }
+  local sdist
+  sdist=$(echo "$scratch"/dist/*.tar.gz)
+  mkdir "$scratch/src"
+  tar -xzf "$sdist" -C "$scratch/src"
+  say "building the wheel from $(basename "$sdist") alone"
+  python3.14 -m build --wheel --no-isolation --outdir "$scratch/dist" "$scratch"/src/*/ >"$scratch/wheel.log" 2>&1 \
+    || { tail -n 40 "$scratch/wheel.log" >&2; exit 1; }
+  local wheel
+  wheel=$(echo "$scratch"/dist/*.whl)
+  say "auditwheel show $(basename "$wheel"):"
+  python3.14 -m auditwheel show "$wheel" >&2 || true
+  python3.14 -m venv --system-site-packages "$scratch/venv"
+  "$scratch/venv/bin/python" -m pip install --no-index --no-deps -q "$wheel"
+  mkdir "$scratch/suite"
+  cp -r tests tools examples bench pyproject.toml "$scratch/suite/"
+  cd "$scratch/suite"
+  "$scratch/venv/bin/python" - "$scratch/venv" <<'CHECK'
+import os, sys
+import lumeric_dask, lumeric_py
+venv = os.path.realpath(sys.argv[1]) + os.sep
+for module in (lumeric_py, lumeric_dask):
+    if not os.path.realpath(module.__file__).startswith(venv):
+        sys.exit(f"{module.__name__} comes from {module.__file__}, not from the installed wheel")
+CHECK
+  say "running the Python suite against the installed wheel"
+  "$scratch/venv/bin/python" -m pytest -p no:cacheprovider tests "$@"
+}
+
 case "${1:-}" in
   demo) install_module; "$PY" examples/demo.py ;;
   test) shift; cxx_tests; install_module; api_reference_check; python_tests "$@" ;;
-  check) shift; leak_check "$@"; sanitizer_check "$@" ;;
+  check) shift; thread_check; leak_check "$@"; sanitizer_check "$@" ;;
   bench) shift; install_module; for b in bench/bench_*.py; do "$PY" "$b" "$@"; done ;;
   plot) shift; install_module
     for b in vec3d angle_quat geometry vec_list dask; do "$PY" "bench/bench_$b.py"; done
     "$PY" bench/plot.py ;;
   scale) shift; install_module; "$PY" bench/scale_vec_list.py "$@" ;;
-  *) say "usage: tasks.sh demo|test|check|bench|plot|scale"; exit 2 ;;
+  wheel) shift; wheel_check "$@" ;;
+  *) say "usage: tasks.sh demo|test|check|bench|plot|scale|wheel"; exit 2 ;;
 esac

@@ -18,6 +18,7 @@
 #include "quat.hpp"
 #include "vec3d.hpp"
 #include "vec_list.hpp"
+#include "vec_list_array.hpp"
 
 namespace lumeric {
 

@@ -49,7 +49,7 @@ bool equal(const Vec3d& a, const Vec3d& b) noexcept { return a == b; }
 
 std::string repr(const Vec3d& v) {
     std::string out;
-    append_repr(out, v);
+    tovrin::append_vec3d(out, v);
     return out;
 }
 
@@ -79,8 +79,6 @@ static_assert(siphash13<3>({0x3FF0000000000000, 0x4000000000000000, 0x4008000000
 using Constructor = V::Constructor<&make, "x", "y", "z">;
 
 }  // namespace
-
-void append_repr(std::string& out, const Vec3d& v) { tovrin::append_call(out, "Vec3d", {v.x, v.y, v.z}); }
 
 PyType_Spec* vec3d_spec() {
     return V::build<Constructor>(

@@ -1,8 +1,6 @@
 // vec3d.hpp: the Python class `Vec3d`, wrapping tovrin::Vec3d.
 #pragma once
 
-#include <string>
-
 #include <tovrin/vec3d.hpp>
 
 #include "frame/object.hpp"
@@ -10,9 +8,6 @@
 namespace lumeric {
 
 PyType_Spec* vec3d_spec();
-
-// Appends the text of `repr(v)`, "Vec3d(x, y, z)"; VecList's text is made of these.
-void append_repr(std::string& out, const tovrin::Vec3d& v);
 
 template <>
 struct ClassFor<tovrin::Vec3d> {

@@ -8,7 +8,6 @@
 
 #include "batch/elements.hpp"
 #include "frame/object.hpp"
-#include "frame/pickle.hpp"
 
 namespace lumeric {
 
@@ -26,15 +25,6 @@ template <>
 struct ClassFor<VecListData> {
     static constexpr Name name = "VecList";
     static inline ClassCell cell{name.c_str(), &vec_list_spec};
-};
-
-// A list pickles as its doubles (24 bytes a vector), out-of-band from protocol 5 on: the list
-// is itself a buffer export of them (vec_list_array.hpp).
-template <>
-struct PickleState<VecListData> {
-    static constexpr bool out_of_band = true;
-    static StateBytes bytes(const VecListData& list) noexcept;
-    static VecListData load(StateBytes state);
 };
 
 template <>

@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <string>
 
+#include "batch/elements.hpp"
 #include "frame/buffer.hpp"
 #include "frame/convert.hpp"
-#include "vec_list.hpp"
+#include "frame/pickle.hpp"
+#include "frame/record.hpp"
 
 namespace lumeric {
 
@@ -25,5 +27,14 @@ DoubleBlock doubles(const VecListData& list) noexcept;
 Vectors copy_vectors(const unsigned char* bytes, std::size_t count);
 
 }  // namespace vec_array
+
+// A list pickles as its doubles (24 bytes a vector), out-of-band from protocol 5 on: the list
+// is itself a buffer export of them.
+template <>
+struct PickleState<VecListData> {
+    static constexpr bool out_of_band = true;
+    static StateBytes bytes(const VecListData& list) noexcept;
+    static VecListData load(StateBytes state);
+};
 
 }  // namespace lumeric

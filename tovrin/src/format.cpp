@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include <tovrin/vec3d.hpp>
+
 namespace tovrin {
 
 void append_double(std::string& out, double value) {
@@ -66,6 +68,8 @@ void append_call(std::string& out, std::string_view name, std::initializer_list<
     }
     out += ')';
 }
+
+void append_vec3d(std::string& out, const Vec3d& v) { append_call(out, "Vec3d", {v.x, v.y, v.z}); }
 
 std::string format_call(std::string_view name, std::initializer_list<double> values) {
     std::string out;

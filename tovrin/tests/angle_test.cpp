@@ -25,6 +25,11 @@ TEST(Angle, DocumentedValues) {
         {"third pi in degrees", R::third_pi().to_degrees().angle, 59.99999999999999},
         {"sixth pi in degrees", R::sixth_pi().to_degrees().angle, 29.999999999999996},
         {"60 degrees", AngleDegrees{60}.to_radians().angle, 1.0471975511965976},
+        // Multiplying by 180 / pi or pi / 180 instead would round these differently.
+        {"5.93 in degrees", R{5.93}.to_degrees().angle, 339.7639725125781},
+        {"198.2 degrees", AngleDegrees{198.2}.to_radians().angle, 3.4592425774527604},
+        // Any other grouping of the dot products or of the cosine's quotient gives another angle.
+        {"angle between", angle_to({5.55, -3.36, -8.63}, {2.07, -1.74, -6.27}).angle, 0.24923682863151517},
         {"tan", R::quarter_pi().tan(), 0.9999999999999999}, {"cot", R::quarter_pi().cot(), 1.0000000000000002},
         {"cos", R::half_pi().cos(), 6.123233995736766e-17}, {"sec", R::half_pi().sec(), 1.633123935319537e16},
         {"cot of 1", R{1.0}.cot(), 0.6420926159343306}, {"sin", R::sixth_pi().sin(), 0.49999999999999994},

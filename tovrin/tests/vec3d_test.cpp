@@ -34,6 +34,13 @@ TEST(Vec3d, DocumentedVectors) {
         {"project onto plane", Vec3d{1, 1, 1}.project_onto_plane({0, 0, 2}), {1, 1, -3}},
         {"project onto line", Vec3d{5, 1, 0}.project_onto_line({2, 0, 0}, {1, 0, 0}), {5, 0, 0}},
         {"named", Vec3d::i() + Vec3d::j() - Vec3d::k(), {1, 1, -1}},
+        // Operands for which every other grouping or reciprocal multiply of a formula rounds differently.
+        {"normalize rounded", Vec3d{-8.63, -8.68, -6.36}.normalize(),
+         {-0.625643435325309, -0.6292682524477035, -0.46107673796859383}},
+        {"project onto line rounded", Vec3d{-8.23, -4.08, -6.89}.project_onto_line({-7.36, -8.5, 2.48}, {4.4, 3.36, 6.22}),
+         {-7.073122362984426, -8.210682927295517, 2.5712348947651575}},
+        {"project onto plane rounded", Vec3d{-5.3, 3.13, -1.21}.project_onto_plane({-5.51, -7.12, 2.99}),
+         {12.880245000000002, 26.622440000000005, -11.075505000000003}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -42,7 +49,6 @@ TEST(Vec3d, DocumentedVectors) {
 }
 
 TEST(Vec3d, DocumentedScalars) {
-    const double tiny = 0x3p-28;  // squares to 9 * 2^-56, above half an ulp of 1
     const struct { const char* name; double got; double want; } cases[] = {
         {"line through one point", Vec3d{1, 1, 1}.distance_to_line({0, 0, 0}, {0, 0, 0}), nan},
         {"distance to line", Vec3d{5, 1, 0}.distance_to_line({0, 0, 0}, {1, 0, 0}), 1.0},
@@ -52,9 +58,16 @@ TEST(Vec3d, DocumentedScalars) {
         {"dot", Vec3d{1, 2, 3}.dot({4, -5, 6}), 12.0},
         {"distance", Vec3d{1, 2, 3}.distance_to({4, 6, 3}), 5.0},
         {"distance squared", Vec3d{1, 2, 3}.distance_squared({4, 6, 3}), 25.0},
-        // Summed left to right, x and y first: the other grouping rounds to 1 + 2^-52.
-        {"dot grouping", Vec3d{1, tiny, tiny}.dot({1, tiny, tiny}), 1 + 0x1p-51},
-        {"distance squared grouping", Vec3d{1, tiny, tiny}.distance_squared({}), 1 + 0x1p-51},
+        // Sums run x, y, then z: each of these gives other bits under any other grouping.
+        {"dot rounded", Vec3d{-5.3, 3.13, -1.21}.dot({-5.51, -7.12, 2.99}), 3.2995000000000005},
+        {"magnitude rounded", Vec3d{5.94, 3.07, -3.54}.magnitude(), 7.565718736511424},
+        {"distance rounded", Vec3d{0.04, 8.68, 4.87}.distance_to({0.71, 6.49, -4.82}), 9.956962388198523},
+        {"distance to line rounded", Vec3d{-8.01, -4.22, -7.97}.distance_to_line({-5.16, -5.14, 2.23}, {-5.48, -8.34, -3.46}),
+         6.291450622905584},
+        {"distance to line rounded too", Vec3d{-4.09, 3.81, -0.82}.distance_to_line({-3.2, -0.47, -8.57}, {-2.04, -1.42, -5.62}),
+         7.096197395618384},
+        {"triple product rounded", Vec3d{-5.01, -1.12, -0.08}.scalar_triple_product({-4.8, -4.84, -5.06}, {-0.73, -3.78, -8.61}),
+         -71.97201600000001},
     };
     for (const auto& c : cases) EXPECT_TRUE(same(c.got, c.want)) << c.name << ": " << c.got;
 }

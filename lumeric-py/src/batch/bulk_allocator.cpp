@@ -89,6 +89,21 @@ public:
         for (std::size_t k = 0; k < n_evicted; ++k) munmap(evicted[k].start, evicted[k].size);
     }
 
+    // Unmaps every kept block: their address space may be what a new block lacks.
+    bool clear() noexcept {
+        Block dropped[kept_blocks];
+        std::size_t n_dropped = 0;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            while (count_ > 0) {
+                dropped[n_dropped++] = blocks_[0];
+                remove(0);
+            }
+        }
+        for (std::size_t k = 0; k < n_dropped; ++k) munmap(dropped[k].start, dropped[k].size);
+        return n_dropped > 0;
+    }
+
 private:
     void remove(std::size_t k) noexcept {
         bytes_ -= blocks_[k].size;
@@ -102,19 +117,32 @@ private:
     std::size_t bytes_ = 0;
 };
 
-// Never destroyed: blocks may be freed by objects that outlive static destruction.
+// Never destroyed: blocks may be freed by objects that outlive static destruction. Built in
+// static storage, so that the first free of a block cannot fail for want of memory.
 BlockCache& cache() noexcept {
-    static BlockCache* const instance = new BlockCache;
+    alignas(BlockCache) static unsigned char storage[sizeof(BlockCache)];
+    static BlockCache* const instance = ::new (storage) BlockCache;
     return *instance;
+}
+
+// A small block from the heap; when the heap has no room, the kept blocks are given back
+// first (under an address-space limit they may be all that stands in the way).
+void* heap_allocate(std::size_t bytes) {
+    if (void* p = ::operator new(bytes, std::nothrow)) return p;
+    if (cache().clear())
+        if (void* p = ::operator new(bytes, std::nothrow)) return p;
+    throw std::bad_alloc();
 }
 
 }  // namespace
 
 void* bulk_allocate(std::size_t bytes) {
-    if (bytes < mapped_from) return ::operator new(bytes);
+    if (bytes < mapped_from) return heap_allocate(bytes);
     std::size_t size = round_up(bytes, huge_page);
     if (Block kept = cache().take(size); kept.start != nullptr) return kept.start;
     if (void* p = map_aligned(size)) return p;
+    if (cache().clear())
+        if (void* p = map_aligned(size)) return p;
     throw std::bad_alloc();
 }
 

@@ -5,10 +5,11 @@
 #include <optional>
 #include <vector>
 
+#include <tovrin/format.hpp>
+
 #include "frame/errors.hpp"
 #include "frame/rows.hpp"
-#include "quat.hpp"   // quaternion arguments
-#include "vec3d.hpp"  // the element text
+#include "quat.hpp"  // quaternion arguments
 
 namespace lumeric::batch {
 
@@ -65,7 +66,7 @@ std::string repr(const VecListData& list) {
         out.reserve((hi - lo) * 48);
         for (std::size_t k = lo; k < hi; ++k) {
             if (k != 0) out += '\n';
-            append_repr(out, items[k]);
+            tovrin::append_vec3d(out, items[k]);
         }
         return texts;
     };

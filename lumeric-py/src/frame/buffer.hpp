@@ -3,8 +3,9 @@
 //
 // Export. A class whose value is a C-contiguous block of doubles (rows x columns) hands it
 // out without a copy: `memoryview(obj)`, `numpy.asarray(obj)`. Each view holds a shared
-// borrow of the object for as long as it lives, so in-place operations fail with the borrow
-// error and nothing moves the memory under the view; releasing the last view lifts it. The
+// borrow of the object for as long as it lives, counted as a view's (borrow.hpp), so in-place
+// operations fail with the borrow error that names the view, and nothing moves the memory
+// under it; releasing the last view lifts the borrow. The
 // view also holds a reference to the object, which keeps it alive. Writable requests are
 // refused: a write through a view would change the value behind the borrow rules' back.
 //
@@ -52,11 +53,11 @@ struct BufferExport {
         return guard<int>(-1, [&] {
             if ((flags & PyBUF_WRITABLE) == PyBUF_WRITABLE) raise(PyExc_BufferError, read_only_buffer);
             Object<T>* object = object_cast<T>(self);
-            if (!object->borrow.try_shared()) raise(PyExc_RuntimeError, already_mutably_borrowed);
+            if (!object->borrow.try_view()) raise(PyExc_RuntimeError, already_mutably_borrowed);
             try {
                 fill_double_view(self, view, flags, Block(object->value));
             } catch (...) {
-                object->borrow.release_shared();
+                object->borrow.release_view();
                 throw;
             }
             return 0;
@@ -64,7 +65,7 @@ struct BufferExport {
     }
     static void release(PyObject* self, Py_buffer* view) noexcept {
         PyMem_Free(view->internal);
-        object_cast<T>(self)->borrow.release_shared();
+        object_cast<T>(self)->borrow.release_view();
     }
 };
 

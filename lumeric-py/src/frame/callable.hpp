@@ -131,7 +131,7 @@ PyObject* call_operation(PyObject* self, PyObject* const* slots, const char* con
             return invoke<Fn, const T>(&ref.get(), slots, names, typename Op::params{});
         } else {
             ExclusiveRef<T> ref(self);
-            if (!ref.ok()) [[unlikely]] raise(PyExc_RuntimeError, already_borrowed);
+            ref.require();
             return invoke<Fn, T>(&ref.get(), slots, names, typename Op::params{});
         }
     }

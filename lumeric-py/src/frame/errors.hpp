@@ -54,5 +54,7 @@ void prefix_type_error(const char* prefix) noexcept;
 // RuntimeError texts of the borrow counters.
 inline constexpr const char* already_mutably_borrowed = "Already mutably borrowed";
 inline constexpr const char* already_borrowed = "Already borrowed";
+inline constexpr const char* already_borrowed_by_view =
+    "Already borrowed: a memoryview or numpy array of this list is alive; drop it (del, .release()) first";
 
 }  // namespace lumeric

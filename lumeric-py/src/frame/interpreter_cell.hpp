@@ -19,6 +19,8 @@
 
 #include <atomic>
 
+#include "frame/guard.hpp"
+
 namespace lumeric {
 
 class InterpreterCell {
@@ -31,8 +33,9 @@ public:
     PyObject* peek() const noexcept { return content_.load(std::memory_order_acquire); }
 
     // The content, made by `make` when empty: `make` returns a new reference, which the
-    // cell keeps, or nullptr with the host's error set (then so does this). Racing callers
-    // wait for the one that makes it.
+    // cell keeps, or nullptr with the host's error set (then so does this); a C++ failure
+    // of `make` becomes the host's error as at every entry point. Racing callers wait for
+    // the one that makes it.
     template <class Make>
     PyObject* get_or_make(Make&& make) noexcept {
         if (PyObject* content = peek()) [[likely]] return content;
@@ -40,7 +43,7 @@ public:
         PyMutex_Lock(&mutex_);
         PyObject* content = content_.load(std::memory_order_relaxed);
         if (content == nullptr) {
-            content = make();
+            content = guard(make);
             if (content != nullptr) fill(content);
         }
         PyMutex_Unlock(&mutex_);

@@ -15,6 +15,10 @@ void ClassCell::on_release(PyObject* type) noexcept {
     while (recycled_count_ > 0) free_fn(recycled_[--recycled_count_]);
 }
 
+void set_exclusive_refused(const BorrowFlag& flag) noexcept {
+    PyErr_SetString(PyExc_RuntimeError, flag.has_views() ? already_borrowed_by_view : already_borrowed);
+}
+
 PyTypeObject* ClassCell::get_for_result() {
     if (PyTypeObject* type = get()) [[likely]] return type;
     PyErr_WriteUnraisable(nullptr);

@@ -21,6 +21,12 @@
 
 namespace lumeric {
 
+#ifdef Py_GIL_DISABLED
+using BorrowFlag = BasicBorrowFlag<true>;
+#else
+using BorrowFlag = BasicBorrowFlag<false>;
+#endif
+
 template <class T>
 struct Object {
     PyObject_HEAD
@@ -163,24 +169,35 @@ private:
     Object<T>* obj_;
 };
 
-// An exclusive borrow of `op`, released on scope exit. Check ok() after constructing.
+// Sets the RuntimeError of a refused exclusive borrow: "Already borrowed", and why when a
+// buffer view is what holds the object.
+void set_exclusive_refused(const BorrowFlag& flag) noexcept;
+
+// An exclusive borrow of `op`, released on scope exit. Check ok() after constructing, or
+// require() it.
 template <class T>
 class ExclusiveRef {
 public:
-    explicit ExclusiveRef(PyObject* op) noexcept : obj_(object_cast<T>(op)) {
-        if (!obj_->borrow.try_exclusive()) obj_ = nullptr;
-    }
+    explicit ExclusiveRef(PyObject* op) noexcept : obj_(object_cast<T>(op)), held_(obj_->borrow.try_exclusive()) {}
     ExclusiveRef(const ExclusiveRef&) = delete;
     ExclusiveRef& operator=(const ExclusiveRef&) = delete;
     ~ExclusiveRef() {
-        if (obj_ != nullptr) obj_->borrow.release_exclusive();
+        if (held_) obj_->borrow.release_exclusive();
     }
-    bool ok() const noexcept { return obj_ != nullptr; }
+    bool ok() const noexcept { return held_; }
+    // Throws PythonError with the borrow error unless the borrow is held.
+    void require() const {
+        if (!held_) [[unlikely]] {
+            set_exclusive_refused(obj_->borrow);
+            throw PythonError{};
+        }
+    }
     T& get() const noexcept { return obj_->value; }
     PyObject* object() const noexcept { return reinterpret_cast<PyObject*>(obj_); }
 
 private:
     Object<T>* obj_;
+    bool held_;
 };
 
 // Copies `from` into `out`; false with MemoryError set when the copy cannot allocate (a

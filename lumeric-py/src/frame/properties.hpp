@@ -95,7 +95,7 @@ struct PropertyDefs {
                 throw PythonError{};
             }
             ExclusiveRef<T> ref(self);
-            if (!ref.ok()) raise(PyExc_RuntimeError, already_borrowed);
+            ref.require();
             assign(ref.get(), loader.get());
         }
     };

@@ -171,7 +171,7 @@ struct ProtocolSlots {
     static PyObject* next(PyObject* self) noexcept {
         return guard([&]() -> PyObject* {
             ExclusiveRef<T> ref(self);
-            if (!ref.ok()) [[unlikely]] raise(PyExc_RuntimeError, already_borrowed);
+            ref.require();
             auto item = Fn(ref.get());
             if (!item) return nullptr;
             return to_python(std::move(*item));

@@ -12,6 +12,8 @@
 
 namespace tovrin {
 
+struct Vec3d;
+
 // Appends the text form of `value` to `out`.
 void append_double(std::string& out, double value);
 
@@ -23,5 +25,8 @@ std::string format_call(std::string_view name, std::initializer_list<double> val
 
 // Appends format_call(name, values) to `out` (for texts made of many such parts).
 void append_call(std::string& out, std::string_view name, std::initializer_list<double> values);
+
+// Appends the text of a vector, "Vec3d(x, y, z)": alone, and as each element of a list's text.
+void append_vec3d(std::string& out, const Vec3d& v);
 
 }  // namespace tovrin

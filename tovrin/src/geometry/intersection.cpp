@@ -1,6 +1,6 @@
 // tovrin/geometry/intersection.cpp: the intersection functions. Each formula is
 // evaluated in the written order, one rounding per operation.
-#include "tovrin/geometry/intersection.hpp"
+#include <tovrin/geometry/intersection.hpp>
 
 #include <cmath>
 

@@ -1,7 +1,7 @@
 // The intersections: the codes, documented results, the order of the checks where several fail
 // at once (with raw fields the constructors would not make), NaN inputs, and the geometry the
 // results must add up to. The module's tests check every message and the argument order.
-#include "tovrin/geometry/intersection.hpp"
+#include <tovrin/geometry/intersection.hpp>
 
 #include <gtest/gtest.h>
 
@@ -35,6 +35,10 @@ TEST(CirclePoint, DecidesInCheckOrder) {
         {"NaN centre", {{nan, 0, 0}, 1, {0, 0, 1}}, {1, 0, 0}, true, IntersectionError::OutOfPlane},
         {"NaN point", unit, {nan, 0, 0}, true, IntersectionError::OutOfPlane},
         {"NaN radius", {{0, 0, 0}, nan, {0, 0, 1}}, {1, 0, 0}, true, IntersectionError::TooFarApart},
+        // Off the plane by rounding alone: either dot product grouped otherwise, or (point - centre)
+        // dotted with the normal, puts it on the plane.
+        {"off by rounding", {{-1.5, -2.2, -2.8}, 1, {1.7, 0.6, -1.0}}, {1.6, 2.0, 4.989999999999999}, false,
+         IntersectionError::OutOfPlane},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -78,6 +82,14 @@ TEST(CircleCircle, DocumentedPoints) {
         ASSERT_TRUE(r.has_value()) << c.name;
         EXPECT_TRUE(r.value().first == c.first && r.value().second == c.second) << c.name;
     }
+    // Bit for bit where other arrangements of the formulas round differently.
+    auto r = circle_circle({{-3.4, 1.9, 0}, 5.4, k}, {{-8.2, -0.8, 0}, 1.8, k}).value();
+    const Vec3d line = plane_line({{1.17, 5.65, -1.0}, -2.45}, {4.85, 0.45, -0.45}, {-5.86, 3.22, 5.92});
+    const struct { Vec3d got, want; } exact[] = {
+        {r.first, {-8.711401075180623, 0.9258241336544404, 0}}, {r.second, {-6.990676076154687, -2.133242531280555, 0}},
+        {line, {-15.636145467971206, 5.748470863331487, 11.734570180296599}}};
+    for (const auto& e : exact)
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(e.got[c], e.want[c]) << c;
     EXPECT_EQ(circle_circle({{0, 0, 0}, 3, k}, {{0, 0, 0}, 1, k}).error(), IntersectionError::Contained);
     EXPECT_EQ(circle_circle({{0, 0, 0}, 1, k}, {{0, 0, 0}, 1, -k}).error(), IntersectionError::Identical);
 }

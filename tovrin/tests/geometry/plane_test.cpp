@@ -1,6 +1,6 @@
-// The geometry the plane formulas must add up to, which documented values at a few points
-// (checked through the module) would not show for every input.
-#include "tovrin/geometry/plane.hpp"
+// Values where rounding decides, and the geometry the plane formulas must add up to, which
+// documented values at a few points (checked through the module) would not show for every input.
+#include <tovrin/geometry/plane.hpp>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,19 @@ namespace {
 
 using tovrin::Vec3d;
 using tovrin::geometry::Plane;
+
+// Operands for which any other grouping of the sums, a reciprocal multiply in the normalisation or
+// the offset taken through another of the three points gives other bits.
+TEST(Plane, DocumentedValues) {
+    EXPECT_EQ(Plane({{7.26, 5.47, 7.33}, 6.13}).distance_to_point({4.43, 3.41, -5.79}), 14.503799999999995);
+    // Off the plane by rounding alone: any other grouping of the residual's sum puts it on.
+    EXPECT_FALSE(Plane({{-0.35562577789371413, 0.7163649257923103, -0.6002929278211335}, -1.36})
+                     .contains_point({0.66, -0.52, -3.2771046994710176}));
+    Plane p = Plane::from_points({3.8, 7.86, -1.4}, {5.94, 3.07, -3.54}, {1.58, 6.88, 6.23});
+    const double want[] = {-0.9135264727987359, -0.2736780632419824, -0.30094800414027995, 5.2011829679207855};
+    const double got[] = {p.normal.x, p.normal.y, p.normal.z, p.distance};
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(got[k], want[k]) << k;
+}
 
 TEST(Plane, FromPointsPassesThroughThemCounterClockwise) {
     std::mt19937_64 rng(5);

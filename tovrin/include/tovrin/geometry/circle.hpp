@@ -10,8 +10,8 @@
 #include <limits>
 #include <numbers>
 
-#include "tovrin/geometry/plane.hpp"
-#include "tovrin/vec3d.hpp"
+#include <tovrin/geometry/plane.hpp>
+#include <tovrin/vec3d.hpp>
 
 namespace tovrin::geometry {
 

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <utility>
 
-#include "tovrin/geometry/circle.hpp"
-#include "tovrin/geometry/plane.hpp"
-#include "tovrin/vec3d.hpp"
+#include <tovrin/geometry/circle.hpp>
+#include <tovrin/geometry/plane.hpp>
+#include <tovrin/vec3d.hpp>
 
 namespace tovrin::geometry {
 

@@ -9,7 +9,7 @@
 
 #include <cmath>
 
-#include "tovrin/vec3d.hpp"
+#include <tovrin/vec3d.hpp>
 
 namespace tovrin::geometry {
 
