@@ -9,7 +9,7 @@ import operator
 
 import numpy as np
 
-from lumeric_py import VecList
+from lumeric_py import KDTree, Vec3d, VecList
 
 
 def _rotated(points, quat):
@@ -75,3 +75,56 @@ def nearest_of(other, *candidates):
 def distance_of(row, other):
     """The distance the list reports for a winning row."""
     return VecList.from_array(row.reshape(1, 3)).minimum_distance_to(other, 1)[1]
+
+
+# -- k nearest neighbours: one tree per cloud chunk, candidates merged per query chunk --
+#
+# A candidate set for m queries is four (m, k) arrays: rank class (0 a number, 1 a NaN key, 2 the
+# padding of a chunk with fewer than k points), key (the squared distance; 0 where it is NaN),
+# distance as the tree reported it, and global index (the cloud's length for padding).
+
+ORIGIN = Vec3d(0.0, 0.0, 0.0)
+
+
+def tree_of(block):
+    """The tree over one chunk's points, built where the chunk lives (it travels as its points)."""
+    return KDTree(block)
+
+
+def nearest_in_tree(tree, block, queries, k, offset, n):
+    """The k best candidates of one cloud chunk for each row of one query chunk, with the keys the
+    tree ranked them by, recomputed: the difference of the two converted rows is exact, and the
+    list's own squared distance of it to the origin is the key's formula term for term, since
+    d - 0.0 is d for every float d (-0.0 and NaN included)."""
+    queries = VecList.from_array(queries)
+    distances, indices = tree.query(queries, k)
+    m = len(queries)
+    distances = np.asarray(distances).reshape(m, k)
+    indices = np.asarray(indices).reshape(m, k)
+    padding = indices == len(tree)
+    rows = block[np.where(padding, 0, indices)] if len(tree) else np.zeros((m, k, 3))
+    differences = np.asarray(VecList.from_array(rows.reshape(-1, 3))).reshape(m, k, 3) - np.asarray(queries)[:, None]
+    keys = np.array(VecList.from_array(differences.reshape(-1, 3)).distance_squared(ORIGIN)).reshape(m, k)
+    unknown = np.isnan(keys)
+    rank = np.where(padding, 2, np.where(unknown, 1, 0)).astype(np.int8)
+    return rank, np.where(unknown, 0.0, keys), distances, np.where(padding, n, indices + offset)
+
+
+def best_of(k, *candidates):
+    """The k best of the candidate sets of several cloud chunks for the same queries, in the order
+    (rank class, key, global index). Each chunk's tree ranks its points by (key, NaN last, local
+    index), which is this order restricted to the chunk, since global = offset + local. A point of
+    the whole cloud's k best has fewer than k points of any order ahead of it, so fewer than k of
+    its own chunk: it is among that chunk's k best. Hence the union of the chunks' k best holds
+    the whole cloud's k best, and sorting it by the same order gives them in the same order.
+    Merging on distances instead would be wrong: sqrt is monotone but not injective, so two
+    different keys can give one distance, and only the keys decide between them."""
+    rank, keys, distances, indices = (np.concatenate(part, axis=1) for part in zip(*candidates))
+    order = np.lexsort((indices, keys, rank), axis=1)[:, :k]
+    return tuple(np.take_along_axis(a, order, axis=1) for a in (rank, keys, distances, indices))
+
+
+def answers(candidates, k):
+    """(distances, indices) of a query chunk from its merged candidates: (m,) when k is 1."""
+    _, _, distances, indices = candidates
+    return (distances.ravel(), indices.ravel()) if k == 1 else (distances, indices)
