@@ -103,7 +103,8 @@ def nearest_in_tree(tree, block, queries, k, offset, n):
     indices = np.asarray(indices).reshape(m, k)
     padding = indices == len(tree)
     rows = block[np.where(padding, 0, indices)] if len(tree) else np.zeros((m, k, 3))
-    differences = np.asarray(VecList.from_array(rows.reshape(-1, 3))).reshape(m, k, 3) - np.asarray(queries)[:, None]
+    with np.errstate(invalid="ignore"):  # inf - inf: a NaN key, as the tree has it
+        differences = np.asarray(VecList.from_array(rows.reshape(-1, 3))).reshape(m, k, 3) - np.asarray(queries)[:, None]
     keys = np.array(VecList.from_array(differences.reshape(-1, 3)).distance_squared(ORIGIN)).reshape(m, k)
     unknown = np.isnan(keys)
     rank = np.where(padding, 2, np.where(unknown, 1, 0)).astype(np.int8)
