@@ -104,7 +104,8 @@ VALUE_ERRORS = {
 }
 # from_array's shape and row checks; int() of a list reads its buffer as text, as the host does for any buffer
 VALUE_ERROR = re.compile(r"^(from_array\(\) (expects shape \(n, 3\), got \(.*\)|row \d+ has \d+ values, expected 3)"
-                         r"|invalid literal for int\(\) with base 10: b.*)$")
+                         r"|invalid literal for int\(\) with base 10: b.*"
+                         r"|k must be at least 1, got -?\d+|r must be a non-negative number, got \S+)$")
 FRAME_TYPE_ERROR = re.compile(
     r"^(?P<call>\S+\(\)) (missing \d+ required positional arguments?: |takes \d+ positional arguments but \d+ "
     r"(was|were) given$|got an unexpected keyword argument '|got multiple values for argument ')")
