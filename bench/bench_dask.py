@@ -27,7 +27,7 @@ import distributed
 import numpy as np
 
 import lumeric_dask
-from cluster import WORKERS, in_process, local_cluster, on_cluster, threaded
+from cluster import in_process, local_cluster, median_run, on_cluster, threaded
 from common import save
 from lumeric_py import Quat, Vec3d, VecList
 
@@ -149,13 +149,7 @@ def main():
 
 
 def summary(op, setup, runs):
-    """Median ns per point of the run with the median wall time, with its parts."""
-    wall, compute, transfer = sorted(runs, key=lambda r: r[0])[len(runs) // 2]
-    per_point = 1e9 / N
-    parts = {} if compute is None else {"compute": compute * per_point, "transfer": transfer * per_point,
-                                        "scheduling": max(0.0, wall - compute - transfer) * per_point}
-    return {"operation": op, "setup": setup, "total": wall * per_point, "parts": parts,
-            "spread": (max(r[0] for r in runs) - min(r[0] for r in runs)) * per_point}
+    return {"operation": op, "setup": setup, **median_run(runs, N)}
 
 
 def print_table(rows, inside, scatter, gather, per_task):

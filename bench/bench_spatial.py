@@ -173,7 +173,7 @@ def hard_clouds(n):
 
 def hard(ns, uniform, n, missed):
     base = {r["operation"]: r["ours"] for r in uniform}
-    print(f"\nHard clouds (ours; ns per point or per query, and the ratio to the uniform cloud's; goal <= 3)")
+    print("\nHard clouds (ours; ns per point or per query, and the ratio to the uniform cloud's; goal <= 3)")
     header = f"{'cloud':<18}" + "".join(f"{op:>22}" for op in ("build", "query k=1", "query k=8"))
     print(header + "\n" + "-" * len(header))
     saved = {}

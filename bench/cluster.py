@@ -66,3 +66,14 @@ def in_process(run):
     start = time.perf_counter()
     run()
     return time.perf_counter() - start, None, None
+
+
+def median_run(runs, count):
+    """ns per item (point or query, count of them) of the run with the median wall time, with its
+    parts, and the spread of the wall times."""
+    wall, compute, transfer = sorted(runs, key=lambda r: r[0])[len(runs) // 2]
+    per_item = 1e9 / count
+    parts = {} if compute is None else {"compute": compute * per_item, "transfer": transfer * per_item,
+                                        "scheduling": max(0.0, wall - compute - transfer) * per_item}
+    return {"total": wall * per_item, "parts": parts,
+            "spread": (max(r[0] for r in runs) - min(r[0] for r in runs)) * per_item}

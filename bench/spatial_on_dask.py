@@ -12,7 +12,6 @@ worker), transfer between processes, and the rest; and, inside the tasks of one 
 worker thread, what building, querying, recomputing the keys and merging cost.
 """
 
-import statistics
 import sys
 import time
 
@@ -23,7 +22,7 @@ import distributed
 import numpy as np
 
 import lumeric_dask
-from cluster import in_process, local_cluster, on_cluster, threaded
+from cluster import in_process, local_cluster, median_run, on_cluster, threaded
 from lumeric_py import KDTree
 
 CLOUD_CHUNK = 1_250_000
@@ -85,7 +84,7 @@ def measure(n, m):
         for _ in range(ROUNDS):
             for name, run in setups.items():
                 samples[name].append(run())
-    rows = [summary(name, runs, m) for name, runs in samples.items()]
+    rows = [{"setup": name, **median_run(runs, m)} for name, runs in samples.items()]
     base = rows[-1]["total"]
     header = f"{'setup':<34}{'ns/query':>10}{'/ (c)':>7}{'compute':>9}{'transfer':>9}{'other':>8}"
     print(header + "\n" + "-" * len(header))
@@ -104,13 +103,3 @@ def measure(n, m):
           f"{inside['merge'] * 1e9 / query_chunk:.1f} ns")
     return {"n": n, "m": m, "chunks": chunks, "rows": rows,
             "inside_task": {k: v * 1e9 / (cloud_chunk if k == "build" else query_chunk) for k, v in inside.items()}}
-
-
-def summary(setup, runs, m):
-    """ns per query of the run with the median wall time, with its parts."""
-    wall, compute, transfer = sorted(runs, key=lambda r: r[0])[len(runs) // 2]
-    per_query = 1e9 / m
-    parts = {} if compute is None else {"compute": compute * per_query, "transfer": transfer * per_query,
-                                        "scheduling": max(0.0, wall - compute - transfer) * per_query}
-    return {"setup": setup, "total": wall * per_query, "parts": parts,
-            "spread": (max(r[0] for r in runs) - min(r[0] for r in runs)) * per_query}
