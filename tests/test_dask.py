@@ -13,7 +13,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from helpers import bits, run_child
+from helpers import bits, run_child, same_fields
 from lumeric_py import KDTree, Quat, Vec3d, VecList
 
 # Importing dask.array leaves numpy objects behind at exit, which LeakSanitizer would report; the
@@ -154,6 +154,16 @@ def test_query_any_chunking(points, cuts, k, query_rows):
     with dask.config.set(scheduler="sync"):
         got = dask.compute(*ld.query(da.from_array(rows, chunks=(tuple(chunks), 3)), queries, k))
     assert same_neighbours(got, KDTree(rows).query(queries, k))
+
+
+@given(st.lists(st.tuples(*[st.floats(-1e200, 1e200) | st.sampled_from([0.0, -0.0, np.nan, np.inf])] * 6),
+                min_size=1, max_size=20))
+def test_merge_keys_are_the_trees(pairs):
+    from lumeric_dask._blocks import squared_distances
+
+    points, queries = np.array(pairs)[:, :3], np.array(pairs)[:, 3:]
+    want = [Vec3d(*p).distance_squared(Vec3d(*q)) for p, q in zip(points, queries)]
+    assert same_fields(squared_distances(points[:, None], queries)[:, 0].tolist(), want)
 
 
 def test_query_of_rows_known_only_to_the_blocks():

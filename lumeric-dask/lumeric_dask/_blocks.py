@@ -9,7 +9,7 @@ import operator
 
 import numpy as np
 
-from lumeric_py import KDTree, Vec3d, VecList
+from lumeric_py import KDTree, VecList
 
 
 def _rotated(points, quat):
@@ -83,29 +83,36 @@ def distance_of(row, other):
 # padding of a chunk with fewer than k points), key (the squared distance; 0 where it is NaN),
 # distance as the tree reported it, and global index (the cloud's length for padding).
 
-ORIGIN = Vec3d(0.0, 0.0, 0.0)
-
-
 def tree_of(block):
     """The tree over one chunk's points, built where the chunk lives (it travels as its points)."""
     return KDTree(block)
 
 
+def as_float64(rows):
+    """The rows as the tree holds them: converted as VecList.from_array converts."""
+    return rows if rows.dtype == np.float64 and rows.dtype.isnative else np.asarray(VecList.from_array(rows))
+
+
+def squared_distances(points, queries):
+    """points[j, i].distance_squared(queries[j]) for (m, k, 3) and (m, 3) float64 arrays, to the
+    bit: (dx·dx + dy·dy) + dz·dz with d = point - query, each operation rounded once, in that
+    order (numpy's element-wise operations neither fuse nor regroup)."""
+    with np.errstate(invalid="ignore", over="ignore"):  # inf - inf and overflow: NaN and inf keys
+        d = points - queries[:, None]
+        return (d[..., 0] * d[..., 0] + d[..., 1] * d[..., 1]) + d[..., 2] * d[..., 2]
+
+
 def nearest_in_tree(tree, block, queries, k, offset, n):
     """The k best candidates of one cloud chunk for each row of one query chunk, with the keys the
-    tree ranked them by, recomputed: the difference of the two converted rows is exact, and the
-    list's own squared distance of it to the origin is the key's formula term for term, since
-    d - 0.0 is d for every float d (-0.0 and NaN included)."""
-    queries = VecList.from_array(queries)
+    tree ranked them by, recomputed from the two rows."""
+    queries = as_float64(queries)
     distances, indices = tree.query(queries, k)
     m = len(queries)
     distances = np.asarray(distances).reshape(m, k)
     indices = np.asarray(indices).reshape(m, k)
     padding = indices == len(tree)
-    rows = block[np.where(padding, 0, indices)] if len(tree) else np.zeros((m, k, 3))
-    with np.errstate(invalid="ignore"):  # inf - inf: a NaN key, as the tree has it
-        differences = np.asarray(VecList.from_array(rows.reshape(-1, 3))).reshape(m, k, 3) - np.asarray(queries)[:, None]
-    keys = np.array(VecList.from_array(differences.reshape(-1, 3)).distance_squared(ORIGIN)).reshape(m, k)
+    rows = as_float64(block[np.where(padding, 0, indices)].reshape(-1, 3)) if len(tree) else np.zeros((m * k, 3))
+    keys = squared_distances(rows.reshape(m, k, 3), queries)
     unknown = np.isnan(keys)
     rank = np.where(padding, 2, np.where(unknown, 1, 0)).astype(np.int8)
     return rank, np.where(unknown, 0.0, keys), distances, np.where(padding, n, indices + offset)
