@@ -157,8 +157,8 @@ def spatial(inputs):
     left.xaxis.set_major_formatter(FuncFormatter(lambda value, _: f"{value:g}"))
     left.grid(axis="x", alpha=0.3, which="both")
     left.legend(fontsize=7)
-    base = {r["operation"]: r["ours"] for r in rows}
-    hard = data.get("hard", {})
+    hard = dict(data.get("hard", {}))
+    base = hard.pop("uniform", {r["operation"]: r["ours"] for r in rows})
     ops = list(dict.fromkeys(op for figures in hard.values() for op in figures))
     for j, op in enumerate(ops):
         ys = [k + (j - (len(ops) - 1) / 2) * 0.8 / len(ops) for k in range(len(hard))]
