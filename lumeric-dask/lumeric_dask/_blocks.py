@@ -79,13 +79,28 @@ def distance_of(row, other):
 
 # -- k nearest neighbours: one tree per cloud chunk, candidates merged per query chunk --
 #
-# A candidate set for m queries is four (m, k) arrays: rank class (0 a number, 1 a NaN key, 2 the
-# padding of a chunk with fewer than k points), key (the squared distance; 0 where it is NaN),
-# distance as the tree reported it, and global index (the cloud's length for padding).
+# A candidate set for m queries is three (m, k) arrays: rank, distance as the tree reported it, and
+# global index (the cloud's length for padding). The rank is the key (the squared distance) as an
+# unsigned integer: the bits of a float that is +0.0 or more order as the float does, and a key is a
+# sum of squares, never -0.0. A NaN key ranks after every number, the padding of a chunk with fewer
+# than k points after that. Each row of a candidate set is in the order (rank, global index).
+
+NAN_RANK = np.uint64(0x7FF8_0000_0000_0000)  # above the bits of inf
+PADDING_RANK = np.uint64(0xFFFF_FFFF_FFFF_FFFF)
+
 
 def tree_of(block):
     """The tree over one chunk's points, built where the chunk lives (it travels as its points)."""
+    _tell_dask_the_size_of_trees()
     return KDTree(block)
+
+
+def _tell_dask_the_size_of_trees():
+    # Without it dask takes a tree for a few bytes and moves it to balance the load: it travels as
+    # its points and is built again on arrival.
+    from dask.sizeof import sizeof
+
+    sizeof.register(KDTree, lambda tree: 48 * len(tree))
 
 
 def as_float64(rows):
@@ -103,8 +118,8 @@ def squared_distances(points, queries):
 
 
 def nearest_in_tree(tree, block, queries, k, offset, n):
-    """The k best candidates of one cloud chunk for each row of one query chunk, with the keys the
-    tree ranked them by, recomputed from the two rows."""
+    """The k best candidates of one cloud chunk for each row of one query chunk, ranked by the keys
+    the tree ranked them by, recomputed from the two rows."""
     queries = as_float64(queries)
     distances, indices = tree.query(queries, k)
     m = len(queries)
@@ -113,26 +128,31 @@ def nearest_in_tree(tree, block, queries, k, offset, n):
     padding = indices == len(tree)
     rows = as_float64(block[np.where(padding, 0, indices)].reshape(-1, 3)) if len(tree) else np.zeros((m * k, 3))
     keys = squared_distances(rows.reshape(m, k, 3), queries)
-    unknown = np.isnan(keys)
-    rank = np.where(padding, 2, np.where(unknown, 1, 0)).astype(np.int8)
-    return rank, np.where(unknown, 0.0, keys), distances, np.where(padding, n, indices + offset)
+    rank = np.where(padding, PADDING_RANK, np.where(np.isnan(keys), NAN_RANK, keys.view(np.uint64)))
+    return rank, distances, np.where(padding, n, indices + offset)
 
 
 def best_of(k, *candidates):
-    """The k best of the candidate sets of several cloud chunks for the same queries, in the order
-    (rank class, key, global index). Each chunk's tree ranks its points by (key, NaN last, local
-    index), which is this order restricted to the chunk, since global = offset + local. A point of
-    the whole cloud's k best has fewer than k points of any order ahead of it, so fewer than k of
-    its own chunk: it is among that chunk's k best. Hence the union of the chunks' k best holds
-    the whole cloud's k best, and sorting it by the same order gives them in the same order.
-    Merging on distances instead would be wrong: sqrt is monotone but not injective, so two
-    different keys can give one distance, and only the keys decide between them."""
-    rank, keys, distances, indices = (np.concatenate(part, axis=1) for part in zip(*candidates))
-    order = np.lexsort((indices, keys, rank), axis=1)[:, :k]
-    return tuple(np.take_along_axis(a, order, axis=1) for a in (rank, keys, distances, indices))
+    """The k best of the candidate sets of consecutive cloud chunks, in increasing index order, for
+    the same queries, in the order (rank, global index).
+
+    Each chunk's tree ranks its points by (key, NaN last, local index), which is this order
+    restricted to the chunk, since global = offset + local. A point of the whole cloud's k best has
+    fewer than k points of any chunk ahead of it, so it is among its own chunk's k best: the union
+    of the chunks' k best holds the whole cloud's, and sorting the union by the same order gives
+    them in order. Side by side, equal ranks stand in increasing index order (the chunks are
+    consecutive, and each set is in order), so a stable sort by rank alone breaks ties by index.
+    Merging on distances would be wrong: sqrt is monotone but not injective, so two different keys
+    can give one distance, and only the keys decide between them."""
+    rank, distances, indices = (np.concatenate(part, axis=1) for part in zip(*candidates))
+    if k == 1:
+        order = np.argmin(rank, axis=1)[:, None]  # the first of the least
+    else:
+        order = np.argsort(rank, axis=1, kind="stable")[:, :k]
+    return tuple(np.take_along_axis(a, order, axis=1) for a in (rank, distances, indices))
 
 
 def answers(candidates, k):
     """(distances, indices) of a query chunk from its merged candidates: (m,) when k is 1."""
-    _, _, distances, indices = candidates
+    _, distances, indices = candidates
     return (distances.ravel(), indices.ravel()) if k == 1 else (distances, indices)
