@@ -52,17 +52,18 @@ Box bounds(const Item* items, std::size_t count) noexcept {
 // is fixed by the order alone, however they are selected.
 template <class Less>
 void select_middle(Item* first, Item* mid, Item* last, Less less) {
-    constexpr std::size_t sample_size = 1024;
-    constexpr std::size_t margin = 48;  // three standard deviations of the sample's middle rank
     const auto n = static_cast<std::size_t>(last - first);
-    if (n < 16 * sample_size) {
+    if (n < 2048) {
         std::nth_element(first, mid, last, less);
         return;
     }
-    std::vector<Item> sample(sample_size);
+    const std::size_t sample_size = std::min<std::size_t>(1024, n / 16);
+    // Three standard deviations of the sample's middle rank, sqrt(sample_size) / 2 each.
+    const auto margin = static_cast<std::size_t>(1.5 * std::sqrt(static_cast<double>(sample_size))) + 1;
+    Item sample[1024];
     const std::size_t stride = n / sample_size;
     for (std::size_t j = 0; j < sample_size; ++j) sample[j] = first[j * stride + stride / 2];
-    std::sort(sample.begin(), sample.end(), less);
+    std::sort(sample, sample + sample_size, less);
     const std::size_t centre = static_cast<std::size_t>(mid - first) / stride;
     const Item low = sample[centre > margin ? centre - margin : 0];
     const Item high = sample[std::min(sample_size - 1, centre + margin)];
@@ -148,33 +149,30 @@ KdTree::KdTree(std::span<const Vec3d> points) {
     const std::size_t n = points.size();
     if (n == 0) return;
     // Points with a NaN coordinate have a NaN key for every query: they stay out of the tree.
+    // Copied in parallel as if there were none, while counting them; taken out afterwards.
+    Array<Item> items(n);
+    Item* out = items.data();
     const std::size_t nan_count =
         pool::reduce_ranges(
             n,
-            [points](std::size_t lo, std::size_t hi) {
+            [out, points](std::size_t lo, std::size_t hi) {
                 std::size_t count = 0;
-                for (std::size_t i = lo; i < hi; ++i) count += has_nan(points[i]) ? 1 : 0;
+                for (std::size_t i = lo; i < hi; ++i) {
+                    out[i] = {{points[i].x, points[i].y, points[i].z}, i};
+                    count += has_nan(points[i]) ? 1 : 0;
+                }
                 return count;
             },
             [](std::size_t a, std::size_t b) { return a + b; }, copy_piece)
             .value_or(0);
     searched_ = n - nan_count;
-
-    std::vector<Item> items(searched_);
     std::vector<std::size_t> nan_positions;
-    if (nan_count == 0) {
-        Item* out = items.data();
-        pool::for_each_range(
-            n, [out, points](std::size_t lo, std::size_t hi) {
-                for (std::size_t i = lo; i < hi; ++i) out[i] = {{points[i].x, points[i].y, points[i].z}, i};
-            },
-            copy_piece);
-    } else {
+    if (nan_count > 0) {
         nan_positions.reserve(nan_count);
         std::size_t k = 0;
         for (std::size_t i = 0; i < n; ++i) {
             if (has_nan(points[i])) nan_positions.push_back(i);
-            else items[k++] = {{points[i].x, points[i].y, points[i].z}, i};
+            else items[k++] = items[i];
         }
     }
 

@@ -30,6 +30,8 @@
 
 #include <tovrin/vec3d.hpp>
 
+#include "batch/bulk_allocator.hpp"
+
 namespace lumeric::spatial {
 
 using tovrin::Vec3d;
@@ -91,12 +93,16 @@ private:
     }
     void scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& count) const noexcept;
 
-    std::vector<Vec3d> points_;
-    std::vector<std::uint32_t> index_low_;
-    std::vector<std::uint32_t> index_high_;  // empty below 2^32 points
+    // Large arrays, written once in parallel: uninitialised until then, on huge pages.
+    template <class T>
+    using Array = std::vector<T, BulkAllocator<T>>;
+
+    Array<Vec3d> points_;
+    Array<std::uint32_t> index_low_;
+    Array<std::uint32_t> index_high_;  // empty below 2^32 points
     std::size_t searched_ = 0;               // points_[0, searched_) are in the tree
     unsigned depth_ = 0;
-    std::vector<Node> nodes_;                // the inner nodes
+    Array<Node> nodes_;                // the inner nodes
 };
 
 }  // namespace lumeric::spatial
