@@ -18,7 +18,7 @@ namespace {
 
 // A point with its original index, as the build moves it around.
 struct Item {
-    Vec3d p;
+    double c[3];
     std::uint64_t index;
 };
 
@@ -33,15 +33,51 @@ constexpr std::size_t copy_piece = 32768;
 bool has_nan(const Vec3d& p) noexcept { return std::isnan(p.x) || std::isnan(p.y) || std::isnan(p.z); }
 
 Box bounds(const Item* items, std::size_t count) noexcept {
-    Box box{{items[0].p.x, items[0].p.y, items[0].p.z}, {items[0].p.x, items[0].p.y, items[0].p.z}};
+    Box box{{items[0].c[0], items[0].c[1], items[0].c[2]}, {items[0].c[0], items[0].c[1], items[0].c[2]}};
     for (std::size_t j = 1; j < count; ++j) {
-        const double c[3] = {items[j].p.x, items[j].p.y, items[j].p.z};
         for (int a = 0; a < 3; ++a) {
-            box.lo[a] = std::min(box.lo[a], c[a]);
-            box.hi[a] = std::max(box.hi[a], c[a]);
+            box.lo[a] = std::min(box.lo[a], items[j].c[a]);
+            box.hi[a] = std::max(box.hi[a], items[j].c[a]);
         }
     }
     return box;
+}
+
+// Puts the item that ranks at `mid` under `less` (a total order) there, the ones before it
+// below and the ones after it above, as std::nth_element does, in about one pass over a large
+// range instead of its three: two pivots taken from an evenly spread sample straddle the
+// middle, one three-way pass keeps what lies between them (a tenth or so of the range)
+// together, and only that part is selected exactly. Should the pivots miss the middle (rarely
+// on any input), the part that holds it is selected instead. Which items end up on either side
+// is fixed by the order alone, however they are selected.
+template <class Less>
+void select_middle(Item* first, Item* mid, Item* last, Less less) {
+    const auto n = static_cast<std::size_t>(last - first);
+    if (n < 2048) {
+        std::nth_element(first, mid, last, less);
+        return;
+    }
+    const std::size_t sample_size = std::min<std::size_t>(1024, n / 16);
+    // Three standard deviations of the sample's middle rank, sqrt(sample_size) / 2 each.
+    const auto margin = static_cast<std::size_t>(1.5 * std::sqrt(static_cast<double>(sample_size))) + 1;
+    Item sample[1024];
+    const std::size_t stride = n / sample_size;
+    for (std::size_t j = 0; j < sample_size; ++j) sample[j] = first[j * stride + stride / 2];
+    std::sort(sample, sample + sample_size, less);
+    const std::size_t centre = static_cast<std::size_t>(mid - first) / stride;
+    const Item low = sample[centre > margin ? centre - margin : 0];
+    const Item high = sample[std::min(sample_size - 1, centre + margin)];
+    // [first, below) < low <= [below, above) <= high < [above, last)
+    Item* below = first;
+    Item* above = last;
+    for (Item* it = first; it < above;) {
+        if (less(*it, low)) std::swap(*it++, *below++);
+        else if (less(high, *it)) std::swap(*it, *--above);
+        else ++it;
+    }
+    if (mid < below) std::nth_element(first, mid, below, less);
+    else if (mid < above) std::nth_element(below, mid, above, less);
+    else std::nth_element(above, mid, last, less);
 }
 
 // The widest side; the lowest axis among equal widths (an all-infinite side's NaN width is
@@ -79,33 +115,33 @@ struct KdTree::Build {
     Item* items;
 
     // Builds node `node` over items [lo, hi) at `level`; `box` bounds them (unused for a leaf).
-    void node(std::size_t node, std::size_t lo, std::size_t hi, unsigned level, const Box& box) {
+    // Returns the lowest index among them.
+    std::uint64_t node(std::size_t node, std::size_t lo, std::size_t hi, unsigned level, const Box& box) {
         if (level == tree.depth_) {
-            std::uint64_t first = ~std::uint64_t{0};
+            std::uint64_t first = Node::index_bits;
             for (std::size_t j = lo; j < hi; ++j) first = std::min(first, items[j].index);
-            tree.first_index_[node] = first;
-            return;
+            return first;
         }
         const unsigned axis = widest(box);
         const std::size_t mid = lo + (hi - lo) / 2;
         auto less = [axis](const Item& a, const Item& b) noexcept {
-            const double ca = a.p[axis], cb = b.p[axis];
-            return ca < cb || (ca == cb && a.index < b.index);
+            return a.c[axis] < b.c[axis] || (a.c[axis] == b.c[axis] && a.index < b.index);
         };
-        std::nth_element(items + lo, items + mid, items + hi, less);
+        select_middle(items + lo, items + mid, items + hi, less);
         const bool parallel = hi - lo >= 2 * parallel_from;
         // Both halves are non-empty: a node above the leaves holds more than a leaf can.
         Box halves[2];
         both(parallel, [&](std::size_t side) {
             halves[side] = side == 0 ? bounds(items + lo, mid - lo) : bounds(items + mid, hi - mid);
         });
-        tree.axes_[node] = static_cast<std::uint8_t>(axis);
-        tree.splits_[node] = {halves[0].hi[axis], halves[1].lo[axis]};
+        std::uint64_t first[2];
         both(parallel, [&](std::size_t side) {
-            if (side == 0) this->node(2 * node + 1, lo, mid, level + 1, halves[0]);
-            else this->node(2 * node + 2, mid, hi, level + 1, halves[1]);
+            if (side == 0) first[0] = this->node(2 * node + 1, lo, mid, level + 1, halves[0]);
+            else first[1] = this->node(2 * node + 2, mid, hi, level + 1, halves[1]);
         });
-        tree.first_index_[node] = std::min(tree.first_index_[2 * node + 1], tree.first_index_[2 * node + 2]);
+        tree.nodes_[node] = {halves[0].hi[axis], halves[1].lo[axis],
+                             {first[0] | std::uint64_t{axis} << 62, first[1]}};
+        return std::min(first[0], first[1]);
     }
 };
 
@@ -113,41 +149,36 @@ KdTree::KdTree(std::span<const Vec3d> points) {
     const std::size_t n = points.size();
     if (n == 0) return;
     // Points with a NaN coordinate have a NaN key for every query: they stay out of the tree.
+    // Copied in parallel as if there were none, while counting them; taken out afterwards.
+    Array<Item> items(n);
+    Item* out = items.data();
     const std::size_t nan_count =
         pool::reduce_ranges(
             n,
-            [points](std::size_t lo, std::size_t hi) {
+            [out, points](std::size_t lo, std::size_t hi) {
                 std::size_t count = 0;
-                for (std::size_t i = lo; i < hi; ++i) count += has_nan(points[i]) ? 1 : 0;
+                for (std::size_t i = lo; i < hi; ++i) {
+                    out[i] = {{points[i].x, points[i].y, points[i].z}, i};
+                    count += has_nan(points[i]) ? 1 : 0;
+                }
                 return count;
             },
             [](std::size_t a, std::size_t b) { return a + b; }, copy_piece)
             .value_or(0);
     searched_ = n - nan_count;
-
-    std::vector<Item> items(searched_);
     std::vector<std::size_t> nan_positions;
-    if (nan_count == 0) {
-        Item* out = items.data();
-        pool::for_each_range(
-            n, [out, points](std::size_t lo, std::size_t hi) {
-                for (std::size_t i = lo; i < hi; ++i) out[i] = {points[i], i};
-            },
-            copy_piece);
-    } else {
+    if (nan_count > 0) {
         nan_positions.reserve(nan_count);
         std::size_t k = 0;
         for (std::size_t i = 0; i < n; ++i) {
             if (has_nan(points[i])) nan_positions.push_back(i);
-            else items[k++] = {points[i], i};
+            else items[k++] = items[i];
         }
     }
 
     while (((searched_ + (std::size_t{1} << depth_) - 1) >> depth_) > leaf_capacity) ++depth_;
     const std::size_t leaves = std::size_t{1} << depth_;
-    splits_.resize(leaves - 1);
-    axes_.resize(leaves - 1);
-    first_index_.assign(2 * leaves - 1, ~std::uint64_t{0});
+    nodes_.resize(leaves - 1);
     points_.resize(n);
     index_low_.resize(n);
     if (n > std::size_t{0xffffffff}) index_high_.resize(n);
@@ -158,7 +189,7 @@ KdTree::KdTree(std::span<const Vec3d> points) {
     pool::for_each_range(
         searched_, [this, in](std::size_t lo, std::size_t hi) {
             for (std::size_t j = lo; j < hi; ++j) {
-                points_[j] = in[j].p;
+                points_[j] = {in[j].c[0], in[j].c[1], in[j].c[2]};
                 index_low_[j] = static_cast<std::uint32_t>(in[j].index);
                 if (!index_high_.empty()) index_high_[j] = static_cast<std::uint32_t>(in[j].index >> 32);
             }

@@ -17,8 +17,9 @@
 //   - a complete binary tree of depth `depth_` in heap order (node i has children 2i + 1 and
 //     2i + 2), so no child pointers: the points of a node are a range that halves at
 //     lo + (hi - lo) / 2 at every level, and the leaves hold at most `leaf_capacity` points.
-//     An inner node keeps its split axis and two planes, the largest coordinate on its left
-//     and the smallest on its right; every node keeps the lowest original index below it.
+//     Only inner nodes are stored, 32 bytes each (one cache line holds two): the split axis,
+//     two planes (the largest coordinate on the left, the smallest on the right) and the
+//     lowest original index in each child, everything a search reads to choose between them.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +29,8 @@
 #include <vector>
 
 #include <tovrin/vec3d.hpp>
+
+#include "batch/bulk_allocator.hpp"
 
 namespace lumeric::spatial {
 
@@ -73,9 +76,13 @@ public:
                 const std::function<std::int64_t*(std::size_t)>& place) const;
 
 private:
-    struct Split {
-        double below;  // the largest coordinate on the left along `axis`
-        double above;  // the smallest coordinate on the right
+    struct Node {
+        double below;           // the largest coordinate on the left along the axis
+        double above;           // the smallest coordinate on the right
+        std::uint64_t first[2];  // the lowest index in each child; the axis in first[0]'s top bits
+        static constexpr std::uint64_t index_bits = (std::uint64_t{1} << 62) - 1;
+        unsigned axis() const noexcept { return static_cast<unsigned>(first[0] >> 62); }
+        std::uint64_t first_index(int child) const noexcept { return first[child] & index_bits; }
     };
     struct Search;
     struct Build;
@@ -86,14 +93,16 @@ private:
     }
     void scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& count) const noexcept;
 
-    std::vector<Vec3d> points_;
-    std::vector<std::uint32_t> index_low_;
-    std::vector<std::uint32_t> index_high_;  // empty below 2^32 points
+    // Large arrays, written once in parallel: uninitialised until then, on huge pages.
+    template <class T>
+    using Array = std::vector<T, BulkAllocator<T>>;
+
+    Array<Vec3d> points_;
+    Array<std::uint32_t> index_low_;
+    Array<std::uint32_t> index_high_;  // empty below 2^32 points
     std::size_t searched_ = 0;               // points_[0, searched_) are in the tree
     unsigned depth_ = 0;
-    std::vector<Split> splits_;              // one per inner node
-    std::vector<std::uint8_t> axes_;         // one per inner node
-    std::vector<std::uint64_t> first_index_{~std::uint64_t{0}};  // one per node
+    Array<Node> nodes_;                // the inner nodes
 };
 
 }  // namespace lumeric::spatial

@@ -52,6 +52,52 @@ double ball_threshold(double r) noexcept {
     return t;
 }
 
+// The order in which to answer a batch of queries: along a Morton curve over their bounding
+// box, so that queries answered one after another walk nearly the same nodes and leaves and
+// find them in the caches (random queries otherwise miss on almost every node). A counting sort
+// over cells, two passes. Empty for a small batch, which keeps its own order. No answer
+// depends on the order.
+std::vector<std::size_t> curve_order(std::span<const Vec3d> xs) {
+    const std::size_t m = xs.size();
+    if (m < 4096) return {};
+    unsigned bits = 1;  // per axis: about one query per cell, at most 2^21 cells
+    while (bits < 7 && (std::size_t{1} << (3 * (bits + 1))) <= m) ++bits;
+    double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+    bool seen = false;
+    for (const Vec3d& x : xs) {
+        if (!finite(x)) continue;
+        for (int a = 0; a < 3; ++a) {
+            lo[a] = seen ? std::min(lo[a], x[a]) : x[a];
+            hi[a] = seen ? std::max(hi[a], x[a]) : x[a];
+        }
+        seen = true;
+    }
+    const double cells = static_cast<double>(1u << bits);
+    double scale[3];
+    for (int a = 0; a < 3; ++a) {
+        const double width = hi[a] - lo[a];
+        scale[a] = width > 0 && std::isfinite(cells / width) ? cells / width : 0.0;
+    }
+    std::vector<std::uint32_t> codes(m);
+    std::vector<std::size_t> starts((std::size_t{1} << (3 * bits)) + 1, 0);
+    for (std::size_t j = 0; j < m; ++j) {
+        std::uint32_t code = 0;
+        if (finite(xs[j])) {
+            std::uint32_t cell[3];
+            for (int a = 0; a < 3; ++a)
+                cell[a] = static_cast<std::uint32_t>(std::min(cells - 1, std::max(0.0, (xs[j][a] - lo[a]) * scale[a])));
+            for (unsigned b = 0; b < bits; ++b)
+                for (int a = 0; a < 3; ++a) code |= ((cell[a] >> b) & 1u) << (3 * b + a);
+        }
+        codes[j] = code;
+        ++starts[code + 1];
+    }
+    for (std::size_t c = 1; c < starts.size(); ++c) starts[c] += starts[c - 1];
+    std::vector<std::size_t> order(m);
+    for (std::size_t j = 0; j < m; ++j) order[starts[codes[j]]++] = j;
+    return order;
+}
+
 // a goes before b: the lower rank, then the lower index.
 bool before(const KdTree::Entry& a, const KdTree::Entry& b) noexcept {
     return a.rank < b.rank || (a.rank == b.rank && a.index < b.index);
@@ -63,28 +109,44 @@ struct KdTree::Search {
     const KdTree& tree;
     Vec3d q;
 
-    // -- k nearest: a max-heap of the best entries under `before`, the worst on top --
+    // -- k nearest: the best entries so far under `before`; in order while they are few, as a
+    // max-heap (the worst on top) beyond that, where inserting in order would cost too much --
+    static constexpr std::size_t in_order_up_to = 32;
     Entry* best = nullptr;
     std::size_t capacity = 0;
     std::size_t count = 0;
 
+    bool in_order() const noexcept { return capacity <= in_order_up_to; }
+    const Entry& worst() const noexcept { return in_order() ? best[count - 1] : best[0]; }
+
     void offer(std::int64_t rank, std::size_t position) noexcept {
-        if (count == capacity && rank > best[0].rank) return;
+        if (count == capacity && rank > worst().rank) return;
         const Entry entry{rank, tree.index_at(position), position};
-        if (count < capacity) {
+        if (count == capacity && !before(entry, worst())) return;
+        if (in_order()) {
+            std::size_t j = count < capacity ? count++ : count - 1;
+            for (; j > 0 && before(entry, best[j - 1]); --j) best[j] = best[j - 1];
+            best[j] = entry;
+        } else if (count < capacity) {
             best[count++] = entry;
             std::push_heap(best, best + count, before);
-        } else if (before(entry, best[0])) {
+        } else {
             std::pop_heap(best, best + count, before);
             best[count - 1] = entry;
             std::push_heap(best, best + count, before);
         }
     }
 
+    // The best entries in order.
+    void finish() noexcept {
+        if (!in_order()) std::sort_heap(best, best + count, before);
+    }
+
     bool skip(double bound, std::uint64_t first_index) const noexcept {
         if (count < capacity) return false;
         const std::int64_t rank = rank_of(bound);
-        return rank > best[0].rank || (rank == best[0].rank && first_index > best[0].index);
+        const Entry& last = worst();
+        return rank > last.rank || (rank == last.rank && first_index > last.index);
     }
 
     void nearest(std::size_t node, std::size_t lo, std::size_t hi, unsigned level, const double gap[3]) noexcept {
@@ -131,12 +193,12 @@ struct KdTree::Search {
     };
 
     void split(std::size_t node, std::size_t lo, std::size_t hi, const double gap[3], Child child[2]) const noexcept {
-        const unsigned axis = tree.axes_[node];
-        const Split s = tree.splits_[node];
+        const Node& s = tree.nodes_[node];
+        const unsigned axis = s.axis();
         const double c = q[axis];
         const std::size_t mid = lo + (hi - lo) / 2;
-        child[0] = {2 * node + 1, lo, mid, {gap[0], gap[1], gap[2]}, 0.0, tree.first_index_[2 * node + 1]};
-        child[1] = {2 * node + 2, mid, hi, {gap[0], gap[1], gap[2]}, 0.0, tree.first_index_[2 * node + 2]};
+        child[0] = {2 * node + 1, lo, mid, {gap[0], gap[1], gap[2]}, 0.0, s.first_index(0)};
+        child[1] = {2 * node + 2, mid, hi, {gap[0], gap[1], gap[2]}, 0.0, s.first_index(1)};
         if (c > s.below) child[0].gap[axis] = c - s.below;
         if (c < s.above) child[1].gap[axis] = s.above - c;
         child[0].bound = bound_of(child[0].gap);
@@ -149,6 +211,7 @@ void KdTree::scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& co
     search.best = best.data();
     search.capacity = std::min(best.size(), points_.size());
     for (std::size_t j = 0; j < points_.size(); ++j) search.offer(rank_of(points_[j].distance_squared(x)), j);
+    search.finish();
     count = search.count;
 }
 
@@ -162,12 +225,12 @@ void KdTree::nearest(const Vec3d& x, std::size_t k, std::span<Entry> scratch, do
         search.capacity = std::min(k, searched_);
         const double gap[3] = {0.0, 0.0, 0.0};
         if (search.capacity > 0) search.nearest(0, 0, searched_, 0, gap);
+        search.finish();
         count = search.count;
         next_nan = searched_;
     } else {
         scan_nearest(x, scratch.first(std::min(k, points_.size())), count);
     }
-    std::sort_heap(scratch.data(), scratch.data() + count, before);
     std::size_t t = 0;
     for (; t < count; ++t) {
         distances[t] = std::sqrt(points_[scratch[t].position].distance_squared(x));
@@ -186,10 +249,14 @@ void KdTree::nearest(const Vec3d& x, std::size_t k, std::span<Entry> scratch, do
 
 void KdTree::nearest(std::span<const Vec3d> xs, std::size_t k, double* distances, std::int64_t* indices) const {
     const std::size_t room = std::min(k, points_.size());
+    const std::vector<std::size_t> order = curve_order(xs);
     pool::for_each_range(
         xs.size(), [&](std::size_t lo, std::size_t hi) {
             std::vector<Entry> scratch(room);
-            for (std::size_t j = lo; j < hi; ++j) nearest(xs[j], k, scratch, distances + j * k, indices + j * k);
+            for (std::size_t p = lo; p < hi; ++p) {
+                const std::size_t j = order.empty() ? p : order[p];
+                nearest(xs[j], k, scratch, distances + j * k, indices + j * k);
+            }
         },
         query_piece);
 }
