@@ -89,18 +89,12 @@ NAN_RANK = np.uint64(0x7FF8_0000_0000_0000)  # above the bits of inf
 PADDING_RANK = np.uint64(0xFFFF_FFFF_FFFF_FFFF)
 
 
-def tree_of(block):
-    """The tree over one chunk's points, built where the chunk lives (it travels as its points)."""
-    _tell_dask_the_size_of_trees()
-    return KDTree(block)
-
-
-def _tell_dask_the_size_of_trees():
-    # Without it dask takes a tree for a few bytes and moves it to balance the load: it travels as
-    # its points and is built again on arrival.
-    from dask.sizeof import sizeof
-
-    sizeof.register(KDTree, lambda tree: 48 * len(tree))
+def nearest_in_chunk(block, k, offset, n, *query_parts):
+    """The candidate sets of one cloud chunk for every query chunk, from one tree built here, where
+    the chunk lives. The tree never leaves this task: the queries, far fewer bytes than the cloud
+    as a rule, come to it, and only (m, k) candidates go on."""
+    tree = KDTree(block)
+    return [nearest_in_tree(tree, block, queries, k, offset, n) for queries in query_parts]
 
 
 def as_float64(rows):

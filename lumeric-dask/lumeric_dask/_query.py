@@ -1,6 +1,6 @@
-"""query over a chunked cloud: one tree per cloud chunk, built once where the chunk lives and
-shared by every query chunk; each query chunk's k best are found in every tree and merged by a
-tree reduction that moves only (m, k) candidates, never the cloud."""
+"""query over a chunked cloud: one task per cloud chunk builds its tree where the chunk lives and
+answers every query chunk with it; each query chunk's k best of all chunks are then merged by a
+tree reduction that moves only (m, k) candidates, never the cloud or a tree."""
 
 import itertools
 import math
@@ -24,15 +24,15 @@ def query(rows, queries, k):
     if not isinstance(queries, da.Array):
         queries = da.from_array(queries, chunks=(QUERY_ROWS, 3))
     starts = itertools.accumulate(rows.chunks[0][:-1], initial=0)
-    # Unoptimised: the optimised blocks of a persisted cloud reach the tasks as bare keys.
-    blocks = rows.to_delayed(optimize_graph=False).ravel()
-    trees = [(delayed(_blocks.tree_of, pure=True)(block), block, start) for block, start in zip(blocks, starts)]
+    # Unoptimised: the optimised blocks of a persisted array reach the tasks as bare keys.
+    parts = queries.to_delayed(optimize_graph=False).ravel()
+    chunks = [delayed(_blocks.nearest_in_chunk, pure=True)(block, k, start, n, *parts)
+              for block, start in zip(rows.to_delayed(optimize_graph=False).ravel(), starts)]
     distances, indices = [], []
-    for part, m in zip(queries.to_delayed(optimize_graph=False).ravel(), queries.chunks[0]):
-        level = [delayed(_blocks.nearest_in_tree, pure=True)(tree, block, part, k, start, n)
-                 for tree, block, start in trees]
+    for j, m in enumerate(queries.chunks[0]):
+        level = [chunk[j] for chunk in chunks]
         while len(level) > 1:
-            level = [delayed(_blocks.best_of, pure=True)(k, *level[j:j + FAN_IN]) for j in range(0, len(level), FAN_IN)]
+            level = [delayed(_blocks.best_of, pure=True)(k, *level[i:i + FAN_IN]) for i in range(0, len(level), FAN_IN)]
         found = delayed(_blocks.answers, pure=True, nout=2)(level[0], k)
         shape = (m,) if k == 1 else (m, k)
         distances.append(da.from_delayed(found[0], shape, dtype=np.float64, meta=np.empty((0,) * len(shape))))
