@@ -106,12 +106,12 @@ from lumeric_py import KDTree
 
 tree = KDTree(scan)  # owns a copy of the 200,000 points
 probe = Vec3d(1, -2, 0.5)
-distance, index = tree.query(probe)
-print(f"nearest to {probe!r}: #{index} at {distance}; minimum_distance_to agrees: "
-      f"{points.minimum_distance_to(probe, 1) == (index, distance)}")
-distances, indices = tree.query(scan[:4], k=3)  # read-only memoryviews, shape (4, 3)
-print(f"3 nearest of the first 4 points (each its own nearest, at 0.0):\n{np.asarray(indices)}\n"
-      f"{np.asarray(distances)}")
-flat, offsets = tree.query_radius(scan[:3], 2.0)
-print(f"points within 2.0 of the first 3: {np.diff(np.asarray(offsets)).tolist()}, "
-      f"of the first: {np.asarray(flat)[:offsets[1]].tolist()[:5]}...")
+gap, nearest = tree.query(probe)
+print(f"nearest to {probe!r}: #{nearest} at {gap}; minimum_distance_to agrees: "
+      f"{points.minimum_distance_to(probe, 1) == (nearest, gap)}")
+gaps, neighbours = tree.query(scan[:4], k=3)  # read-only memoryviews, shape (4, 3)
+print(f"3 nearest of the first 4 points (each its own nearest, at 0.0):\n{np.asarray(neighbours)}\n"
+      f"{np.asarray(gaps)}")
+flat, offsets = (np.asarray(view) for view in tree.query_radius(scan[:3], 2.0))
+print(f"points within 2.0 of the first 3: {np.diff(offsets).tolist()}, "
+      f"of the first: {flat[:offsets[1]].tolist()[:5]}...")
