@@ -211,31 +211,35 @@ def heap_in_use():
     return info.uordblks + info.hblkhd
 
 
-def memory(ns, n, missed):
-    """Heap bytes per point held by each tree, its copy of the points included."""
-    makers = {"ours": lambda: KDTree(ns["P"]), "cKDTree": lambda: ns["cKDTree"](ns["P"]),
-              "pykdtree": lambda: ns["PyKDTree"](ns["P"])}
+def resident():
+    """Bytes of this process in memory: a tree may map its large arrays itself, past the heap."""
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def memory(ns, n):
+    """Bytes per point held by each peer's tree, its copy of the points included: the growth of the
+    heap or of the resident memory, whichever is larger (so it errs high). Ours is measured in the
+    child processes, where it is the first tree."""
     figures = {}
-    for name, make in makers.items():
+    for name, make in {"cKDTree": lambda: ns["cKDTree"](ns["P"]), "pykdtree": lambda: ns["PyKDTree"](ns["P"])}.items():
         gc.collect()
-        before = heap_in_use()
+        heap, pages = heap_in_use(), resident()
         tree = make()
-        figures[name] = (heap_in_use() - before) / n
+        figures[name] = max(heap_in_use() - heap, resident() - pages) / n
         del tree
-    met = figures["ours"] <= 48
-    if not met:
-        missed.append(f"memory {figures['ours']:.1f} bytes per point")
-    print("\nMemory held by a tree, bytes per point: " + ", ".join(f"{k} {v:.1f}" for k, v in figures.items()) +
-          f" (goal: ours <= 48: {'met' if met else 'MISSED'})")
+    print("\nMemory held by the peers' trees, bytes per point: " + ", ".join(f"{k} {v:.1f}" for k, v in figures.items()))
     return figures
 
 
 def child(n):
     """Build and query times with this process's pool (RAYON_NUM_THREADS); prints JSON."""
     ns = {"KDTree": KDTree, "P": cube(n, 1), "X": cube(n, 2)}
-    ns["tree"] = KDTree(ns["P"])
+    heap, pages = heap_in_use(), resident()
+    ns["tree"] = KDTree(ns["P"])  # the first tree of a fresh process: its memory is new memory
+    size = max(heap_in_use() - heap, resident() - pages) / n
     build, k1, k8 = timed(["KDTree(P)", "tree.query(X, 1)", "tree.query(X, 8)"], ns)
-    print(json.dumps({"build": build, "query k=1": k1, "query k=8": k8}))
+    print(json.dumps({"build": build, "query k=1": k1, "query k=8": k8, "bytes": size}))
 
 
 def speedup(n, missed):
@@ -258,7 +262,13 @@ def speedup(n, missed):
             missed.append(f"threads: {op} speed-up {one / two:.2f}")
         print(f"  {op:<10} {one:8.1f} ns with 1 worker, {two:8.1f} with 2: {one / two:.2f}x{goal}")
     print("  " + load.text())
-    return figures
+    size = statistics.median(s["bytes"] for runs in samples.values() for s in runs)
+    met = size <= 48
+    if not met:
+        missed.append(f"memory {size:.1f} bytes per point")
+    print(f"Memory held by our tree, measured first in each child: {size:.1f} bytes per point (goal <= 48: "
+          f"{'met' if met else 'MISSED'})")
+    return figures, size
 
 
 def main():
@@ -284,10 +294,12 @@ def main():
     save("n", n)
     save("rows", uniform)
     save("hard", hard(ns, n, missed))
-    save("memory", memory(ns, n, missed))
+    peers_memory = memory(ns, n)
     print(load.text())
     del ns
-    save("workers", speedup(n, missed))
+    workers, size = speedup(n, missed)
+    save("workers", workers)
+    save("memory", {"ours": size, **peers_memory})
     import spatial_on_dask
 
     save("dask", spatial_on_dask.measure(*((200_000, 20_000) if args.quick else (10_000_000, 1_000_000))))

@@ -168,7 +168,8 @@ def spatial(inputs):
     right.axvline(3.0, color=PEER, lw=1, ls="--", label="goal: at most 3")
     right.set_yticks(range(len(hard)), list(hard), fontsize=8)
     right.invert_yaxis()
-    right.set(xlabel="time / the uniform cloud's (ours)", title="Clouds that trip trees up")
+    right.set(xscale="log", xlabel="time / the uniform cloud's (ours), log scale", title="Clouds that trip trees up")
+    right.xaxis.set_major_formatter(FuncFormatter(lambda value, _: f"{value:g}"))
     right.grid(axis="x", alpha=0.3)
     right.legend(fontsize=7)
     return fig
