@@ -20,22 +20,20 @@ import os
 import statistics
 import sys
 import time
-import warnings
 
 import dask
 import dask.array as da
 import distributed
 import numpy as np
-from dask.diagnostics import Profiler
 
 import lumeric_dask
+from cluster import in_process, local_cluster, median_run, on_cluster, threaded
 from common import save
 from lumeric_py import Quat, Vec3d, VecList
 
 N = int(sys.argv[1]) if len(sys.argv) > 1 else 20_000_000
 CHUNKS = 16
 ROUNDS = 5
-WORKERS = 2
 V = Vec3d(0.5, -1.5, 2.0)
 Q = Quat(0.9273618495495703, 0.1, 0.2, 0.3)  # a unit quaternion
 R = np.array(Q.to_rotation_matrix())  # rotate() on row vectors is `rows @ R`
@@ -76,51 +74,6 @@ def run(op, formula, cloud, keep):
         keep(result)
 
 
-def stream_length(dask_scheduler):
-    """How many tasks the scheduler's task stream has recorded (run on the scheduler)."""
-    return dask_scheduler.plugins["task-stream"].index
-
-
-def scheduler_tasks(dask_scheduler):
-    return len(dask_scheduler.tasks)
-
-
-def on_cluster(client, run):
-    """(seconds, compute, transfer): the wall time and the seconds per worker inside tasks and
-    moving data, from the task stream's records of this run (counted, not picked by time: the
-    workers' clocks differ a little, and the stream's own search by time assumes they do not)."""
-    before = client.run_on_scheduler(stream_length)
-    held = client.run_on_scheduler(scheduler_tasks)
-    start = time.perf_counter()
-    run()
-    wall = time.perf_counter() - start
-    count = client.run_on_scheduler(stream_length) - before
-    # Results are released asynchronously; a repeat with the same keys must not find them.
-    while client.run_on_scheduler(scheduler_tasks) > held:
-        time.sleep(0.01)
-    spent = {"compute": 0.0, "transfer": 0.0}
-    for task in client.get_task_stream(count=count) if count else []:
-        for part in task["startstops"]:
-            if part["action"] in spent:
-                spent[part["action"]] += part["stop"] - part["start"]
-    return wall, spent["compute"] / WORKERS, spent["transfer"] / WORKERS
-
-
-def threaded(run):
-    with dask.config.set(scheduler="threads", num_workers=WORKERS), Profiler() as profile, warnings.catch_warnings():
-        warnings.filterwarnings("ignore", "Running on a single-machine scheduler")  # on purpose
-        start = time.perf_counter()
-        run()
-        wall = time.perf_counter() - start
-    return wall, sum(t.end_time - t.start_time for t in profile.results) / WORKERS, 0.0
-
-
-def in_process(run):
-    start = time.perf_counter()
-    run()
-    return time.perf_counter() - start, None, None
-
-
 def task_parts(rows):
     """ns per point of one chunk's parts on one worker thread (run on a worker)."""
     import time as clock
@@ -150,13 +103,10 @@ def main():
     print(f"lumeric_dask, N = {N:,} points in {CHUNKS} chunks (Python {sys.version.split()[0]}, dask "
           f"{dask.__version__}, {len(os.sched_getaffinity(0))} processors; median of {ROUNDS} rounds)")
     chunk = -(-N // CHUNKS)
-    with distributed.LocalCluster(n_workers=WORKERS, threads_per_worker=1, processes=True, host="127.0.0.1",
-                                  dashboard_address=None, env={"RAYON_NUM_THREADS": "1"}) as cluster, \
-            distributed.Client(cluster) as client:
+    with local_cluster() as client:
         # The cloud is made on the workers; this process gets a copy for (b) and (c).
         remote = client.persist(da.random.default_rng(12).uniform(-100.0, 100.0, (N, 3), chunks=(chunk, 3)))
         distributed.wait(remote)
-        client.get_task_stream(count=0)  # starts the scheduler's task stream
         start = time.perf_counter()
         arr = remote.compute()
         gather = (time.perf_counter() - start) * 1e9 / N
@@ -199,13 +149,7 @@ def main():
 
 
 def summary(op, setup, runs):
-    """Median ns per point of the run with the median wall time, with its parts."""
-    wall, compute, transfer = sorted(runs, key=lambda r: r[0])[len(runs) // 2]
-    per_point = 1e9 / N
-    parts = {} if compute is None else {"compute": compute * per_point, "transfer": transfer * per_point,
-                                        "scheduling": max(0.0, wall - compute - transfer) * per_point}
-    return {"operation": op, "setup": setup, "total": wall * per_point, "parts": parts,
-            "spread": (max(r[0] for r in runs) - min(r[0] for r in runs)) * per_point}
+    return {"operation": op, "setup": setup, **median_run(runs, N)}
 
 
 def print_table(rows, inside, scatter, gather, per_task):

@@ -28,7 +28,7 @@ import sys
 import numpy as np
 from scipy.spatial.transform import Rotation
 
-from common import per_call_ns, save
+from common import OtherLoad, per_call_ns, save
 from lumeric_py import Quat, Vec3d, VecList
 
 SIZES = [1_000, 10_000, 100_000, 1_000_000, 2_000_000]
@@ -141,36 +141,6 @@ def check_peers():
         "rotate_each (scipy)"
     index, _ = ns["lst"].minimum_distance_to(ns["v"], 1)
     assert index == eval("int(np.argmin(sqnorm(arr - nv)))", ns), "nearest"
-
-
-class OtherLoad:
-    """The share of the processors that other processes kept busy between start and stop: on a
-    shared machine a high share explains odd figures (and, above ~50%, lost parallelism)."""
-
-    def __init__(self):
-        self.start = self._sample()
-
-    @staticmethod
-    def _sample():
-        try:
-            with open("/proc/stat") as f:
-                ticks = [int(x) for x in f.readline().split()[1:9]]
-        except OSError:
-            return None
-        t = os.times()
-        return sum(ticks), ticks[3] + ticks[4], ticks[7], t.user + t.system + t.children_user + t.children_system
-
-    def text(self):
-        end = self._sample()
-        if self.start is None or end is None or end[0] == self.start[0]:
-            return "load of other processes: unknown"
-        hz = os.sysconf("SC_CLK_TCK")
-        total = (end[0] - self.start[0]) / hz
-        busy = total - (end[1] - self.start[1]) / hz
-        steal = (end[2] - self.start[2]) / hz
-        others = max(0.0, busy - steal - (end[3] - self.start[3])) / total
-        return (f"other processes kept {others:.0%} of the processors busy meanwhile"
-                f" (and the host took {steal / total:.0%})")
 
 
 def fmt(ns_per_call):

@@ -78,3 +78,33 @@ def report(title, rows, peers, number=NUMBER, runs=RUNS):
     for peer, values in ratios.items():
         if values:
             print(f"geometric mean of ours / {peer}: {statistics.geometric_mean(values):.2f}")
+
+
+class OtherLoad:
+    """The share of the processors that other processes kept busy between start and stop: on a
+    shared machine a high share explains odd figures (and, above ~50%, lost parallelism)."""
+
+    def __init__(self):
+        self.start = self._sample()
+
+    @staticmethod
+    def _sample():
+        try:
+            with open("/proc/stat") as f:
+                ticks = [int(x) for x in f.readline().split()[1:9]]
+        except OSError:
+            return None
+        t = os.times()
+        return sum(ticks), ticks[3] + ticks[4], ticks[7], t.user + t.system + t.children_user + t.children_system
+
+    def text(self):
+        end = self._sample()
+        if self.start is None or end is None or end[0] == self.start[0]:
+            return "load of other processes: unknown"
+        hz = os.sysconf("SC_CLK_TCK")
+        total = (end[0] - self.start[0]) / hz
+        busy = total - (end[1] - self.start[1]) / hz
+        steal = (end[2] - self.start[2]) / hz
+        others = max(0.0, busy - steal - (end[3] - self.start[3])) / total
+        return (f"other processes kept {others:.0%} of the processors busy meanwhile"
+                f" (and the host took {steal / total:.0%})")

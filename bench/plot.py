@@ -1,6 +1,7 @@
 """Renders the README's performance charts (PNG, into docs/) from the JSON the benchmarks write
 into build/bench/: per call against PyGLM, batch operations against numpy and scipy over n, one
-against two pool threads, and lumeric_dask. A chart whose JSON is missing is skipped.
+against two pool threads, lumeric_dask, and nearest neighbours against the peers' trees. A chart
+whose JSON is missing is skipped.
 
   python3 bench/plot.py [--input build/bench] [--output docs]
 """
@@ -133,7 +134,49 @@ def dask_chart(inputs):
     return fig
 
 
-CHARTS = {"per_call.png": per_call, "batch.png": batch, "workers.png": workers, "dask.png": dask_chart}
+def spatial(inputs):
+    """Nearest neighbours: ns per point or query against each peer, and the hard clouds' figures
+    against the uniform cloud's."""
+    data = inputs.get("bench_spatial")
+    if not data:
+        return None
+    rows = data["rows"]
+    contenders = list(dict.fromkeys(c for r in rows for c in r if c != "operation"))
+    colors = [OURS, PEER, "#e0937f", THIRD, "#999999"]
+    fig, (left, right) = plt.subplots(1, 2, figsize=(11, 3.8), layout="constrained")
+    width = 0.8 / len(contenders)
+    for j, contender in enumerate(contenders):
+        ys = [k + (j - (len(contenders) - 1) / 2) * width for k in range(len(rows))]
+        values = [r.get(contender) for r in rows]
+        left.barh([y for y, v in zip(ys, values) if v], [v for v in values if v], width,
+                  color=colors[j % len(colors)], label=contender)
+    left.set_yticks(range(len(rows)), [r["operation"] for r in rows], fontsize=8)
+    left.invert_yaxis()
+    left.set(xscale="log", xlabel="ns per point (build) or per query, log scale (shorter is faster)",
+             title=f"{data['n']:,} uniform points and queries")
+    left.xaxis.set_major_formatter(FuncFormatter(lambda value, _: f"{value:g}"))
+    left.grid(axis="x", alpha=0.3, which="both")
+    left.legend(fontsize=7)
+    hard = dict(data.get("hard", {}))
+    base = hard.pop("uniform", {r["operation"]: r["ours"] for r in rows})
+    ops = list(dict.fromkeys(op for figures in hard.values() for op in figures))
+    for j, op in enumerate(ops):
+        ys = [k + (j - (len(ops) - 1) / 2) * 0.8 / len(ops) for k in range(len(hard))]
+        right.barh(ys, [figures.get(op, 0) / base[op] for figures in hard.values()], 0.8 / max(len(ops), 1),
+                   label=op, color=f"C{j}")
+    right.axvline(1.0, color="grey", lw=1)
+    right.axvline(3.0, color=PEER, lw=1, ls="--", label="goal: at most 3")
+    right.set_yticks(range(len(hard)), list(hard), fontsize=8)
+    right.invert_yaxis()
+    right.set(xscale="log", xlabel="time / the uniform cloud's (ours), log scale", title="Clouds that trip trees up")
+    right.xaxis.set_major_formatter(FuncFormatter(lambda value, _: f"{value:g}"))
+    right.grid(axis="x", alpha=0.3)
+    right.legend(fontsize=7)
+    return fig
+
+
+CHARTS = {"per_call.png": per_call, "batch.png": batch, "workers.png": workers, "dask.png": dask_chart,
+          "spatial.png": spatial}
 
 
 def main(argv=None):

@@ -108,3 +108,18 @@ print(f"after the view is gone: {len(unit)} directions")
 restored = pickle.loads(pickle.dumps(unit, protocol=5))  # raw doubles, 24 bytes a vector
 print(f"pickled and back: {np.array_equal(np.asarray(restored), np.asarray(unit))}; "
       f"a Vec3d copy: {copy.deepcopy(Vec3d(1, 2, 3))!r}")
+
+# -- Nearest neighbours: a k-d tree over a cloud answers many queries in one call, on the pool --
+from lumeric_py import KDTree
+
+tree = KDTree(scan)  # owns a copy of the 200,000 points
+probe = Vec3d(1, -2, 0.5)
+gap, nearest = tree.query(probe)
+print(f"nearest to {probe!r}: #{nearest} at {gap}; minimum_distance_to agrees: "
+      f"{points.minimum_distance_to(probe, 1) == (nearest, gap)}")
+gaps, neighbours = tree.query(scan[:4], k=3)  # read-only memoryviews, shape (4, 3)
+print(f"3 nearest of the first 4 points (each its own nearest, at 0.0):\n{np.asarray(neighbours)}\n"
+      f"{np.asarray(gaps)}")
+flat, offsets = (np.asarray(view) for view in tree.query_radius(scan[:3], 2.0))
+print(f"points within 2.0 of the first 3: {np.diff(offsets).tolist()}, "
+      f"of the first: {flat[:offsets[1]].tolist()[:5]}...")

@@ -107,12 +107,15 @@ def type_name(annotation):  # 'float', 'int', 'bool', 'None', 'Sequence', 'list'
         return _CLASS_NAMES[annotation["id"]]
     if kind == "subscript":
         return type_name(annotation["value"])
+    if kind == "binop":  # one of several types
+        return "Union"
     return annotation.get("attr") or annotation.get("id") or "None"
 
 
 # owner: a class name, or the module's name for a module function; kind: function, constructor,
 # static, method, getter or setter; params: ((name, type), ...); returns: a type name.
-Entry = namedtuple("Entry", "owner name kind params returns")
+# defaults: {name: Python source} of the parameters that have one.
+Entry = namedtuple("Entry", "owner name kind params returns defaults")
 
 
 def _entry(r):
@@ -123,11 +126,15 @@ def _entry(r):
     owner = _CLASS_NAMES.get(r.get("parent")) or next(
         m["name"] for m in RECORDS if m["type"] == "module" and r["id"] in m["members"])
     params = tuple((a["name"], type_name(a["annotation"])) for a in r["arguments"].get("args", []))
-    return Entry(owner, r["name"], kind, params, type_name(r["returns"]))
+    defaults = {a["name"]: a["default"] for a in r["arguments"].get("args", []) if "default" in a}
+    return Entry(owner, r["name"], kind, params, type_name(r["returns"]), defaults)
 
 
 ENTRIES = [_entry(r) for r in RECORDS if r["type"] == "function"]
 CLASSES = {n: getattr(m, n) for m in MODULES for n in m.__all__ if isinstance(getattr(m, n), type)}
+# A class offered beyond `__all__` (KDTree) is an attribute of its module all the same.
+CLASSES.update({n: getattr(m, n) for m in MODULES for n in _CLASS_NAMES.values()
+                if n not in CLASSES and isinstance(getattr(m, n, None), type)})
 def entries(owner, kind=None):
     return [e for e in ENTRIES if e.owner == owner and kind in (None, e.kind)]
 
@@ -149,6 +156,8 @@ def example(kind):  # a strategy for values of a parameter or property type; any
         return st.booleans()
     if kind == "Sequence":
         return st.lists(instances("Vec3d"), max_size=5) | st.lists(instances("Vec3d"), max_size=5).map(tuple)
+    if kind == "Union":  # rows of points, as from_array reads them
+        return st.lists(st.tuples(*[example("float")] * 3), max_size=5)
     return instances(kind) if kind in CLASSES else st.none()
 
 
@@ -168,7 +177,7 @@ def instances(name):  # fresh instances of a class: through its constructor and 
                       *(example(t) for _, t in e.params)).filter(lambda value: value is not None)
             for e in entries(name) if e.kind in ("constructor", "static") and e.returns == name
             and name not in dict(e.params).values()
-            and all(t in ("float", "int", "bool", "Sequence") or t in CLASSES for _, t in e.params)]
+            and all(t in ("float", "int", "bool", "Sequence", "Union") or t in CLASSES for _, t in e.params)]
     if not made:  # an iterator: from the method of the class that returns it
         e = next(e for e in ENTRIES if e.returns == name and e.owner != name)
         return instances(e.owner).map(lambda owner: getattr(owner, e.name)())
@@ -176,6 +185,8 @@ def instances(name):  # fresh instances of a class: through its constructor and 
 
 
 def sample(name):  # an ordinary instance, made by the constructor from ones, unit vectors and two-element lists
+    if name == "Union":  # points as rows
+        return [(1.0, 1.0, 1.0)] * 2
     (e,) = entries(name, "constructor")
     return CLASSES[name](*(1.0 if t == "float" else [sample("Vec3d")] * 2 if t == "Sequence" else sample(t)
                            for _, t in e.params))

@@ -13,8 +13,8 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from helpers import bits, run_child
-from lumeric_py import Quat, Vec3d, VecList
+from helpers import bits, run_child, same_fields
+from lumeric_py import KDTree, Quat, Vec3d, VecList
 
 # Importing dask.array leaves numpy objects behind at exit, which LeakSanitizer would report; the
 # module code these tests reach is covered under the sanitizers by the VecList and interop tests.
@@ -65,7 +65,16 @@ def mismatches(rows, chunks):
         want = VecList.from_array(rows).minimum_distance_to(V, stride)
         if not same_nearest(ld.minimum_distance_to(cloud, V, stride), want):
             bad.append(f"minimum_distance_to(stride={stride})")
+    if not same_neighbours(dask.compute(*ld.query(cloud, da.from_array(SPECIAL, chunks=(5, 3)), 3)),
+                           KDTree(rows).query(SPECIAL, 3)):
+        bad.append("query")
     return bad
+
+
+def same_neighbours(got, want):
+    """Bit for bit, in shape and dtype, as the tree's (distances, indices)."""
+    return [(a.shape, a.dtype.str, a.tobytes()) for a in got] == [
+        (np.asarray(a).shape, np.asarray(a).dtype.str, np.asarray(a).tobytes()) for a in want]
 
 
 def same_nearest(got, want):
@@ -109,7 +118,58 @@ def test_nearest_found_in_every_chunk():
         assert [ld.minimum_distance_to(cloud, Vec3d(*row), 1)[0] for row in rows] == list(range(70))
 
 
+# k nearest. From the origin, rows 3, 5 and 6 tie at key 1; row 0's key is 1 + 2**-52, whose square
+# root is 1.0 as well, so only the keys put it behind them; rows 2 and 7 are duplicates; rows 1 and
+# 9 have NaN keys, and row 4 does from (inf, 0, 0), where the other keys are inf and tie.
+NEIGHBOURS = np.array([[1, 2**-26, 0], [np.nan, 0, 0], [2, 0, 0], [0, -1, 0], [np.inf, 0, 0], [1, 0, 0],
+                       [-0.0, 1, -0.0], [2, 0, 0], [0.5, 0.5, 0.5], [np.nan] * 3])
+QUERIES = np.array([[0, 0, 0], [np.nan, 0, 0], [1, 1, 1], [np.inf, 0, 0], [-0.0, 0, -0.0], [0.5, 0.5, 0.5]])
+
+
+@pytest.mark.parametrize("k", [1, 4, 12])
+@pytest.mark.parametrize("cloud_chunks, query_chunks", [((10,), (6,)), ((1,) * 10, (1, 5)), ((4, 0, 6), (2, 2, 2)),
+                                                        ((3, 3, 4), ((2, 4), (2, 1)))])
+def test_query_matches_one_tree(cloud_chunks, query_chunks, k):
+    cloud = da.from_array(NEIGHBOURS, chunks=(cloud_chunks, 3))
+    queries = da.from_array(QUERIES, chunks=query_chunks if isinstance(query_chunks[0], tuple) else (query_chunks, 3))
+    with dask.config.set(scheduler="sync"):
+        assert same_neighbours(dask.compute(*ld.query(cloud, queries, k)), KDTree(NEIGHBOURS).query(QUERIES, k))
+
+
+@settings(max_examples=40, deadline=None)
+@given(st.lists(st.tuples(*[st.sampled_from([0.0, 1.0, -1.0, 2.0, np.nan])] * 3), max_size=40),
+       st.lists(st.integers(0, 5), min_size=1, max_size=20), st.integers(1, 9), st.integers(1, 7))
+def test_query_any_chunking(points, cuts, k, query_rows):
+    rows, chunks = np.array(points).reshape(-1, 3), []
+    for cut in cuts:  # empty chunks included
+        chunks.append(min(cut, len(rows) - sum(chunks)))
+    chunks.append(len(rows) - sum(chunks))
+    queries = np.array([[0.5, 1, 0], [2, 2, 2], [-1, 0, np.nan], [1, -1, 1], [0, 0, 0], [3, 0, 1], [1, 1, 1]])
+    with dask.config.set(scheduler="sync"):
+        got = dask.compute(*ld.query(da.from_array(rows, chunks=(tuple(chunks), 3)), queries, k))
+    assert same_neighbours(got, KDTree(rows).query(queries, k))
+
+
+@given(st.lists(st.tuples(*[st.floats(-1e200, 1e200) | st.sampled_from([0.0, -0.0, np.nan, np.inf])] * 6),
+                min_size=1, max_size=20))
+def test_merge_keys_are_the_trees(pairs):
+    from lumeric_dask._blocks import squared_distances
+
+    points, queries = np.array(pairs)[:, :3], np.array(pairs)[:, 3:]
+    want = [Vec3d(*p).distance_squared(Vec3d(*q)) for p, q in zip(points, queries)]
+    assert same_fields(squared_distances(points[:, None], queries)[:, 0].tolist(), want)
+
+
+def test_query_of_rows_known_only_to_the_blocks():
+    queries = da.from_array(QUERIES, chunks=(4, 3))
+    some = queries[queries[:, 0] > 0]  # shape (nan, 3)
+    with dask.config.set(scheduler="sync"):
+        got = dask.compute(*ld.query(da.from_array(NEIGHBOURS, chunks=(3, 3)), some, 2))
+    assert same_neighbours(got, KDTree(NEIGHBOURS).query(QUERIES[QUERIES[:, 0] > 0], 2))
+
+
 ONE = VecList([Vec3d(1, 2, 3)])
+TREE = KDTree(ONE)
 CLOUD = da.from_array(SPECIAL, chunks=(5, 3))
 ERRORS = [  # (our call, the same mistake made on a VecList)
     (lambda: ld.normalize(da.zeros((4, 2))), lambda: VecList.from_array(np.zeros((4, 2)))),
@@ -124,6 +184,12 @@ ERRORS = [  # (our call, the same mistake made on a VecList)
     (lambda: ld.minimum_distance_to(CLOUD, V, 1.5), lambda: ONE.minimum_distance_to(V, 1.5)),
     (lambda: ld.minimum_distance_to(CLOUD, None, 0), lambda: ONE.minimum_distance_to(None, 0)),
     (lambda: ld.minimum_distance_to(CLOUD[:0], V, 2), lambda: VecList.empty().minimum_distance_to(V, 2)),
+    (lambda: ld.query(CLOUD, CLOUD, 1.5), lambda: TREE.query(SPECIAL, 1.5)),
+    (lambda: ld.query(CLOUD, SPECIAL, 0), lambda: TREE.query(SPECIAL, 0)),
+    (lambda: ld.query(CLOUD, da.zeros((4, 2)), 1), lambda: TREE.query(np.zeros((4, 2)), 1)),
+    (lambda: ld.query(CLOUD, np.zeros((4, 3), ">f8")), lambda: TREE.query(np.zeros((4, 3), ">f8"))),
+    (lambda: ld.query(CLOUD, "abc"), lambda: TREE.query("abc")),
+    (lambda: ld.query(da.zeros((4, 3), dtype=bool), SPECIAL), lambda: KDTree(np.zeros((4, 3), bool))),
 ]
 
 
@@ -146,6 +212,8 @@ SOME_ROWS = CLOUD[CLOUD[:, 0] > 0]  # shape (nan, 3): rows known only to the blo
     # Shapes dask cannot know yet are named as dask reports them, never as a stand-in's.
     (lambda: ld.normalize(CLOUD[:, KEEP_TWO]), ValueError, r"column count is unknown \(shape \(16, nan\)\)"),
     (lambda: ld.normalize(SOME_ROWS[:, :2]), ValueError, r"^from_array\(\) expects shape \(n, 3\), got \(nan, 2\)$"),
+    (lambda: ld.query(SOME_ROWS, SPECIAL), ValueError, "needs the cloud's chunk sizes"),
+    (lambda: ld.query(CLOUD, SOME_ROWS[:, :2], 2), ValueError, r"got \(nan, 2\)$"),
 ])
 def test_errors_of_our_own(call, error, text):
     with pytest.raises(error, match=text):
@@ -177,11 +245,13 @@ def test_plot_renders_every_chart(tmp_path):
     fixtures = {"bench_vec3d": {"per_call": [{"title": "Vec3d per call", "rows": rows}]},
                 "bench_vec_list": {"sizes": sizes, "workers": {"normalize": {"1": 4e6, "2": 2e6}}},
                 "bench_dask": {"n": 1000, "chunks": 4, "rows": [{"operation": "normalize", "setup": "(a)",
-                                                                 "total": 9.0, "parts": {"compute": 5.0}}]}}
+                                                                 "total": 9.0, "parts": {"compute": 5.0}}]},
+                "bench_spatial": {"n": 1000, "rows": [{"operation": "build", "ours": 50.0, "pykdtree": 90.0}],
+                                  "hard": {"line": {"build": 60.0}}}}
     for name, data in fixtures.items():
         (tmp_path / f"{name}.json").write_text(json.dumps(data))
     script = Path(__file__).parents[1] / "bench" / "plot.py"
     subprocess.run([sys.executable, str(script), "--input", str(tmp_path), "--output", str(tmp_path)], check=True,
                    timeout=120, env=dict(os.environ, MPLBACKEND="Agg"))
     charts = sorted(tmp_path.glob("*.png"))
-    assert len(charts) == 4 and all(p.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n" for p in charts)
+    assert len(charts) == 5 and all(p.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n" for p in charts)

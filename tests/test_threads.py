@@ -8,10 +8,11 @@ from helpers import run_child
 
 STORM = """
 import random, sys, threading, time
-from lumeric_py import Quat, Vec3d, VecList
+from lumeric_py import KDTree, Quat, Vec3d, VecList
 sys.setswitchinterval(1e-6)
 P, BIG = Vec3d(1, 2, 3), 70_000  # batches over BIG elements are cut up for the pool
 vector, quat, big, small = Vec3d(1, 2, 3), Quat(1, 0, 0, 0), VecList([P] * BIG), VecList([P] * 5)
+tree = KDTree(VecList([Vec3d(k % 7, k % 5, 0) for k in range(9000)]))  # Vec3d(1, 2, 0) at 22, 57, ...
 grown, borrow_errors, failures = [], [], []
 
 class Yielding:  # a number whose conversion lets other threads run while the call holds its borrows
@@ -31,6 +32,8 @@ STEPS = [
     lambda: set(big.dot(P)) == {14.0}, lambda: big.minimum_distance_to(P, Yielding(1000)) == (0, 0.0),
     lambda: (big * Yielding(2))[BIG - 1] == P * 2, lambda: big.collapse(Yielding(1))[BIG - 1] != P,
     lambda: list(small) == [P] * 5 and next(iter(big)) == P,
+    lambda: tree.query(small, Yielding(2))[1].tolist() == [[22, 57]] * 5 and tree.query(P) == (3.0, 22),
+    lambda: tree.query_radius(small, Yielding(3))[1].tolist()[-1] == 5 * len(tree.query_radius(P, 3)),
 ]
 
 def run(me):

@@ -72,7 +72,8 @@ class Reference:
             use, kind = f"`{owner}.{call}`", "static method"
         else:
             use, kind = f"`self.{call}`", "method"
-        typed = ", ".join(f"`{a['name']}: {self.type_text(a['annotation'])}`" for a in arguments) or "-"
+        typed = ", ".join(f"`{a['name']}: {self.type_text(a['annotation'])}"
+                          + (f" = {a['default']}`" if "default" in a else "`") for a in arguments) or "-"
         return f"| {use} | {kind} | {typed} | `{self.type_text(f['returns'])}` |"
 
     @staticmethod

@@ -72,7 +72,8 @@ class Writer:
     def signature(self, f) -> str:
         args = f["arguments"]
         positional_only = [a["name"] for a in args.get("posonlyargs", [])]
-        ordinary = [f"{a['name']}: {self.expr(a['annotation'])}" for a in args.get("args", [])]
+        ordinary = [f"{a['name']}: {self.expr(a['annotation'])}" + (f" = {a['default']}" if "default" in a else "")
+                    for a in args.get("args", [])]
         # A parameter named by a Python keyword (`from`) cannot be spelled in a stub: it and
         # those before it become positional-only, with a trailing underscore.
         keywords = [i for i, a in enumerate(args.get("args", [])) if keyword.iskeyword(a["name"])]

@@ -17,16 +17,17 @@ from typing import TYPE_CHECKING
 
 import numpy as np
 
-from . import _blocks, _checks, _nearest
+from . import _blocks, _checks, _nearest, _query
 
 if TYPE_CHECKING:  # annotations are evaluated lazily: dask stays unimported
     from dask.array import Array
+    from numpy.typing import ArrayLike
 
     from lumeric_py import Quat, Vec3d
 
 __all__ = [
     "add", "collapse", "cross", "distance_squared", "distance_to", "div", "dot", "is_unit",
-    "magnitude", "minimum_distance_to", "mul", "normalize", "rotate", "sub",
+    "magnitude", "minimum_distance_to", "mul", "normalize", "query", "rotate", "sub",
 ]
 
 
@@ -122,3 +123,12 @@ def minimum_distance_to(cloud: Array, other: Vec3d, stride: int) -> tuple[int, f
     rows = _checks.rows_of(cloud)
     other, stride = _checks.search_arguments(other, stride)
     return _nearest.minimum_distance_to(rows, other, stride)
+
+
+def query(cloud: Array, x: Array | ArrayLike, k: int = 1) -> tuple[Array, Array]:
+    """Lazy (distances, indices) of the k nearest points of the cloud to each row of x (a dask or
+    in-memory (m, 3) array), bit for bit those of one KDTree over the whole cloud: float64 and int64
+    arrays of shape (m,) when k is 1, (m, k) otherwise, with indices into the whole cloud. Each
+    cloud chunk gets one tree, built where the chunk lives; the cloud is never gathered."""
+    rows, queries, k = _checks.query_arguments(cloud, x, k)
+    return _query.query(rows, queries, k)

@@ -8,35 +8,37 @@ import operator
 
 import numpy as np
 
-from lumeric_py import Quat, Vec3d, VecList
+from lumeric_py import KDTree, Quat, Vec3d, VecList
 
 from ._blocks import OPERATIONS
 
 
-def rows_of(cloud):
-    """The cloud chunked in whole rows, after VecList.from_array has judged its shape and dtype."""
+def rows_of(cloud, judge=VecList.from_array, what="cloud"):
+    """The cloud chunked in whole rows, after judge (VecList.from_array, or a call that converts as
+    it does) has judged its shape and dtype."""
     import dask.array as da
 
     if not isinstance(cloud, da.Array):
-        raise TypeError(f"cloud must be a dask array of shape (n, 3), not {type(cloud).__name__!r}")
+        raise TypeError(f"{what} must be a dask array of shape (n, 3), not {type(cloud).__name__!r}")
     shape = cloud.shape
     if len(shape) == 2 and math.isnan(shape[1]):
         # Only the blocks know it (after a boolean column selection, say); a stand-in would
         # name a shape the cloud does not have.
         raise ValueError(
-            f"from_array() expects shape (n, 3), but the cloud's column count is unknown "
-            f"(shape {_shape_text(shape)}); call cloud.compute_chunk_sizes() first"
+            f"from_array() expects shape (n, 3), but the {what}'s column count is unknown "
+            f"(shape {_shape_text(shape)}); call {what}.compute_chunk_sizes() first"
         )
     stand_in = tuple(1 if math.isnan(d) else d for d in shape)  # rows not yet known
     if len(stand_in) == 2 and stand_in[1] == 3:
         stand_in = (min(stand_in[0], 1), 3)
     try:
         # Zero strides: a wrong shape is judged at its full size without a byte behind it.
-        VecList.from_array(np.broadcast_to(np.zeros((), cloud.dtype), stand_in))
-    except ValueError:
+        judge(np.broadcast_to(np.zeros((), cloud.dtype), stand_in))
+    except ValueError as error:
         if stand_in == shape:
             raise
-        raise ValueError(f"from_array() expects shape (n, 3), got {_shape_text(shape)}") from None
+        # The judge named the stand-in's shape; a refused k, say, names none.
+        raise ValueError(str(error).replace(_shape_text(stand_in), _shape_text(shape))) from None
     return cloud.rechunk({1: 3}) if cloud.numblocks[1] > 1 else cloud
 
 
@@ -74,3 +76,23 @@ def search_arguments(other, stride):
     if too_small:
         raise ValueError(f"minimum_distance_to() stride must be at least 1, got {stride}")
     return other, operator.index(stride)
+
+
+def query_arguments(cloud, x, k):
+    """The cloud and the queries chunked in whole rows, and k, after the tree has judged them as it
+    judges its own: the cloud by the constructor, x and k by a query of an empty tree (on stand-ins
+    for dask arrays, on the converted rows otherwise), so the messages are the tree's. Queries
+    given in memory come back as a float64 array, converted as the tree converts."""
+    import dask.array as da
+
+    empty = KDTree(VecList.empty())
+    rows = rows_of(cloud, KDTree)
+    if isinstance(x, da.Array):
+        return rows, rows_of(x, lambda stand_in: empty.query(stand_in, k), "x"), operator.index(k)
+    try:
+        converted = VecList.from_array(x)
+    except (TypeError, ValueError):
+        empty.query(x, k)  # the tree's own words for the same mistake
+        raise
+    empty.query(VecList.empty(), k)
+    return rows, np.asarray(converted), operator.index(k)

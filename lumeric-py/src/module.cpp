@@ -1,6 +1,7 @@
 // module.cpp: the entry point of `lumeric_py` and the definitions of its two modules.
 //
 //     import lumeric_py                  # AngleDegrees, AngleRadians, Quat, VecList, Vec3d, geometry
+//                                        # (and KDTree, outside __all__)
 //     from lumeric_py import geometry    # Circle, circle_circle, circle_point,
 //                                        # circle_point_unchecked, plane_line, Plane
 //
@@ -15,6 +16,7 @@
 #include "geometry/circle.hpp"
 #include "geometry/plane.hpp"
 #include "geometry/module.hpp"
+#include "kd_tree.hpp"
 #include "quat.hpp"
 #include "vec3d.hpp"
 #include "vec_list.hpp"
@@ -31,7 +33,8 @@ using Members = ModuleMembers<"lumeric_py", ClassMember<tovrin::AngleDegrees>, C
 
 // Loads every pickled class by its name; private, so left out of `__all__`.
 using Reconstructor = lumeric::Reconstructor<tovrin::AngleDegrees, tovrin::AngleRadians, tovrin::Quat, VecListData,
-                                             tovrin::Vec3d, tovrin::geometry::Plane, tovrin::geometry::Circle>;
+                                             tovrin::Vec3d, tovrin::geometry::Plane, tovrin::geometry::Circle,
+                                             spatial::KdTree>;
 
 int exec_lumeric(PyObject* module) noexcept {
     return guard<int>(-1, [&] {
@@ -39,6 +42,8 @@ int exec_lumeric(PyObject* module) noexcept {
         // A second interpreter is turned away before anything is made or added.
         claim_interpreter();
         Members::add_all(module);
+        // `__all__` keeps its fixed value; the tree is an attribute beyond it.
+        register_unlisted_class(module, ClassFor<spatial::KdTree>::cell);
         add_reconstructor(module, Reconstructor::def());
         return 0;
     });

@@ -67,6 +67,24 @@ VecListData from_array(RowsSource data) {
     return from_rows(data.object);
 }
 
+RowsView::RowsView(RowsSource source) {
+    if (!is_instance<VecListData>(source.object)) {
+        copy_ = from_array(source);
+        return;
+    }
+    if (!object_cast<VecListData>(source.object)->borrow.try_shared())
+        raise(PyExc_RuntimeError, already_mutably_borrowed);
+    list_ = source.object;
+}
+
+RowsView::~RowsView() {
+    if (list_ != nullptr) object_cast<VecListData>(list_)->borrow.release_shared();
+}
+
+std::span<const Vec3d> RowsView::items() const noexcept {
+    return list_ != nullptr ? std::span<const Vec3d>(object_cast<VecListData>(list_)->value.items) : copy_.items;
+}
+
 DoubleBlock doubles(const VecListData& list) noexcept {
     return {reinterpret_cast<const double*>(list.items.data()), list.items.size(), 3};
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 
 #include "batch/elements.hpp"
@@ -18,6 +19,22 @@ namespace vec_array {
 // A list from a buffer of shape (n, 3) in any strides and a numeric format, or from a
 // sequence of rows of 3 numbers each.
 VecListData from_array(RowsSource data);
+
+// The rows of `source` as vectors: a VecList's own elements, under a shared borrow for as long
+// as this lives, or else the copy `from_array` makes (with its conversions and errors).
+class RowsView {
+public:
+    explicit RowsView(RowsSource source);
+    RowsView(const RowsView&) = delete;
+    RowsView& operator=(const RowsView&) = delete;
+    ~RowsView();
+
+    std::span<const tovrin::Vec3d> items() const noexcept;
+
+private:
+    PyObject* list_ = nullptr;  // the VecList borrowed
+    VecListData copy_;
+};
 
 // The elements as an (n, 3) block of doubles.
 DoubleBlock doubles(const VecListData& list) noexcept;

@@ -14,11 +14,11 @@ void too_many_positional(const CallDesc& desc, Py_ssize_t given) {
 // memory here leaves MemoryError set instead of escaping the noexcept placement.
 void missing(const CallDesc& desc, PyObject** slots) {
     Py_ssize_t total = 0;
-    for (Py_ssize_t i = 0; i < desc.count; ++i)
+    for (Py_ssize_t i = 0; i < desc.required; ++i)
         if (slots[i] == nullptr) ++total;
     PyObject* list = PyUnicode_FromStringAndSize("", 0);
     Py_ssize_t seen = 0;
-    for (Py_ssize_t i = 0; i < desc.count && list != nullptr; ++i) {
+    for (Py_ssize_t i = 0; i < desc.required && list != nullptr; ++i) {
         if (slots[i] != nullptr) continue;
         const char* separator = "";
         if (seen > 0) separator = total == 2 ? " and " : seen == total - 1 ? ", and " : ", ";
@@ -50,7 +50,7 @@ bool place_keyword(const CallDesc& desc, PyObject* key, PyObject* value, PyObjec
 }
 
 bool check_complete(const CallDesc& desc, PyObject** slots) {
-    for (Py_ssize_t i = 0; i < desc.count; ++i) {
+    for (Py_ssize_t i = 0; i < desc.required; ++i) {
         if (slots[i] == nullptr) {
             missing(desc, slots);
             return false;

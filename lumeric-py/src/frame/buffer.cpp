@@ -13,7 +13,7 @@ const double empty_block[1] = {0.0};
 
 }  // namespace
 
-void fill_double_view(PyObject* self, Py_buffer* view, int flags, const DoubleBlock& block) {
+void fill_view(PyObject* self, Py_buffer* view, int flags, const NumberBlock& block) {
     // The block is C-contiguous; Fortran order only when one of its sides is at most 1.
     constexpr int fortran_order = PyBUF_F_CONTIGUOUS & ~PyBUF_STRIDES;
     if ((flags & fortran_order) != 0 && block.rows > 1 && block.columns > 1)
@@ -23,18 +23,20 @@ void fill_double_view(PyObject* self, Py_buffer* view, int flags, const DoubleBl
         PyErr_NoMemory();
         throw PythonError{};
     }
+    const int ndim = block.columns == 0 ? 1 : 2;
     const auto rows = static_cast<Py_ssize_t>(block.rows);
-    const auto columns = static_cast<Py_ssize_t>(block.columns);
-    constexpr auto item = static_cast<Py_ssize_t>(sizeof(double));
+    const auto columns = static_cast<Py_ssize_t>(block.columns == 0 ? 1 : block.columns);
+    constexpr Py_ssize_t item = 8;
     *layout = {{rows, columns}, {columns * item, item}};
-    view->buf = const_cast<double*>(block.rows == 0 ? empty_block : block.data);
+    if (ndim == 1) layout->strides[0] = item;
+    view->buf = const_cast<void*>(block.rows == 0 ? static_cast<const void*>(empty_block) : block.data);
     view->obj = Py_NewRef(self);
     view->len = rows * columns * item;
     view->readonly = 1;
     if ((flags & PyBUF_ND) == PyBUF_ND) {
         view->itemsize = item;
-        view->format = (flags & PyBUF_FORMAT) ? const_cast<char*>("d") : nullptr;
-        view->ndim = 2;
+        view->format = (flags & PyBUF_FORMAT) ? const_cast<char*>(block.format) : nullptr;
+        view->ndim = ndim;
         view->shape = layout->shape;
         // Without strides the consumer takes C order, which the block is in.
         view->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? layout->strides : nullptr;

@@ -2,10 +2,11 @@
 // buffer of any other exporter.
 //
 // Export. A class whose value is a C-contiguous block of doubles (rows x columns) hands it
-// out without a copy: `memoryview(obj)`, `numpy.asarray(obj)`. Each view holds a shared
-// borrow of the object for as long as it lives, counted as a view's (borrow.hpp), so in-place
-// operations fail with the borrow error that names the view, and nothing moves the memory
-// under it; releasing the last view lifts the borrow. The
+// out without a copy (and so do array results, array_result.hpp): `memoryview(obj)`,
+// `numpy.asarray(obj)`. Each view holds a shared borrow of the object for as long as it lives,
+// counted as a view's (borrow.hpp), so in-place operations fail with the borrow error that
+// names the view, and nothing moves the memory under it; releasing the last view lifts the
+// borrow. The
 // view also holds a reference to the object, which keeps it alive. Writable requests are
 // refused: a write through a view would change the value behind the borrow rules' back.
 //
@@ -42,8 +43,17 @@ struct ViewLayout {
     Py_ssize_t strides[2];
 };
 
+// A C-contiguous block of 8-byte numbers, format "d" (double) or "q" (std::int64_t): rows x
+// columns of them, or a one-dimensional run of `rows` when columns is 0.
+struct NumberBlock {
+    const void* data;
+    std::size_t rows;
+    std::size_t columns;
+    const char* format;
+};
+
 // Fills `view` with `block` (owned by `self`) as the request `flags` asks; throws PythonError.
-void fill_double_view(PyObject* self, Py_buffer* view, int flags, const DoubleBlock& block);
+void fill_view(PyObject* self, Py_buffer* view, int flags, const NumberBlock& block);
 
 // Block: DoubleBlock(const T&).
 template <class T, auto Block>
@@ -55,7 +65,8 @@ struct BufferExport {
             Object<T>* object = object_cast<T>(self);
             if (!object->borrow.try_view()) raise(PyExc_RuntimeError, already_mutably_borrowed);
             try {
-                fill_double_view(self, view, flags, Block(object->value));
+                const DoubleBlock block = Block(object->value);
+                fill_view(self, view, flags, {block.data, block.rows, block.columns, "d"});
             } catch (...) {
                 object->borrow.release_view();
                 throw;

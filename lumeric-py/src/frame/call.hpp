@@ -35,12 +35,13 @@ struct FirstOfList<TypeList<A, Rest...>> {
 template <class L>
 using FirstOf = typename FirstOfList<L>::type;
 
-// The static description of one call: its error name and parameter names.
-template <Name Class, Name Func, Name... Params>
+// The static description of one call: its error name, parameter names and how many of them
+// are required (those of Op, an Operation's parameter list).
+template <class Op, Name Class, Name Func, Name... Params>
 struct Described {
     static constexpr const char* names[sizeof...(Params) + 1] = {Params.c_str()..., nullptr};
     static constexpr CallDesc desc{CallName<Class, Func>::text.c_str(), names,
-                                   static_cast<Py_ssize_t>(sizeof...(Params))};
+                                   static_cast<Py_ssize_t>(sizeof...(Params)), required_count(Op{})};
     static constexpr Py_ssize_t count = sizeof...(Params);
 
     // Positional arguments are used in place when they are exactly right.
@@ -60,7 +61,7 @@ struct Slots {
 
 template <auto Fn, bool IsMethod, Name Class, Name Func, Name... Params>
 struct FastCall {
-    using D = Described<Class, Func, Params...>;
+    using D = Described<typename Operation<Fn, IsMethod>::params, Class, Func, Params...>;
     static_assert(Operation<Fn, IsMethod>::params::size == sizeof...(Params),
                   "one parameter name per operation parameter");
 
@@ -113,7 +114,8 @@ template <auto Fn, bool IsMethod, Name Class, Name Func, record::Receiver Recv, 
 PyMethodDef method_def() {
     using Call = FastCall<Fn, IsMethod, Class, Func, Params...>;
     record::emit<CallRecord<Fn, IsMethod, Class, Func, Recv, Deco, Params...>>();
-    const char* doc = TextSignature<Func, IsMethod, Params...>::text.c_str();
+    using Defaults = DefaultsOf<typename Operation<Fn, IsMethod>::params>;
+    const char* doc = TextSignature<Func, IsMethod, Defaults, Params...>::text.c_str();
     const int binding = Deco == Decorator::staticmethod ? METH_STATIC : 0;
     if constexpr (sizeof...(Params) == 0)
         return {Func.c_str(), as_cfunction(&Call::no_args), METH_NOARGS | binding, doc};

@@ -82,6 +82,37 @@ struct Operation<Fn, false> {
 template <class P>
 using ArgFor = Arg<std::remove_cvref_t<P>>;
 
+// The number of leading parameters without a default; only trailing ones may have one.
+template <class... P>
+constexpr Py_ssize_t required_count(TypeList<P...>) {
+    constexpr bool optional[] = {false, is_defaulted<std::remove_cvref_t<P>>...};
+    Py_ssize_t required = 0;
+    for (std::size_t i = 1; i <= sizeof...(P); ++i) {
+        if (optional[i]) continue;
+        if (required != static_cast<Py_ssize_t>(i) - 1) throw "a parameter with a default is followed by one without";
+        required = static_cast<Py_ssize_t>(i);
+    }
+    return required;
+}
+
+// The text signature's spelling of each parameter's default (names.hpp).
+template <class P>
+struct DefaultSpelling {
+    static constexpr std::string_view view{};
+};
+template <class P, auto Default>
+struct DefaultSpelling<Defaulted<P, Default>> : DefaultDigits<Default> {};
+
+template <class L>
+struct DefaultsOf;
+template <class... P>
+struct DefaultsOf<TypeList<P...>> {
+    static constexpr std::string_view of(std::size_t i) noexcept {
+        constexpr std::string_view spelled[] = {std::string_view{}, DefaultSpelling<std::remove_cvref_t<P>>::view...};
+        return spelled[i + 1];
+    }
+};
+
 // Loads every argument in order into `loaders`; throws PythonError on the first failure.
 template <class Loaders, std::size_t... I>
 void load_all(Loaders& loaders, PyObject* const* slots, const char* const* names, std::index_sequence<I...>) {

@@ -19,8 +19,9 @@ namespace lumeric {
 
 template <class T, Name ClassName, auto Fn, Name... Params>
 struct ConstructorOf {
-    using D = Described<ClassName, "__new__", Params...>;
-    static constexpr const char* doc = TextSignature<ClassName, false, Params...>::text.c_str();
+    using Types = typename Operation<Fn, false>::params;
+    using D = Described<Types, ClassName, "__new__", Params...>;
+    static constexpr const char* doc = TextSignature<ClassName, false, DefaultsOf<Types>, Params...>::text.c_str();
 
     static_assert(std::is_same_v<typename Signature<decltype(Fn)>::result, T>, "a constructor makes a T");
 

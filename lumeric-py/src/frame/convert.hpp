@@ -204,6 +204,28 @@ private:
     }
 };
 
+// A trailing parameter that may be left out, P{Default} then: `Defaulted<Count, 1>`. It is a P,
+// so the operation reads it as one.
+template <class P, auto Default>
+struct Defaulted : P {};
+
+template <class P>
+inline constexpr bool is_defaulted = false;
+template <class P, auto Default>
+inline constexpr bool is_defaulted<Defaulted<P, Default>> = true;
+
+// An omitted argument arrives as a null slot (arguments.hpp lets only these be omitted).
+template <class P, auto Default>
+struct Arg<Defaulted<P, Default>> {
+    Arg<P> given;
+    bool present = false;
+    bool load(PyObject* op) noexcept(noexcept(given.load(op))) {
+        present = op != nullptr;
+        return !present || given.load(op);
+    }
+    Defaulted<P, Default> get() const { return {present ? P(given.get()) : P{Default}}; }
+};
+
 // -- Results --
 
 inline PyObject* checked(PyObject* op) {

@@ -48,7 +48,9 @@ void add_to_namespace(PyObject* module, const char* name, PyObject* value) {
     if (failed || PyObject_SetAttrString(module, name, value) < 0) raise_pending();
 }
 
-void register_class(PyObject* module, ClassCell& cell) {
+namespace {
+
+PyObject* class_object(ClassCell& cell) {
     PyTypeObject* type = cell.get();
     if (type == nullptr) {
         PyObject* cause = PyErr_GetRaisedException();
@@ -58,7 +60,15 @@ void register_class(PyObject* module, ClassCell& cell) {
         PyErr_SetRaisedException(error);
         throw PythonError{};
     }
-    add_to_namespace(module, cell.name(), reinterpret_cast<PyObject*>(type));
+    return reinterpret_cast<PyObject*>(type);
+}
+
+}  // namespace
+
+void register_class(PyObject* module, ClassCell& cell) { add_to_namespace(module, cell.name(), class_object(cell)); }
+
+void register_unlisted_class(PyObject* module, ClassCell& cell) {
+    if (PyObject_SetAttrString(module, cell.name(), class_object(cell)) < 0) raise_pending();
 }
 
 void register_function(PyObject* module, PyMethodDef& def) {

@@ -29,6 +29,10 @@ void add_to_namespace(PyObject* module, const char* name, PyObject* value);
 // RuntimeError "An error occurred while initializing class {Name}".
 void register_class(PyObject* module, ClassCell& cell);
 
+// Adds the class object under its Python name but not to `__all__`: a class the module offers
+// beyond its fixed interface.
+void register_unlisted_class(PyObject* module, ClassCell& cell);
+
 // Adds a built-in function object bound to `module` (its `__self__`, with the module's
 // name as `__module__`), under its `__name__`.
 void register_function(PyObject* module, PyMethodDef& def);

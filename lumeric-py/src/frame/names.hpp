@@ -47,36 +47,67 @@ constexpr Text<Length> concat(Views... views) noexcept {
     return out;
 }
 
-// "name(a, b)" style parameter list, with an optional leading "$self".
-template <bool WithSelf, Name... Params>
+// How the text signature spells parameter i's default ("=1"), empty for a required one.
+struct NoDefaults {
+    static constexpr std::string_view of(std::size_t) noexcept { return {}; }
+};
+
+// "=" and the decimal digits of V, a non-negative integer.
+template <auto V>
+struct DefaultDigits {
+    static_assert(V >= 0, "an integer default is spelled without a sign");
+    static constexpr std::size_t digits = [] {
+        std::size_t n = 1;
+        for (auto v = V; v >= 10; v /= 10) ++n;
+        return n;
+    }();
+    static constexpr Text<digits + 1> text = [] {
+        Text<digits + 1> out{};
+        out.chars[0] = '=';
+        auto v = V;
+        for (std::size_t i = digits; i >= 1; --i, v /= 10) out.chars[i] = static_cast<char>('0' + v % 10);
+        return out;
+    }();
+    static constexpr std::string_view view{text.c_str(), digits + 1};
+};
+
+// "name(a, b=1)" style parameter list, with an optional leading "$self".
+template <bool WithSelf, class Defaults, Name... Params>
 struct ParamList {
     static constexpr std::size_t count = sizeof...(Params);
+    static constexpr std::size_t default_length = [] {
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < count; ++i) n += Defaults::of(i).size();
+        return n;
+    }();
     static constexpr std::size_t length =
-        (WithSelf ? 5 : 0) + (std::size_t{0} + ... + Params.view().size()) +
+        (WithSelf ? 5 : 0) + (std::size_t{0} + ... + Params.view().size()) + default_length +
         (count == 0 ? 0 : 2 * (count - (WithSelf ? 0 : 1)));
     static constexpr Text<length> text = [] {
         Text<length> out{};
         std::size_t k = 0;
+        [[maybe_unused]] std::size_t index = 0;  // unused without parameters
         bool first = true;
-        auto put = [&](std::string_view piece) {
+        auto put = [&](std::string_view piece, std::string_view suffix) {
             if (!first) {
                 out.chars[k++] = ',';
                 out.chars[k++] = ' ';
             }
             first = false;
             for (char c : piece) out.chars[k++] = c;
+            for (char c : suffix) out.chars[k++] = c;
         };
-        if (WithSelf) put("$self");
-        (put(Params.view()), ...);
+        if (WithSelf) put("$self", {});
+        (put(Params.view(), Defaults::of(index++)), ...);
         out.chars[k] = '\0';
         return out;
     }();
 };
 
 // The documentation string holding only a text signature: "{name}({params})\n--\n\n".
-template <Name Func, bool WithSelf, Name... Params>
+template <Name Func, bool WithSelf, class Defaults, Name... Params>
 struct TextSignature {
-    using List = ParamList<WithSelf, Params...>;
+    using List = ParamList<WithSelf, Defaults, Params...>;
     static constexpr std::string_view tail = ")\n--\n\n";
     static constexpr std::size_t length = Func.view().size() + 1 + List::length + tail.size();
     static constexpr Text<length> text = concat<length>(

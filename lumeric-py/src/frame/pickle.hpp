@@ -14,9 +14,10 @@
 // export (VecList) hands over a pickle.PickleBuffer of itself from protocol 5 on, so that
 // its doubles can travel out-of-band; the buffer's view holds a shared borrow meanwhile.
 //
-// PickleState<T> says how a value becomes its state and back. The default serves the plain
-// value types, made of doubles only, every bit pattern of which is a valid value. Loading
-// checks everything before it builds anything: a malformed state raises and makes nothing.
+// PickleState<T> says how a value becomes its state (its bytes, or bytes made from it) and
+// back. The default serves the plain value types, made of doubles only, every bit pattern of
+// which is a valid value. Loading checks everything before it builds anything: a malformed
+// state raises and makes nothing.
 #pragma once
 
 #include <Python.h>
@@ -138,7 +139,8 @@ struct Pickling {
         }
         SharedRef<T> ref(self);
         if (!ref.ok()) raise(PyExc_RuntimeError, already_mutably_borrowed);
-        StateBytes bytes = PickleState<T>::bytes(ref.get());
+        // A span of the value's own bytes, or bytes made for the occasion.
+        const auto bytes = PickleState<T>::bytes(ref.get());
         return checked(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
                                                  static_cast<Py_ssize_t>(bytes.size())));
     }

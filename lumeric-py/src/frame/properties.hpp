@@ -57,7 +57,7 @@ struct PropertyDefs {
     struct SetterRecord {
         static constexpr std::string json() {
             return record::function(Prop.view(), ClassName.view(), false, record::Receiver::self,
-                                    {{"value", record::annotation<SetterValue<Setter>>()}},
+                                    {{"value", record::annotation<SetterValue<Setter>>(), ""}},
                                     record::annotation<void>(),
                                     record::setter_decorator(ClassName.view(), Prop.view()));
         }

@@ -80,6 +80,9 @@ constexpr std::string tuple_expr(const std::vector<std::string>& elements) {
 constexpr std::string or_none(const std::string& value) {
     return "{\"type\":\"binop\",\"left\":" + value + ",\"op\":\"bitor\",\"right\":{\"type\":\"constant\",\"kind\":\"none\"}}";
 }
+constexpr std::string either(const std::string& left, const std::string& right) {
+    return "{\"type\":\"binop\",\"left\":" + left + ",\"op\":\"bitor\",\"right\":" + right + "}";
+}
 constexpr std::string none_expr() { return name_expr("None"); }
 
 // -- Annotations of C++ parameter and result types --
@@ -120,6 +123,8 @@ struct Annotation<T> {
 };
 template <class T>
 struct Annotation<Borrowed<T>> : Annotation<T> {};
+template <class P, auto Default>
+struct Annotation<Defaulted<P, Default>> : Annotation<P> {};
 template <class E, std::size_t N>
 struct Annotation<std::array<E, N>> {
     static constexpr std::string text() { return subscript(builtin("list"), Annotation<E>::text()); }
@@ -203,6 +208,17 @@ enum class Receiver { self, cls, none };
 struct Argument {
     std::string_view name;
     std::string annotation;
+    std::string default_value;  // Python source of the default, empty for a required parameter
+};
+
+// The default of a parameter type, as Python source ("" when it has none).
+template <class P>
+struct DefaultValue {
+    static constexpr std::string text() { return {}; }
+};
+template <class P, auto Default>
+struct DefaultValue<Defaulted<P, Default>> {
+    static constexpr std::string text() { return decimal(Default); }
 };
 
 constexpr std::string arguments(Receiver receiver, const std::vector<Argument>& args) {
@@ -214,7 +230,8 @@ constexpr std::string arguments(Receiver receiver, const std::vector<Argument>& 
         out += "\"args\":[";
         for (std::size_t i = 0; i < args.size(); ++i)
             out += (i ? ",{" : "{") + std::string("\"name\":") + quoted(args[i].name) + ",\"annotation\":" +
-                   args[i].annotation + "}";
+                   args[i].annotation +
+                   (args[i].default_value.empty() ? "" : ",\"default\":" + quoted(args[i].default_value)) + "}";
         out += "]";
     }
     return out + "}";
@@ -256,7 +273,7 @@ constexpr std::vector<Argument> zip(TypeList<P...>, const std::array<std::string
     static_assert(sizeof...(P) == N);
     std::vector<Argument> out;
     std::size_t i = 0;
-    ((out.push_back({names[i], annotation<P>()}), ++i), ...);
+    ((out.push_back({names[i], annotation<P>(), DefaultValue<std::remove_cvref_t<P>>::text()}), ++i), ...);
     return out;
 }
 

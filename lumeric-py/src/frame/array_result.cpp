@@ -1,0 +1,67 @@
+// frame/array_result.cpp: the holder class of array results and its buffer export.
+#include "frame/array_result.hpp"
+
+#include <new>
+
+#include "frame/buffer.hpp"
+#include "frame/guard.hpp"
+
+namespace lumeric {
+
+namespace {
+
+int get_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
+    view->obj = nullptr;
+    return guard<int>(-1, [&] {
+        if ((flags & PyBUF_WRITABLE) == PyBUF_WRITABLE) raise(PyExc_BufferError, read_only_buffer);
+        const NumberArray& array = object_cast<NumberArray>(self)->value;
+        fill_view(self, view, flags, {array.items.get(), array.rows, array.columns, array.format});
+        return 0;
+    });
+}
+
+void release_buffer(PyObject*, Py_buffer* view) noexcept { PyMem_Free(view->internal); }
+
+PyType_Slot number_array_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<NumberArray>)},
+    {Py_tp_doc, const_cast<char*>("The numbers behind a memoryview result.")},
+    {Py_bf_getbuffer, reinterpret_cast<void*>(&get_buffer)},
+    {Py_bf_releasebuffer, reinterpret_cast<void*>(&release_buffer)},
+    {0, nullptr},
+};
+
+}  // namespace
+
+PyType_Spec* number_array_spec() {
+    static PyType_Spec spec{.name = "builtins.NumberArray",
+                            .basicsize = static_cast<int>(sizeof(Object<NumberArray>)),
+                            .itemsize = 0,
+                            .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+                            .slots = number_array_slots};
+    return &spec;
+}
+
+NumberArray new_number_array(std::size_t rows, std::size_t columns, const char* format) {
+    const std::size_t width = columns == 0 ? 1 : columns;
+    // Every size a view can describe in bytes, and no more.
+    constexpr auto limit = static_cast<std::size_t>(PY_SSIZE_T_MAX) / 8;
+    if (rows > limit / width) {
+        PyErr_NoMemory();
+        throw PythonError{};
+    }
+    std::uint64_t* items = new (std::nothrow) std::uint64_t[rows * width];
+    if (items == nullptr) {
+        PyErr_NoMemory();
+        throw PythonError{};
+    }
+    return {std::unique_ptr<std::uint64_t[]>(items), rows, columns, format};
+}
+
+PyObject* number_array_view(NumberArray array) {
+    PyObject* holder = new_object<NumberArray>(std::move(array));
+    PyObject* view = PyMemoryView_FromObject(holder);
+    Py_DECREF(holder);
+    return checked(view);
+}
+
+}  // namespace lumeric

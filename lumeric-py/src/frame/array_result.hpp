@@ -1,0 +1,72 @@
+// frame/array_result.hpp: results of many plain numbers, handed to Python as read-only
+// memoryviews.
+//
+// An operation that answers with an array of doubles or 64-bit integers makes an
+// ArrayResult<E> of shape (rows,) or (rows, columns), lets its workers write the numbers in
+// place, and returns release(): `memoryview(holder)`, format 'd' or 'q', over a small internal
+// object that owns the numbers and exports them (buffer.hpp). numpy takes such a view without
+// a copy, `.tolist()` makes lists of it, and it needs nothing beyond CPython. The holder is
+// immutable and has no interface of its own, so it carries no records.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "frame/object.hpp"
+
+namespace lumeric {
+
+// The holder's value.
+struct NumberArray {
+    std::unique_ptr<std::uint64_t[]> items;  // 8-byte numbers, written as E
+    std::size_t rows = 0;
+    std::size_t columns = 0;  // 0: one-dimensional
+    const char* format = "d";
+};
+
+PyType_Spec* number_array_spec();
+
+template <>
+struct ClassFor<NumberArray> {
+    static constexpr Name name = "NumberArray";
+    static inline ClassCell cell{name.c_str(), &number_array_spec};
+};
+
+// An array of rows x columns (rows when columns is 0) numbers, not yet written. MemoryError
+// when it is larger than memory can hold; throws PythonError.
+NumberArray new_number_array(std::size_t rows, std::size_t columns, const char* format);
+
+// The array as a read-only memoryview; throws PythonError.
+PyObject* number_array_view(NumberArray array);
+
+template <class E>
+struct NumberFormat;
+template <>
+struct NumberFormat<double> {
+    static constexpr const char* code = "d";
+};
+template <>
+struct NumberFormat<std::int64_t> {
+    static constexpr const char* code = "q";
+};
+
+template <class E>
+class ArrayResult {
+    static_assert(sizeof(E) == 8, "array results hold 8-byte numbers");
+
+public:
+    ArrayResult(std::size_t rows, std::size_t columns)
+        : array_(new_number_array(rows, columns, NumberFormat<E>::code)) {}
+
+    E* data() const noexcept { return reinterpret_cast<E*>(array_.items.get()); }
+    // The memoryview; the result is spent.
+    PyObject* release() { return number_array_view(std::move(array_)); }
+
+private:
+    NumberArray array_;
+};
+
+}  // namespace lumeric

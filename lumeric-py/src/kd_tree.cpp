@@ -1,0 +1,228 @@
+// kd_tree.cpp: the Python class `KDTree`.
+//
+//     class KDTree:                                   # not in __all__
+//         def __new__(cls, points) -> KDTree          # a VecList or what from_array takes; copied
+//         query(x, k=1)                               # k nearest, ranked exactly (spatial/kd_tree.hpp)
+//             x a Vec3d:  (distance, index), or (distances, indices) lists when k > 1
+//             x m rows:   (distances, indices) memoryviews 'd' and 'q', shape (m,) or (m, k)
+//         query_radius(x, r)                          # indices within distance r, ascending
+//             x a Vec3d:  list[int]
+//             x m rows:   (indices, offsets) memoryviews 'q'; offsets has m + 1 entries
+//         len(tree), repr(tree), copy.copy, copy.deepcopy, pickle
+//
+// Missing places of k nearest are (inf, len(tree)). Batches run on the pool.
+#include "kd_tree.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "frame/array_result.hpp"
+#include "frame/define.hpp"
+#include "frame/record.hpp"
+#include "vec3d.hpp"
+#include "vec_list_array.hpp"
+
+namespace lumeric {
+
+using spatial::KdTree;
+using tovrin::Vec3d;
+
+// k: an integer of at least 1 (a count beyond memory fails when the result is made).
+struct NeighbourCount {
+    std::uint64_t value;
+};
+
+template <>
+struct Arg<NeighbourCount> {
+    NeighbourCount value{};
+    bool load(PyObject* op) noexcept {
+        PyObject* number = PyNumber_Index(op);
+        if (number == nullptr) return false;
+        int overflow = 0;
+        const long long k = PyLong_AsLongLongAndOverflow(number, &overflow);
+        if (k == -1 && PyErr_Occurred()) {
+            Py_DECREF(number);
+            return false;
+        }
+        if (overflow < 0 || (overflow == 0 && k < 1)) {
+            PyErr_Format(PyExc_ValueError, "k must be at least 1, got %S", number);
+            Py_DECREF(number);
+            return false;
+        }
+        Py_DECREF(number);
+        value.value = overflow > 0 ? ~std::uint64_t{0} : static_cast<std::uint64_t>(k);
+        return true;
+    }
+    NeighbourCount get() const noexcept { return value; }
+};
+
+// The query argument: one Vec3d, or rows as `from_array` takes them.
+struct QueryPoints {
+    PyObject* object;
+};
+
+template <>
+struct Arg<QueryPoints> : Arg<PyObject*> {
+    QueryPoints get() const noexcept { return {value}; }
+};
+
+// The two result forms of each query, already Python objects.
+struct NearestAnswer {
+    PyObject* object;
+};
+struct BallAnswer {
+    PyObject* object;
+};
+inline PyObject* to_python(NearestAnswer answer) { return answer.object; }
+inline PyObject* to_python(BallAnswer answer) { return answer.object; }
+
+namespace record {
+template <>
+struct Annotation<NeighbourCount> : Annotation<Index> {};
+template <>
+struct Annotation<QueryPoints> {
+    static constexpr std::string text() { return either(Annotation<Vec3d>::text(), Annotation<RowsSource>::text()); }
+};
+template <>
+struct Annotation<NearestAnswer> {
+    static constexpr std::string text() {
+        const std::string views = annotation<std::pair<MemoryView, MemoryView>>();
+        return either(either(annotation<std::pair<double, std::uint64_t>>(),
+                             annotation<std::pair<std::vector<double>, std::vector<std::uint64_t>>>()),
+                      views);
+    }
+};
+template <>
+struct Annotation<BallAnswer> {
+    static constexpr std::string text() {
+        return either(annotation<std::vector<std::uint64_t>>(), annotation<std::pair<MemoryView, MemoryView>>());
+    }
+};
+}  // namespace record
+
+namespace {
+
+using K = ClassDef<KdTree, "KDTree">;
+
+KdTree build(RowsSource points) {
+    vec_array::RowsView rows(points);
+    return KdTree(rows.items());
+}
+
+std::size_t size(const KdTree& tree) noexcept { return tree.size(); }
+
+std::string repr(const KdTree& tree) { return "KDTree(n=" + std::to_string(tree.size()) + ")"; }
+
+// (first, second) from two new references, both given up whatever happens.
+PyObject* pair_of(PyObject* first, PyObject* second) {
+    PyObject* pair = PyTuple_Pack(2, first, second);
+    Py_DECREF(first);
+    Py_DECREF(second);
+    return checked(pair);
+}
+
+std::optional<Vec3d> single(PyObject* x) {
+    if (!is_instance<Vec3d>(x)) return std::nullopt;
+    Arg<Vec3d> point;
+    if (!point.load(x)) throw PythonError{};
+    return point.get();
+}
+
+NearestAnswer query(const KdTree& tree, QueryPoints x, Defaulted<NeighbourCount, 1> count) {
+    const std::size_t k = count.value;
+    const std::size_t room = std::min<std::size_t>(k, tree.size());
+    if (std::optional<Vec3d> point = single(x.object)) {
+        // The answer's lists are made in full, so a k beyond any list is refused first.
+        if (k > static_cast<std::size_t>(PY_SSIZE_T_MAX) / sizeof(PyObject*)) {
+            PyErr_NoMemory();
+            throw PythonError{};
+        }
+        std::vector<KdTree::Entry> scratch(room);
+        std::vector<double> distances(k);
+        std::vector<std::int64_t> found(k);
+        tree.nearest(*point, k, scratch, distances.data(), found.data());
+        std::vector<std::uint64_t> indices(found.begin(), found.end());
+        if (k == 1) return {to_python(std::pair(distances[0], indices[0]))};
+        return {to_python(std::pair(distances, indices))};
+    }
+    vec_array::RowsView rows({x.object});
+    const std::size_t m = rows.items().size(), columns = k == 1 ? 0 : k;
+    ArrayResult<double> distances(m, columns);
+    ArrayResult<std::int64_t> indices(m, columns);
+    tree.nearest(rows.items(), k, distances.data(), indices.data());
+    PyObject* first = distances.release();
+    PyObject* second;
+    try {
+        second = indices.release();
+    } catch (...) {
+        Py_DECREF(first);
+        throw;
+    }
+    return {pair_of(first, second)};
+}
+
+BallAnswer query_radius(const KdTree& tree, QueryPoints x, double r) {
+    if (!(r >= 0)) {
+        PyObject* value = checked(PyFloat_FromDouble(r));
+        PyErr_Format(PyExc_ValueError, "r must be a non-negative number, got %R", value);
+        Py_DECREF(value);
+        throw PythonError{};
+    }
+    if (std::optional<Vec3d> point = single(x.object)) {
+        std::vector<std::int64_t> found;
+        tree.within(*point, r, found);
+        return {to_python(std::vector<std::uint64_t>(found.begin(), found.end()))};
+    }
+    vec_array::RowsView rows({x.object});
+    const std::size_t m = rows.items().size();
+    ArrayResult<std::int64_t> offsets(m + 1, 0);
+    std::optional<ArrayResult<std::int64_t>> indices;
+    tree.within(rows.items(), r, offsets.data(), [&](std::size_t total) {
+        indices.emplace(total, 0);
+        return indices->data();
+    });
+    PyObject* first = indices->release();
+    PyObject* second;
+    try {
+        second = offsets.release();
+    } catch (...) {
+        Py_DECREF(first);
+        throw;
+    }
+    return {pair_of(first, second)};
+}
+
+using Constructor = K::Constructor<&build, "points">;
+
+}  // namespace
+
+std::vector<unsigned char> PickleState<KdTree>::bytes(const KdTree& tree) {
+    const std::vector<Vec3d> points = tree.original_points();
+    std::vector<unsigned char> out(points.size() * sizeof(Vec3d));
+    if (!out.empty()) std::memcpy(out.data(), points.data(), out.size());
+    return out;
+}
+
+KdTree PickleState<KdTree>::load(StateBytes state) {
+    if (state.size() % sizeof(Vec3d) != 0) malformed_state("KDTree", state.size(), "not a multiple of 24");
+    const Vectors points = vec_array::copy_vectors(state.data(), state.size() / sizeof(Vec3d));
+    return KdTree(points);
+}
+
+PyType_Spec* kd_tree_spec() {
+    return K::build<Constructor>(
+        K::methods(
+            K::method<"query", &query, "x", "k">(),
+            K::method<"query_radius", &query_radius, "x", "r">(),
+            K::copy_and_pickle()),
+        K::properties(),
+        K::op<Py_tp_repr, &repr>(),
+        K::length<&size>());
+}
+
+}  // namespace lumeric

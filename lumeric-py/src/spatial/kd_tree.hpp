@@ -1,0 +1,108 @@
+// spatial/kd_tree.hpp: a k-d tree over a cloud of points, with exact k-nearest and radius
+// queries on the worker pool. Plain C++; knows nothing of Python.
+//
+// Every answer is the brute-force one. The key of point i for a query x is bit for bit
+// `points[i].distance_squared(x)`; keys rank as kernels::rank_of ranks them (every NaN after
+// every number), equal keys go to the lower index, and a reported distance is
+// `std::sqrt(key)`, which is `points[i].distance_to(x)`. The tree only decides which points
+// need not be looked at, and it skips a subtree only when no point in it could change the
+// answer (see search.cpp), so results never depend on the layout, the worker count or
+// how the queries were cut.
+//
+// Layout (about 32 bytes a point for a cloud below 2^32 points):
+//   - the points, reordered into tree order: the searched points leaf by leaf, then the
+//     points with a NaN coordinate (never near anything) in index order;
+//   - each point's original index, as 32 low bits, plus 32 high bits only for clouds of
+//     2^32 points or more;
+//   - a complete binary tree of depth `depth_` in heap order (node i has children 2i + 1 and
+//     2i + 2), so no child pointers: the points of a node are a range that halves at
+//     lo + (hi - lo) / 2 at every level, and the leaves hold at most `leaf_capacity` points.
+//     Only inner nodes are stored, 32 bytes each (one cache line holds two): the split axis,
+//     two planes (the largest coordinate on the left, the smallest on the right) and the
+//     lowest original index in each child, everything a search reads to choose between them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include <tovrin/vec3d.hpp>
+
+#include "batch/bulk_allocator.hpp"
+
+namespace lumeric::spatial {
+
+using tovrin::Vec3d;
+
+class KdTree {
+public:
+    // Points per leaf, at most; chosen by measurement (8 to 16 search about equally fast).
+    static constexpr std::size_t leaf_capacity = 12;
+
+    // The empty tree.
+    KdTree() = default;
+    // A tree over a copy of `points`, built on the pool. Throws std::bad_alloc.
+    explicit KdTree(std::span<const Vec3d> points);
+
+    std::size_t size() const noexcept { return points_.size(); }
+
+    // The points in their original order.
+    std::vector<Vec3d> original_points() const;
+
+    // The k nearest points to x, best first, into distances[0, k) and indices[0, k); places
+    // beyond the size of the tree get (inf, size()). `scratch` holds at least
+    // min(k, size()) entries.
+    struct Entry {
+        std::int64_t rank;
+        std::uint64_t index;
+        std::size_t position;
+    };
+    void nearest(const Vec3d& x, std::size_t k, std::span<Entry> scratch, double* distances,
+                 std::int64_t* indices) const noexcept;
+
+    // nearest() for each of `xs`: row j of k places at distances + j * k and indices + j * k,
+    // on the pool. Throws std::bad_alloc.
+    void nearest(std::span<const Vec3d> xs, std::size_t k, double* distances, std::int64_t* indices) const;
+
+    // The indices of the points whose distance to x is at most r (r >= 0), ascending.
+    void within(const Vec3d& x, double r, std::vector<std::int64_t>& out) const;
+
+    // within() for each of `xs`, on the pool: offsets[0, m] are written (offsets[0] = 0), then
+    // `place(total)` (called on this thread) gives where the indices go, all of them in a row.
+    // Throws std::bad_alloc and whatever `place` throws.
+    void within(std::span<const Vec3d> xs, double r, std::int64_t* offsets,
+                const std::function<std::int64_t*(std::size_t)>& place) const;
+
+private:
+    struct Node {
+        double below;           // the largest coordinate on the left along the axis
+        double above;           // the smallest coordinate on the right
+        std::uint64_t first[2];  // the lowest index in each child; the axis in first[0]'s top bits
+        static constexpr std::uint64_t index_bits = (std::uint64_t{1} << 62) - 1;
+        unsigned axis() const noexcept { return static_cast<unsigned>(first[0] >> 62); }
+        std::uint64_t first_index(int child) const noexcept { return first[child] & index_bits; }
+    };
+    struct Search;
+    struct Build;
+
+    std::uint64_t index_at(std::size_t position) const noexcept {
+        const std::uint64_t low = index_low_[position];
+        return index_high_.empty() ? low : low | std::uint64_t{index_high_[position]} << 32;
+    }
+    void scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& count) const noexcept;
+
+    // Large arrays, written once in parallel: uninitialised until then, on huge pages.
+    template <class T>
+    using Array = std::vector<T, BulkAllocator<T>>;
+
+    Array<Vec3d> points_;
+    Array<std::uint32_t> index_low_;
+    Array<std::uint32_t> index_high_;  // empty below 2^32 points
+    std::size_t searched_ = 0;               // points_[0, searched_) are in the tree
+    unsigned depth_ = 0;
+    Array<Node> nodes_;                // the inner nodes
+};
+
+}  // namespace lumeric::spatial

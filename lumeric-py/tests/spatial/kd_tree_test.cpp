@@ -1,0 +1,164 @@
+// The k-d tree against a brute-force search over the same points: every answer, bit for bit,
+// on clouds made of ties (a small integer grid with duplicates, -0.0, infinities and NaN),
+// on a uniform cloud and on copies of one point.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <random>
+#include <vector>
+
+#include "batch/kernels.hpp"
+#include "spatial/kd_tree.hpp"
+
+namespace lumeric::spatial {
+namespace {
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+const double nan = std::nan("");
+
+std::vector<Vec3d> tie_cloud() {
+    std::mt19937_64 random(7);
+    std::uniform_int_distribution<int> coordinate(-3, 3);
+    std::vector<Vec3d> points;
+    for (int i = 0; i < 600; ++i) {
+        double c[3];
+        for (double& v : c) {
+            const int k = coordinate(random);
+            v = k == 0 && random() % 2 ? -0.0 : k;
+        }
+        points.push_back({c[0], c[1], c[2]});
+    }
+    points[5] = {nan, 0, 0};
+    points[77] = {1, 1, nan};
+    points[90] = {inf, 0, 0};
+    points[91] = {-inf, 2, 0};
+    points[300] = points[299];
+    return points;
+}
+
+std::vector<Vec3d> uniform_cloud(std::size_t n) {
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> u(-1, 1);
+    std::vector<Vec3d> points(n);
+    for (Vec3d& p : points) p = {u(random), u(random), u(random)};
+    return points;
+}
+
+std::vector<Vec3d> queries() {
+    std::vector<Vec3d> out = {{0, 0, 0}, {-0.0, 0, -0.0}, {0.5, 0.5, 0.5}, {1, 2, -1}, {3, 3, 3}, {10, -7, 0.25},
+                              {inf, 0, 0}, {0, -inf, 1}, {nan, 0, 0}, {0.1, 0.2, 0.3}, {-2.5, 1, 0}};
+    std::vector<Vec3d> extra = uniform_cloud(40);
+    out.insert(out.end(), extra.begin(), extra.end());
+    return out;
+}
+
+// The defining ranking: every point by (rank of its key, index).
+std::vector<std::size_t> ranked(const std::vector<Vec3d>& points, const Vec3d& x) {
+    std::vector<std::size_t> order(points.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return kernels::rank_of(points[a].distance_squared(x)) < kernels::rank_of(points[b].distance_squared(x));
+    });
+    return order;
+}
+
+std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+
+void expect_nearest(const std::vector<Vec3d>& points, std::size_t k) {
+    const KdTree tree(points);
+    const std::vector<Vec3d> xs = queries();
+    std::vector<double> distances(xs.size() * k);
+    std::vector<std::int64_t> indices(xs.size() * k);
+    tree.nearest(xs, k, distances.data(), indices.data());
+    for (std::size_t q = 0; q < xs.size(); ++q) {
+        const std::vector<std::size_t> order = ranked(points, xs[q]);
+        for (std::size_t t = 0; t < k; ++t) {
+            const std::size_t at = q * k + t;
+            if (t < points.size()) {
+                ASSERT_EQ(indices[at], static_cast<std::int64_t>(order[t])) << "query " << q << " place " << t;
+                ASSERT_EQ(bits(distances[at]), bits(points[order[t]].distance_to(xs[q])));
+            } else {
+                ASSERT_EQ(indices[at], static_cast<std::int64_t>(points.size()));
+                ASSERT_EQ(distances[at], inf);
+            }
+        }
+    }
+}
+
+void expect_within(const std::vector<Vec3d>& points) {
+    const KdTree tree(points);
+    const std::vector<Vec3d> xs = queries();
+    for (const Vec3d& x : xs) {
+        // Radii on the boundary of some point (and the next float either side), 0 and inf.
+        std::vector<double> radii = {0.0, inf, 1.0, std::sqrt(2.0)};
+        for (std::size_t i : {std::size_t{0}, std::size_t{13}, points.size() / 2}) {
+            const double d = points[i].distance_to(x);
+            if (std::isfinite(d)) radii.insert(radii.end(), {d, std::nextafter(d, 0.0), std::nextafter(d, inf)});
+        }
+        std::vector<std::int64_t> offsets(2);
+        for (double r : radii) {
+            std::vector<std::int64_t> expected;
+            for (std::size_t i = 0; i < points.size(); ++i)
+                if (points[i].distance_to(x) <= r) expected.push_back(static_cast<std::int64_t>(i));
+            std::vector<std::int64_t> got;
+            tree.within(x, r, got);
+            ASSERT_EQ(got, expected) << "r " << r;
+            std::vector<std::int64_t> batched;
+            tree.within(std::span<const Vec3d>(&x, 1), r, offsets.data(), [&](std::size_t total) {
+                batched.resize(total);
+                return batched.data();
+            });
+            ASSERT_EQ(batched, expected);
+            ASSERT_EQ(offsets[1], static_cast<std::int64_t>(expected.size()));
+        }
+    }
+}
+
+TEST(KdTree, NearestEqualsBruteForce) {
+    for (std::size_t k : {1, 4, 25}) {
+        expect_nearest(tie_cloud(), k);
+        expect_nearest(uniform_cloud(3000), k);
+        expect_nearest(std::vector<Vec3d>(500, Vec3d{1, -2, 0.5}), k);
+    }
+    expect_nearest(tie_cloud(), 605);  // more than there are points: padded
+    expect_nearest({}, 3);
+    expect_nearest({{nan, nan, nan}, {1, 2, 3}}, 4);
+}
+
+TEST(KdTree, WithinEqualsBruteForce) {
+    expect_within(tie_cloud());
+    expect_within(uniform_cloud(3000));
+    expect_within(std::vector<Vec3d>(500, Vec3d{1, -2, 0.5}));
+}
+
+TEST(KdTree, BatchedBallsAreOffsetPerQuery) {
+    const std::vector<Vec3d> points = tie_cloud();
+    const KdTree tree(points);
+    const std::vector<Vec3d> xs = queries();
+    std::vector<std::int64_t> offsets(xs.size() + 1), flat;
+    tree.within(xs, 1.5, offsets.data(), [&](std::size_t total) {
+        flat.resize(total);
+        return flat.data();
+    });
+    for (std::size_t q = 0; q < xs.size(); ++q) {
+        std::vector<std::int64_t> one;
+        tree.within(xs[q], 1.5, one);
+        ASSERT_EQ(std::vector<std::int64_t>(flat.begin() + offsets[q], flat.begin() + offsets[q + 1]), one);
+    }
+    EXPECT_EQ(offsets.back(), static_cast<std::int64_t>(flat.size()));
+}
+
+TEST(KdTree, KeepsThePointsInTheirOrder) {
+    const std::vector<Vec3d> points = tie_cloud();
+    const std::vector<Vec3d> back = KdTree(points).original_points();
+    ASSERT_EQ(back.size(), points.size());
+    for (std::size_t i = 0; i < points.size(); ++i)
+        for (std::size_t a = 0; a < 3; ++a) ASSERT_EQ(bits(back[i][a]), bits(points[i][a]));
+}
+
+}  // namespace
+}  // namespace lumeric::spatial

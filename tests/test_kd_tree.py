@@ -1,0 +1,138 @@
+# KDTree against brute force. Every answer is defined by ranking all points by
+# points[i].distance_squared(x), every NaN after every number and equal keys by index; distances are
+# bit for bit points[i].distance_to(x), missing places (inf, n), and a ball holds the points whose
+# distance_to is at most r. Clouds of small integers make exact ties, duplicates and -0.0 common.
+
+import copy
+import math
+import pickle
+
+import numpy as np
+import pytest
+from hypothesis import given
+from hypothesis import strategies as st
+
+import lumeric_py
+from helpers import bits
+from lumeric_py import KDTree, Vec3d, VecList
+
+INF, NAN = math.inf, math.nan
+COORDINATE = st.sampled_from([-1.0, -0.0, 0.0, 1.0, 2.0, 2.5, INF, -INF, NAN])
+ROW = st.tuples(COORDINATE, COORDINATE, COORDINATE)
+
+
+def exact(d):  # the bit pattern; a NaN's sign and payload depend on the processor, not on the formula
+    return "NaN" if math.isnan(d) else bits(d)
+
+
+def nearest(rows, x, k):  # the defining ranking: (distances, indices) of the first k, padded
+    keys = VecList.from_array(rows).distance_squared(x) if rows else []
+    order = sorted(range(len(rows)), key=lambda i: (math.isnan(keys[i]), 0.0 if math.isnan(keys[i]) else keys[i], i))
+    found = [(Vec3d(*rows[i]).distance_to(x), i) for i in order[:k]]
+    found += [(INF, len(rows))] * (k - len(found))
+    return [exact(d) for d, _ in found], [i for _, i in found]
+
+
+def ball(rows, x, r):
+    return [i for i, p in enumerate(rows) if Vec3d(*p).distance_to(x) <= r]
+
+
+def answer(result):  # one query's (distances, indices) with distances as bit patterns
+    distances, indices = result
+    return [exact(d) for d in distances], list(indices)
+
+
+@given(st.lists(ROW, max_size=40), st.lists(ROW, min_size=1, max_size=3), st.integers(1, 6), st.data())
+def test_nearest_and_balls_equal_brute_force(rows, queries, k, data):
+    tree, xs = KDTree(rows), [Vec3d(*q) for q in queries]
+    assert len(tree) == len(rows)
+    k = data.draw(st.sampled_from([k, len(rows) + 2]))  # more places than points: padded
+    for x in xs:
+        expected = nearest(rows, x, k)
+        assert answer(tree.query(x, k) if k > 1 else [[d] for d in tree.query(x)]) == expected
+        radii = [0.0, 1.0, math.sqrt(2.0), 2.5, INF] + [Vec3d(*p).distance_to(x) for p in rows[:3]]
+        for r in (r for r in radii if not math.isnan(r)):
+            assert tree.query_radius(x, r) == ball(rows, x, r)
+    # Batches (a VecList, or rows) answer each query as it would be answered alone.
+    distances, indices = tree.query(VecList(xs), k)
+    rows_of = (lambda v: [[x] for x in v.tolist()]) if k == 1 else (lambda v: v.tolist())
+    assert [answer(pair) for pair in zip(rows_of(distances), rows_of(indices))] == [nearest(rows, x, k) for x in xs]
+    found, offsets = tree.query_radius([x.to_array() for x in xs], 1.5)
+    found, offsets = found.tolist(), offsets.tolist()
+    assert [found[offsets[j]:offsets[j + 1]] for j in range(len(xs))] == [ball(rows, x, 1.5) for x in xs]
+
+
+@pytest.mark.no_leak_check  # numpy
+@pytest.mark.parametrize("k", [1, 5])
+def test_a_deep_tree_of_duplicates_and_ties(k):
+    grid = np.stack(np.meshgrid(*[np.arange(-10.0, 10.0)] * 3, indexing="ij"), -1).reshape(-1, 3)
+    cloud = np.concatenate([grid, grid[::-1], [[NAN, 0.0, 0.0]]])  # each point twice, one NaN
+    queries = np.random.default_rng(3).integers(-12, 12, (300, 3)) / 2.0
+    distances, indices = KDTree(cloud).query(queries, k)
+    assert distances.shape == indices.shape == ((300,) if k == 1 else (300, k))
+    keys = ((cloud[None] - queries[:, None]) ** 2).sum(-1)  # exact: small halves, sums below 2**53
+    keys = np.where(np.isnan(keys), INF, keys)  # NaN last, after inf; no inf key exists here
+    expected = np.lexsort((np.broadcast_to(np.arange(len(cloud)), keys.shape), keys))[:, :k]
+    assert (np.asarray(indices).reshape(300, k) == expected).all()
+    assert (np.asarray(distances).reshape(300, k) == np.sqrt(np.take_along_axis(keys, expected, 1))).all()
+    lst = VecList.from_array(cloud)
+    assert [KDTree(lst).query(Vec3d(*q)) for q in queries[:20]] == \
+        [tuple(reversed(lst.minimum_distance_to(Vec3d(*q), 1))) for q in queries[:20]]
+
+
+@pytest.mark.no_leak_check  # numpy
+def test_batched_results_are_read_only_views_numpy_takes_without_a_copy():
+    tree = KDTree(np.arange(30.0).reshape(10, 3))
+    for m, k, shape in [(4, 1, (4,)), (4, 3, (4, 3)), (0, 1, (0,)), (0, 2, (0, 2))]:
+        distances, indices = tree.query(np.zeros((m, 3)), k)
+        assert (distances.format, indices.format, distances.shape, indices.shape) == ("d", "q", shape, shape)
+        assert distances.readonly and indices.readonly
+        view = np.asarray(indices)
+        assert view.dtype == np.int64 and not view.flags.writeable
+        assert m == 0 or np.shares_memory(view, np.asarray(indices))  # both views of the same numbers
+    found, offsets = tree.query_radius(np.zeros((2, 3)), 5.0)
+    assert (found.format, offsets.format, found.tolist(), offsets.tolist()) == ("q", "q", [0, 0], [0, 1, 2])
+    assert KDTree([]).query(np.ones((2, 3)), 2)[1].tolist() == [[0, 0], [0, 0]]
+    assert KDTree([]).query_radius(Vec3d(0, 0, 0), INF) == []
+
+
+V, ROWS = Vec3d(0, 0, 0), [[1.0, 2.0, 3.0]] * 4
+ERRORS = [
+    (lambda t: t.query(V, 0), ValueError, "k must be at least 1, got 0"),
+    (lambda t: t.query(ROWS, -(2**70)), ValueError, f"k must be at least 1, got {-(2**70)}"),
+    (lambda t: t.query(V, 1.0), TypeError, "argument 'k': 'float' object cannot be interpreted as an integer"),
+    (lambda t: t.query_radius(V, -1.0), ValueError, "r must be a non-negative number, got -1.0"),
+    (lambda t: t.query_radius(ROWS, NAN), ValueError, "r must be a non-negative number, got nan"),
+    (lambda t: t.query_radius(V, "1"), TypeError, "argument 'r': must be real number, not str"),
+    (lambda t: t.query("abc"), TypeError, "from_array() expects a buffer or a sequence of rows of 3 numbers, not 'str'"),
+    (lambda t: t.query([[1.0, 2.0]]), ValueError, "from_array() row 0 has 2 values, expected 3"),
+    (lambda t: t.query_radius(memoryview(b"ab"), 1.0), ValueError, "from_array() expects shape (n, 3), got (2,)"),
+    (lambda t: t.query(), TypeError, "KDTree.query() missing 1 required positional argument: 'x'"),
+    (lambda t: t.query(ROWS, 2**62), MemoryError, ""),  # far beyond memory
+    (lambda t: t.query(V, 10**30), MemoryError, ""),
+    (lambda t: KDTree(5), TypeError, "from_array() expects a buffer or a sequence of rows of 3 numbers, not 'int'"),
+    (lambda t: lumeric_py._reconstruct("KDTree", b"x" * 25), ValueError,
+     "the pickled state of KDTree holds 25 bytes, not a multiple of 24"),
+]
+
+
+@pytest.mark.parametrize("call, error, text", ERRORS)
+def test_bad_input_raises_and_changes_nothing(call, error, text):
+    tree = KDTree(ROWS)
+    with pytest.raises(error) as raised:
+        call(tree)
+    assert str(raised.value) == text
+    assert tree.query(V, 5) == ([math.sqrt(14.0)] * 4 + [INF], [0, 1, 2, 3, 4])
+
+
+def test_the_tree_owns_its_points_and_copies_and_pickles_as_them():
+    rows = [[float(k % 4), -0.0, NAN if k == 3 else k / 3] for k in range(50)]
+    source = VecList.from_array(rows)
+    state = bytes(memoryview(source))  # the points in their order, 24 bytes each
+    tree = KDTree(source)
+    source.append(Vec3d(0, 0, 0))  # the source is no longer borrowed, and changing it changes nothing
+    assert tree.__reduce__()[1] == ("KDTree", state)
+    made = [copy.copy(tree), copy.deepcopy(tree)] + [pickle.loads(pickle.dumps(tree, p)) for p in range(2, 6)]
+    x = Vec3d(1, 0, 0.5)
+    for other in [tree, *made]:
+        assert (repr(other), answer(other.query(x, 60))) == ("KDTree(n=50)", nearest(rows, x, 60))
