@@ -183,7 +183,12 @@ KdTree::KdTree(std::span<const Vec3d> points) {
     index_low_.resize(n);
     if (n > std::size_t{0xffffffff}) index_high_.resize(n);
 
-    if (searched_ > 0) Build{*this, items.data()}.node(0, 0, searched_, 0, bounds(items.data(), searched_));
+    if (searched_ > 0) {
+        const Box box = bounds(items.data(), searched_);
+        std::copy(box.lo, box.lo + 3, lo_);
+        std::copy(box.hi, box.hi + 3, hi_);
+        Build{*this, items.data()}.node(0, 0, searched_, 0, box);
+    }
 
     const Item* in = items.data();
     pool::for_each_range(

@@ -92,6 +92,7 @@ private:
         return index_high_.empty() ? low : low | std::uint64_t{index_high_[position]} << 32;
     }
     void scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& count) const noexcept;
+    void start_gaps(const Vec3d& x, double gap[3]) const noexcept;
 
     // Large arrays, written once in parallel: uninitialised until then, on huge pages.
     template <class T>
@@ -101,6 +102,8 @@ private:
     Array<std::uint32_t> index_low_;
     Array<std::uint32_t> index_high_;  // empty below 2^32 points
     std::size_t searched_ = 0;               // points_[0, searched_) are in the tree
+    double lo_[3] = {0, 0, 0};               // their bounding box, where every search starts
+    double hi_[3] = {0, 0, 0};
     unsigned depth_ = 0;
     Array<Node> nodes_;                // the inner nodes
 };

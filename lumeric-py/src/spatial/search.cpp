@@ -2,7 +2,9 @@
 //
 // Pruning is exact. While descending, a query carries per axis a gap: 0 while it lies within
 // the node's extent along that axis, otherwise fl(q - below) or fl(above - q) against the
-// nearest plane that bounds the node on that side. A node's bound is then
+// nearest plane that bounds the node on that side, starting from the bounding box of all the
+// points (so that a degenerate cloud, copies of one point or a line, has a bound on every axis
+// from the start). A node's bound is then
 // (gx * gx + gy * gy) + gz * gz, grouped as Vec3d::distance_squared groups its key. For a
 // point p of the node, p - q lies beyond the plane's difference on each axis, and rounding is
 // monotone and symmetric, so |fl(p - q)| >= gap; squaring, adding and rounding again are
@@ -206,6 +208,10 @@ struct KdTree::Search {
     }
 };
 
+void KdTree::start_gaps(const Vec3d& x, double gap[3]) const noexcept {
+    for (int a = 0; a < 3; ++a) gap[a] = x[a] < lo_[a] ? lo_[a] - x[a] : x[a] > hi_[a] ? x[a] - hi_[a] : 0.0;
+}
+
 void KdTree::scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& count) const noexcept {
     Search search{*this, x};
     search.best = best.data();
@@ -223,7 +229,8 @@ void KdTree::nearest(const Vec3d& x, std::size_t k, std::span<Entry> scratch, do
         Search search{*this, x};
         search.best = scratch.data();
         search.capacity = std::min(k, searched_);
-        const double gap[3] = {0.0, 0.0, 0.0};
+        double gap[3];
+        start_gaps(x, gap);
         if (search.capacity > 0) search.nearest(0, 0, searched_, 0, gap);
         search.finish();
         count = search.count;
@@ -268,8 +275,9 @@ void KdTree::within(const Vec3d& x, double r, std::vector<std::int64_t>& out) co
         search.r = r;
         search.threshold = ball_threshold(r);
         search.ball = &out;
-        const double gap[3] = {0.0, 0.0, 0.0};
-        if (searched_ > 0) search.within(0, 0, searched_, 0, gap);
+        double gap[3];
+        start_gaps(x, gap);
+        if (searched_ > 0 && bound_of(gap) <= search.threshold) search.within(0, 0, searched_, 0, gap);
     } else if (!std::isnan(x.x) && !std::isnan(x.y) && !std::isnan(x.z)) {
         for (std::size_t j = 0; j < searched_; ++j)
             if (std::sqrt(points_[j].distance_squared(x)) <= r) out.push_back(static_cast<std::int64_t>(index_at(j)));
