@@ -110,6 +110,8 @@ ERRORS = [
     (lambda t: t.query(), TypeError, "KDTree.query() missing 1 required positional argument: 'x'"),
     (lambda t: t.query(ROWS, 2**62), MemoryError, ""),  # far beyond memory
     (lambda t: t.query(V, 10**30), MemoryError, ""),
+    (lambda t: t.query(V, 2**59), MemoryError, ""),  # beyond the machine's memory: refused before any work
+    (lambda t: t.query([], 2**62), MemoryError, ""),  # no rows, but no row of 2**62 places either
     (lambda t: KDTree(5), TypeError, "from_array() expects a buffer or a sequence of rows of 3 numbers, not 'int'"),
     (lambda t: lumeric_py._reconstruct("KDTree", b"x" * 25), ValueError,
      "the pickled state of KDTree holds 25 bytes, not a multiple of 24"),

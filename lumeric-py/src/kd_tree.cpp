@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <string>
 #include <utility>
@@ -133,22 +134,51 @@ std::optional<Vec3d> single(PyObject* x) {
     return point.get();
 }
 
+// A new list of `length` items: the converted `values`, then `pad` (borrowed) in every other place.
+template <class T>
+PyObject* padded_list(const std::vector<T>& values, std::size_t length, PyObject* pad) {
+    PyObject* list = checked(PyList_New(static_cast<Py_ssize_t>(length)));
+    std::size_t k = 0;
+    try {
+        for (; k < values.size(); ++k) PyList_SET_ITEM(list, k, to_python(values[k]));
+    } catch (...) {
+        Py_DECREF(list);  // unset items are NULL, which list deallocation skips
+        throw;
+    }
+    for (; k < length; ++k) PyList_SET_ITEM(list, k, Py_NewRef(pad));
+    return list;
+}
+
 NearestAnswer query(const KdTree& tree, QueryPoints x, Defaulted<NeighbourCount, 1> count) {
     const std::size_t k = count.value;
-    const std::size_t room = std::min<std::size_t>(k, tree.size());
     if (std::optional<Vec3d> point = single(x.object)) {
-        // The answer's lists are made in full, so a k beyond any list is refused first.
-        if (k > static_cast<std::size_t>(PY_SSIZE_T_MAX) / sizeof(PyObject*)) {
-            PyErr_NoMemory();
-            throw PythonError{};
-        }
+        // Only the places the points fill are searched; the rest of the two lists shares one
+        // padding object each. The lists themselves must fit.
+        require_room(k, 2 * sizeof(PyObject*));
+        const std::size_t room = std::min<std::size_t>(k, tree.size());
         std::vector<KdTree::Entry> scratch(room);
-        std::vector<double> distances(k);
-        std::vector<std::int64_t> found(k);
-        tree.nearest(*point, k, scratch, distances.data(), found.data());
+        std::vector<double> distances(room);
+        std::vector<std::int64_t> found(room);
+        tree.nearest(*point, room, scratch, distances.data(), found.data());
         std::vector<std::uint64_t> indices(found.begin(), found.end());
-        if (k == 1) return {to_python(std::pair(distances[0], indices[0]))};
-        return {to_python(std::pair(distances, indices))};
+        const double inf = std::numeric_limits<double>::infinity();
+        if (k == 1) return {to_python(room == 1 ? std::pair(distances[0], indices[0]) : std::pair(inf, std::uint64_t{0}))};
+        PyObject* far = to_python(inf);
+        PyObject* missing = PyLong_FromSize_t(tree.size());
+        PyObject* lists[2] = {nullptr, nullptr};
+        try {
+            if (missing == nullptr) raise_pending();
+            lists[0] = padded_list(distances, k, far);
+            lists[1] = padded_list(indices, k, missing);
+        } catch (...) {
+            Py_XDECREF(lists[0]);
+            Py_DECREF(far);
+            Py_XDECREF(missing);
+            throw;
+        }
+        Py_DECREF(far);
+        Py_DECREF(missing);
+        return {pair_of(lists[0], lists[1])};
     }
     vec_array::RowsView rows({x.object});
     const std::size_t m = rows.items().size(), columns = k == 1 ? 0 : k;

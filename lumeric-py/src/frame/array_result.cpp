@@ -1,6 +1,9 @@
 // frame/array_result.cpp: the holder class of array results and its buffer export.
 #include "frame/array_result.hpp"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <new>
 
 #include "frame/buffer.hpp"
@@ -41,14 +44,25 @@ PyType_Spec* number_array_spec() {
     return &spec;
 }
 
-NumberArray new_number_array(std::size_t rows, std::size_t columns, const char* format) {
-    const std::size_t width = columns == 0 ? 1 : columns;
-    // Every size a view can describe in bytes, and no more.
-    constexpr auto limit = static_cast<std::size_t>(PY_SSIZE_T_MAX) / 8;
-    if (rows > limit / width) {
+void require_room(std::size_t count, std::size_t size) {
+    static const std::size_t memory = [] {
+        const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+        return pages > 0 && page > 0 ? static_cast<std::size_t>(pages) / 2 * static_cast<std::size_t>(page)
+                                     : static_cast<std::size_t>(PY_SSIZE_T_MAX);
+    }();
+    // Also every size a view can describe in bytes, and no more.
+    const std::size_t limit = std::min(memory, static_cast<std::size_t>(PY_SSIZE_T_MAX));
+    if (size != 0 && count > limit / size) {
         PyErr_NoMemory();
         throw PythonError{};
     }
+}
+
+NumberArray new_number_array(std::size_t rows, std::size_t columns, const char* format) {
+    // The shape itself (a row of `columns`) must be describable even with no rows.
+    const std::size_t width = columns == 0 ? 1 : columns;
+    require_room(width, 8);
+    require_room(rows, width * 8);
     std::uint64_t* items = new (std::nothrow) std::uint64_t[rows * width];
     if (items == nullptr) {
         PyErr_NoMemory();

@@ -35,8 +35,13 @@ struct ClassFor<NumberArray> {
     static inline ClassCell cell{name.c_str(), &number_array_spec};
 };
 
+// MemoryError, before anything is allocated or touched, when `count` items of `size` bytes
+// would take more than half the machine's physical memory: beside its inputs, a result that
+// large could only end in swapping or in the system killing the process. Throws PythonError.
+void require_room(std::size_t count, std::size_t size);
+
 // An array of rows x columns (rows when columns is 0) numbers, not yet written. MemoryError
-// when it is larger than memory can hold; throws PythonError.
+// when it is larger than memory can hold (require_room); throws PythonError.
 NumberArray new_number_array(std::size_t rows, std::size_t columns, const char* format);
 
 // The array as a read-only memoryview; throws PythonError.

@@ -118,7 +118,7 @@ struct KdTree::Build {
     // Returns the lowest index among them.
     std::uint64_t node(std::size_t node, std::size_t lo, std::size_t hi, unsigned level, const Box& box) {
         if (level == tree.depth_) {
-            std::uint64_t first = Node::index_bits;
+            std::uint64_t first = ~std::uint64_t{0};
             for (std::size_t j = lo; j < hi; ++j) first = std::min(first, items[j].index);
             return first;
         }
@@ -139,8 +139,12 @@ struct KdTree::Build {
             if (side == 0) first[0] = this->node(2 * node + 1, lo, mid, level + 1, halves[0]);
             else first[1] = this->node(2 * node + 2, mid, hi, level + 1, halves[1]);
         });
-        tree.nodes_[node] = {halves[0].hi[axis], halves[1].lo[axis],
-                             {first[0] | std::uint64_t{axis} << 62, first[1]}};
+        Node& made = tree.nodes_[node];
+        for (int side = 0; side < 2; ++side) {
+            std::copy(halves[side].lo, halves[side].lo + 3, made.lo[side]);
+            std::copy(halves[side].hi, halves[side].hi + 3, made.hi[side]);
+            made.first[side] = first[side];
+        }
         return std::min(first[0], first[1]);
     }
 };
@@ -183,7 +187,12 @@ KdTree::KdTree(std::span<const Vec3d> points) {
     index_low_.resize(n);
     if (n > std::size_t{0xffffffff}) index_high_.resize(n);
 
-    if (searched_ > 0) Build{*this, items.data()}.node(0, 0, searched_, 0, bounds(items.data(), searched_));
+    if (searched_ > 0) {
+        const Box box = bounds(items.data(), searched_);
+        std::copy(box.lo, box.lo + 3, lo_);
+        std::copy(box.hi, box.hi + 3, hi_);
+        Build{*this, items.data()}.node(0, 0, searched_, 0, box);
+    }
 
     const Item* in = items.data();
     pool::for_each_range(

@@ -9,7 +9,7 @@
 // answer (see search.cpp), so results never depend on the layout, the worker count or
 // how the queries were cut.
 //
-// Layout (about 32 bytes a point for a cloud below 2^32 points):
+// Layout (at most 42 bytes a point for a cloud below 2^32 points, 46 above):
 //   - the points, reordered into tree order: the searched points leaf by leaf, then the
 //     points with a NaN coordinate (never near anything) in index order;
 //   - each point's original index, as 32 low bits, plus 32 high bits only for clouds of
@@ -17,9 +17,9 @@
 //   - a complete binary tree of depth `depth_` in heap order (node i has children 2i + 1 and
 //     2i + 2), so no child pointers: the points of a node are a range that halves at
 //     lo + (hi - lo) / 2 at every level, and the leaves hold at most `leaf_capacity` points.
-//     Only inner nodes are stored, 32 bytes each (one cache line holds two): the split axis,
-//     two planes (the largest coordinate on the left, the smallest on the right) and the
-//     lowest original index in each child, everything a search reads to choose between them.
+//     Only inner nodes are stored, 112 bytes each: the tight bounding box and the lowest
+//     original index of each child, everything a search reads to choose between them (at
+//     least 8 points a leaf, so at most 14 bytes a point).
 #pragma once
 
 #include <cstddef>
@@ -38,8 +38,8 @@ using tovrin::Vec3d;
 
 class KdTree {
 public:
-    // Points per leaf, at most; chosen by measurement (8 to 16 search about equally fast).
-    static constexpr std::size_t leaf_capacity = 12;
+    // Points per leaf, at most (so at least half as many): 8 to 16 search about equally fast.
+    static constexpr std::size_t leaf_capacity = 16;
 
     // The empty tree.
     KdTree() = default;
@@ -77,12 +77,9 @@ public:
 
 private:
     struct Node {
-        double below;           // the largest coordinate on the left along the axis
-        double above;           // the smallest coordinate on the right
-        std::uint64_t first[2];  // the lowest index in each child; the axis in first[0]'s top bits
-        static constexpr std::uint64_t index_bits = (std::uint64_t{1} << 62) - 1;
-        unsigned axis() const noexcept { return static_cast<unsigned>(first[0] >> 62); }
-        std::uint64_t first_index(int child) const noexcept { return first[child] & index_bits; }
+        double lo[2][3];  // the bounding box of each child's points
+        double hi[2][3];
+        std::uint64_t first[2];  // the lowest original index in each child
     };
     struct Search;
     struct Build;
@@ -92,6 +89,7 @@ private:
         return index_high_.empty() ? low : low | std::uint64_t{index_high_[position]} << 32;
     }
     void scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& count) const noexcept;
+    void start_gaps(const Vec3d& x, double gap[3]) const noexcept;
 
     // Large arrays, written once in parallel: uninitialised until then, on huge pages.
     template <class T>
@@ -101,6 +99,8 @@ private:
     Array<std::uint32_t> index_low_;
     Array<std::uint32_t> index_high_;  // empty below 2^32 points
     std::size_t searched_ = 0;               // points_[0, searched_) are in the tree
+    double lo_[3] = {0, 0, 0};               // their bounding box, where every search starts
+    double hi_[3] = {0, 0, 0};
     unsigned depth_ = 0;
     Array<Node> nodes_;                // the inner nodes
 };

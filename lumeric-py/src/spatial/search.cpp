@@ -1,10 +1,11 @@
 // spatial/search.cpp: k-nearest and radius queries.
 //
-// Pruning is exact. While descending, a query carries per axis a gap: 0 while it lies within
-// the node's extent along that axis, otherwise fl(q - below) or fl(above - q) against the
-// nearest plane that bounds the node on that side. A node's bound is then
+// Pruning is exact. A node's gap along each axis is 0 where the query lies within the node's
+// bounding box, otherwise fl(q - hi) or fl(lo - q) against the side of the box it lies beyond.
+// (Tight boxes keep a query far from tight clusters from visiting them whole, and make the
+// bound of copies of one point equal to their key.) A node's bound is then
 // (gx * gx + gy * gy) + gz * gz, grouped as Vec3d::distance_squared groups its key. For a
-// point p of the node, p - q lies beyond the plane's difference on each axis, and rounding is
+// point p of the node, p - q lies beyond the box side's difference on each axis, and rounding is
 // monotone and symmetric, so |fl(p - q)| >= gap; squaring, adding and rounding again are
 // monotone too, so the computed bound is never above any point's computed key. The bound is
 // also never NaN for a finite query (no gap is NaN, inf + inf is inf), so ranks compare
@@ -42,6 +43,10 @@ constexpr std::size_t query_piece = 64;    // queries per piece: ~1 us each, so 
 constexpr std::size_t ball_block = 256;    // queries whose balls are gathered together
 
 bool finite(const Vec3d& x) noexcept { return std::isfinite(x.x) && std::isfinite(x.y) && std::isfinite(x.z); }
+
+void box_gaps(const Vec3d& q, const double lo[3], const double hi[3], double gap[3]) noexcept {
+    for (int a = 0; a < 3; ++a) gap[a] = q[a] < lo[a] ? lo[a] - q[a] : q[a] > hi[a] ? q[a] - hi[a] : 0.0;
+}
 
 double bound_of(const double gap[3]) noexcept { return (gap[0] * gap[0] + gap[1] * gap[1]) + gap[2] * gap[2]; }
 
@@ -149,19 +154,19 @@ struct KdTree::Search {
         return rank > last.rank || (rank == last.rank && first_index > last.index);
     }
 
-    void nearest(std::size_t node, std::size_t lo, std::size_t hi, unsigned level, const double gap[3]) noexcept {
+    void nearest(std::size_t node, std::size_t lo, std::size_t hi, unsigned level) noexcept {
         if (level == tree.depth_) {
             for (std::size_t j = lo; j < hi; ++j) offer(rank_of(tree.points_[j].distance_squared(q)), j);
             return;
         }
         Child child[2];
-        split(node, lo, hi, gap, child);
+        split(node, lo, hi, child);
         // The nearer child first; on equal bounds, the one holding the lower indices.
         const bool swap = child[1].bound < child[0].bound ||
                           (child[1].bound == child[0].bound && child[1].first_index < child[0].first_index);
         for (int k = 0; k < 2; ++k) {
             const Child& c = child[swap ? 1 - k : k];
-            if (!skip(c.bound, c.first_index)) nearest(c.node, c.lo, c.hi, level + 1, c.gap);
+            if (!skip(c.bound, c.first_index)) nearest(c.node, c.lo, c.hi, level + 1);
         }
     }
 
@@ -170,7 +175,7 @@ struct KdTree::Search {
     double threshold = 0;
     std::vector<std::int64_t>* ball = nullptr;
 
-    void within(std::size_t node, std::size_t lo, std::size_t hi, unsigned level, const double gap[3]) {
+    void within(std::size_t node, std::size_t lo, std::size_t hi, unsigned level) {
         if (level == tree.depth_) {
             for (std::size_t j = lo; j < hi; ++j) {
                 const double key = tree.points_[j].distance_squared(q);
@@ -179,9 +184,9 @@ struct KdTree::Search {
             return;
         }
         Child child[2];
-        split(node, lo, hi, gap, child);
+        split(node, lo, hi, child);
         for (const Child& c : child)
-            if (c.bound <= threshold) within(c.node, c.lo, c.hi, level + 1, c.gap);
+            if (c.bound <= threshold) within(c.node, c.lo, c.hi, level + 1);
     }
 
     // -- both --
@@ -192,19 +197,20 @@ struct KdTree::Search {
         std::uint64_t first_index;
     };
 
-    void split(std::size_t node, std::size_t lo, std::size_t hi, const double gap[3], Child child[2]) const noexcept {
+    void split(std::size_t node, std::size_t lo, std::size_t hi, Child child[2]) const noexcept {
         const Node& s = tree.nodes_[node];
-        const unsigned axis = s.axis();
-        const double c = q[axis];
         const std::size_t mid = lo + (hi - lo) / 2;
-        child[0] = {2 * node + 1, lo, mid, {gap[0], gap[1], gap[2]}, 0.0, s.first_index(0)};
-        child[1] = {2 * node + 2, mid, hi, {gap[0], gap[1], gap[2]}, 0.0, s.first_index(1)};
-        if (c > s.below) child[0].gap[axis] = c - s.below;
-        if (c < s.above) child[1].gap[axis] = s.above - c;
-        child[0].bound = bound_of(child[0].gap);
-        child[1].bound = bound_of(child[1].gap);
+        child[0] = {2 * node + 1, lo, mid, {}, 0.0, s.first[0]};
+        child[1] = {2 * node + 2, mid, hi, {}, 0.0, s.first[1]};
+        for (int side = 0; side < 2; ++side) {
+            Child& c = child[side];
+            box_gaps(q, s.lo[side], s.hi[side], c.gap);
+            c.bound = bound_of(c.gap);
+        }
     }
 };
+
+void KdTree::start_gaps(const Vec3d& x, double gap[3]) const noexcept { box_gaps(x, lo_, hi_, gap); }
 
 void KdTree::scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& count) const noexcept {
     Search search{*this, x};
@@ -223,8 +229,7 @@ void KdTree::nearest(const Vec3d& x, std::size_t k, std::span<Entry> scratch, do
         Search search{*this, x};
         search.best = scratch.data();
         search.capacity = std::min(k, searched_);
-        const double gap[3] = {0.0, 0.0, 0.0};
-        if (search.capacity > 0) search.nearest(0, 0, searched_, 0, gap);
+        if (search.capacity > 0) search.nearest(0, 0, searched_, 0);
         search.finish();
         count = search.count;
         next_nan = searched_;
@@ -268,8 +273,9 @@ void KdTree::within(const Vec3d& x, double r, std::vector<std::int64_t>& out) co
         search.r = r;
         search.threshold = ball_threshold(r);
         search.ball = &out;
-        const double gap[3] = {0.0, 0.0, 0.0};
-        if (searched_ > 0) search.within(0, 0, searched_, 0, gap);
+        double gap[3];
+        start_gaps(x, gap);
+        if (searched_ > 0 && bound_of(gap) <= search.threshold) search.within(0, 0, searched_, 0);
     } else if (!std::isnan(x.x) && !std::isnan(x.y) && !std::isnan(x.z)) {
         for (std::size_t j = 0; j < searched_; ++j)
             if (std::sqrt(points_[j].distance_squared(x)) <= r) out.push_back(static_cast<std::int64_t>(index_at(j)));
