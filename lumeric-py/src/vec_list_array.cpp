@@ -10,6 +10,7 @@
 #include "frame/errors.hpp"
 #include "frame/rows.hpp"
 #include "pool/pool.hpp"
+#include "vec_list.hpp"  // a list given as it is, read under a borrow
 
 namespace lumeric {
 
