@@ -3,9 +3,11 @@
 //
 // A C-contiguous float64 input is one memory copy, cut into pieces on the worker pool; any
 // other layout or format is gathered element by element, also on the pool. The new element
-// array comes from the bulk allocator, so large copies do not fault page by page.
+// array is made and stored as every new list is (batch::Output): from the bulk allocator, so
+// large copies do not fault page by page, and written around the caches when it is large.
 #include "vec_list_array.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -26,21 +28,27 @@ static_assert(sizeof(Vec3d) == 3 * sizeof(double), "a vector is three doubles, n
 constexpr const char* call_name = "from_array()";
 constexpr std::size_t copy_piece = 32768;  // rows per piece: ~0.8 MB, copies at memory speed
 
-// `count` uninitialised vectors; MemoryError for a count no array can hold.
-Vectors new_vectors(std::size_t count) {
-    if (count > Vectors().max_size()) {
-        PyErr_NoMemory();
-        throw PythonError{};
+using NewList = batch::Output<kernels::NewVectors>;
+
+// Rows [lo, hi) of a new list, each made by `read(into, lo, hi)` a chunk at a time in a small
+// buffer and then stored as the list's writers store every element (NewList::where).
+template <class Read>
+void write_rows(kernels::NewVectors out, std::size_t lo, std::size_t hi, Read read) {
+    constexpr std::size_t chunk = 256;
+    Vec3d buffer[chunk];
+    for (std::size_t at = lo; at < hi; at += chunk) {
+        const std::size_t n = std::min(chunk, hi - at);
+        read(buffer, at, at + n);
+        kernels::copy({reinterpret_cast<const unsigned char*>(buffer), n * sizeof(Vec3d)}, out.subspan(at, n));
     }
-    return Vectors(count);
 }
 
-// Rows [lo, hi) of a strided (n, 3) array of E, each element converted as `double(E)`; raw
+// Rows [lo, hi) of a strided (n, 3) array of E into out[0, hi - lo), each element converted as `double(E)`; raw
 // bytes are read with memcpy, so no alignment is assumed and float64 keeps its bits.
 template <class E>
 void gather(const char* base, Py_ssize_t row_stride, Py_ssize_t column_stride, Vec3d* out, std::size_t lo,
             std::size_t hi) {
-    for (std::size_t r = lo; r < hi; ++r) {
+    for (std::size_t r = lo; r < hi; ++r, ++out) {
         const char* row = base + static_cast<Py_ssize_t>(r) * row_stride;
         double c[3];
         for (int k = 0; k < 3; ++k) {
@@ -48,7 +56,7 @@ void gather(const char* base, Py_ssize_t row_stride, Py_ssize_t column_stride, V
             std::memcpy(&element, row + k * column_stride, sizeof element);
             c[k] = static_cast<double>(element);
         }
-        out[r] = {c[0], c[1], c[2]};
+        *out = {c[0], c[1], c[2]};
     }
 }
 
@@ -89,13 +97,12 @@ VecListData from_buffer(PyObject* data) {
     const auto* base = static_cast<const char*>(view.buf);
     if (format.kind == ElementKind::float64 && row_stride == 24 && column_stride == 8)
         return {copy_vectors(reinterpret_cast<const unsigned char*>(base), rows)};
-    Vectors items = new_vectors(rows);
-    Vec3d* out = items.data();
-    const Gather read = gather_for(format);
-    pool::for_each_range(
-        rows, [=](std::size_t lo, std::size_t hi) { read(base, row_stride, column_stride, out, lo, hi); },
-        copy_piece);
-    return {std::move(items)};
+    VecListData list = NewList::make(rows);
+    const kernels::NewVectors out = NewList::where(list);
+    const Gather gather = gather_for(format);
+    auto read = [=](Vec3d* into, std::size_t lo, std::size_t hi) { gather(base, row_stride, column_stride, into, lo, hi); };
+    pool::for_each_range(rows, [=](std::size_t lo, std::size_t hi) { write_rows(out, lo, hi, read); }, copy_piece);
+    return list;
 }
 
 [[noreturn]] void not_rows(const char* what, Py_ssize_t index, PyObject* object) {
@@ -142,11 +149,13 @@ VecListData from_rows(PyObject* data) {
     }
     PyObject* rows = checked(PySequence_Tuple(data));
     try {
-        const Py_ssize_t count = PyTuple_GET_SIZE(rows);
-        Vectors items = new_vectors(static_cast<std::size_t>(count));
-        for (Py_ssize_t i = 0; i < count; ++i) items[static_cast<std::size_t>(i)] = read_row(PyTuple_GET_ITEM(rows, i), i);
+        const auto count = static_cast<std::size_t>(PyTuple_GET_SIZE(rows));
+        VecListData list = NewList::make(count);
+        write_rows(NewList::where(list), 0, count, [rows](Vec3d* into, std::size_t lo, std::size_t hi) {
+            for (std::size_t i = lo; i < hi; ++i) *into++ = read_row(PyTuple_GET_ITEM(rows, i), static_cast<Py_ssize_t>(i));
+        });
         Py_DECREF(rows);
-        return {std::move(items)};
+        return list;
     } catch (...) {
         Py_DECREF(rows);
         throw;
@@ -165,9 +174,8 @@ DoubleBlock doubles(const VecListData& list) noexcept {
 }
 
 Vectors copy_vectors(const unsigned char* bytes, std::size_t count) {
-    VecListData list{new_vectors(count)};
-    // Written as every new element array is: a large one around the caches.
-    const kernels::NewVectors out = batch::Output<kernels::NewVectors>::where(list);
+    VecListData list = NewList::make(count);
+    const kernels::NewVectors out = NewList::where(list);
     auto piece = [=](std::size_t lo, std::size_t hi) {
         kernels::copy({bytes + lo * sizeof(Vec3d), (hi - lo) * sizeof(Vec3d)}, out.subspan(lo, hi - lo));
     };
