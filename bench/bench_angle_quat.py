@@ -149,6 +149,8 @@ NAMES = dict(
     q=Quat(0.5, 0.5, -0.5, 0.5), r=Quat(0.5, 0.5, -0.5, 0.5000000000000001),
     pq=PyQuat(0.5, 0.5, -0.5, 0.5), pr=PyQuat(0.5, 0.5, -0.5, 0.5000000000000001),
     gq=glm.dquat(0.5, 0.5, -0.5, 0.5), gr=glm.dquat(0.5, 0.5, -0.5, 0.5000000000000001),
+    s=Quat(0.8, 0.0, 0.6, 0.0), gs=glm.dquat(0.8, 0.0, 0.6, 0.0),
+    m=Quat(0.5, 0.5, -0.5, 0.5).to_rotation_matrix(),
 )
 
 # (label, ours, PyGLM or None, plain Python)
@@ -179,6 +181,12 @@ CASES = [
     ("  ... as nested lists", "q.to_rotation_matrix()", "glm.mat3_cast(gq).to_list()", "pq.to_rotation_matrix()"),
     ("q == r", "q == r", "gq == gr", "pq == pr"),
     ("q.w", "q.w", "gq.w", "pq.w"),
+    ("q.multiply(s)", "q.multiply(s)", "gq * gs", None),
+    ("q.inverse()", "q.inverse()", "glm.inverse(gq)", None),
+    ("q.slerp(s, 0.3)", "q.slerp(s, 0.3)", "glm.slerp(gq, gs, 0.3)", None),
+    # The same nested list for both (PyGLM reads its rows as columns).
+    ("Quat.from_rotation_matrix", "Quat.from_rotation_matrix(m)", "glm.quat_cast(glm.dmat3(m))", None),
+    ("Quat.from_two_vectors", "Quat.from_two_vectors(v, u)", "glm.dquat(gv, gu)", None),
 ]
 
 

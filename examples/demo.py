@@ -43,6 +43,14 @@ q = Quat.from_axis_angle(Vec3d(0, 0, 1), right)  # a quarter turn about z
 print(f"{q!r}, unit: {q.is_unit()}; it rotates (1, 0, 0) to {q.rotate(Vec3d(1, 0, 0))!r}")
 axis, angle = q.to_axis_angle()
 print(f"axis {axis!r}, angle {angle.to_degrees()}")
+tilt = Quat.from_axis_angle(Vec3d(1, 0, 0), right)  # a quarter turn about x
+both = q.multiply(tilt)  # q first, then tilt: x -> y -> z
+print(f"q then tilt: {both!r} takes (1, 0, 0) to {both.rotate(Vec3d(1, 0, 0))!r}")
+halfway = q.slerp(both, 0.5)  # along the shorter arc; t = 0 and t = 1 give q and both exactly
+print(f"halfway from q to both: {halfway!r}, its axis {halfway.to_axis_angle()[0]!r}")
+matrix = both.to_rotation_matrix()
+print(f"through its matrix and back: {Quat.from_rotation_matrix(matrix)!r}")
+print(f"the shortest turn from x to z: {Quat.from_two_vectors(Vec3d(1, 0, 0), Vec3d(0, 0, 1))!r}")
 
 # -- Geometry: planes, circles and intersections --
 from lumeric_py import geometry

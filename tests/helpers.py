@@ -152,10 +152,20 @@ def example(kind):  # a strategy for values of a parameter or property type; any
     return instances(kind) if kind in CLASSES else st.none()
 
 
+def _or_none(make):  # None where a constructor refuses its values (a zero vector for from_two_vectors)
+    def build(*args):
+        try:
+            return make(*args)
+        except ValueError:
+            return None
+    return build
+
+
 @functools.cache
 def instances(name):  # fresh instances of a class: through its constructor and its static constructors
     cls = CLASSES[name]
-    made = [st.builds(getattr(cls, e.name) if e.kind == "static" else cls, *(example(t) for _, t in e.params))
+    made = [st.builds(_or_none(getattr(cls, e.name) if e.kind == "static" else cls),
+                      *(example(t) for _, t in e.params)).filter(lambda value: value is not None)
             for e in entries(name) if e.kind in ("constructor", "static") and e.returns == name
             and name not in dict(e.params).values()
             and all(t in ("float", "int", "bool", "Sequence") or t in CLASSES for _, t in e.params)]

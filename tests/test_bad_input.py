@@ -101,10 +101,18 @@ VALUE_ERRORS = {
     "One of the given geometries is contained entirely within the other. The surfaces do not intersect.",
     "The given geometries are identical.", "The given geometries are out of plane from each other",
     "minimum_distance_to() on an empty VecList",
+    *(f"from_rotation_matrix(): the matrix {why}" for why in (
+        "has a NaN or infinite entry", "is not orthonormal: max |M^T M - I| exceeds 1e-9",
+        "is not a rotation: det(M) is not positive")),
+    *(f"from_two_vectors(): the {which} vector {why}" for which in ("first", "second")
+      for why in ("is zero", "has a NaN or infinite component")),
 }
-# from_array's shape and row checks; int() of a list reads its buffer as text, as the host does for any buffer
-VALUE_ERROR = re.compile(r"^(from_array\(\) (expects shape \(n, 3\), got \(.*\)|row \d+ has \d+ values, expected 3)"
-                         r"|invalid literal for int\(\) with base 10: b.*)$")
+# the shape, row and length checks of tables read from buffers and sequences; int() of a list reads its buffer as
+# text, as the host does for any buffer
+VALUE_ERROR = re.compile(
+    r"^((from_array|from_rotation_matrix|rotate_each)\(\) (expects shape \((n|3), [34]\), got \(.*\)|expects 3 rows, "
+    r"got \d+|row \d+ has \d+ values, expected 3|expects one quaternion per vector: got \d+ for a list of \d+)"
+    r"|invalid literal for int\(\) with base 10: b.*)$")
 FRAME_TYPE_ERROR = re.compile(
     r"^(?P<call>\S+\(\)) (missing \d+ required positional arguments?: |takes \d+ positional arguments but \d+ "
     r"(was|were) given$|got an unexpected keyword argument '|got multiple values for argument ')")

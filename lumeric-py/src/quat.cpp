@@ -4,26 +4,31 @@
 //         def __new__(cls, w: float, i: float, j: float, k: float) -> Quat
 //         w, i, j, k: float                      # read-write; `del q.w` is refused
 //         identity(), from_axis_angle(axis: Vec3d, angle: AngleRadians)   # static
+//         from_rotation_matrix(matrix), from_two_vectors(a: Vec3d, b: Vec3d) # static; ValueError
 //         conjugate, magnitude, normalize, is_unit, rotate(v: Vec3d)
+//         multiply(other: Quat), inverse(), slerp(other: Quat, t: float)
 //         to_vec3d() -> (i, j, k)                # a tuple of floats, not a Vec3d
 //         to_axis_angle() -> (Vec3d, AngleRadians)
 //         to_rotation_matrix() -> [[...], [...], [...]]            # row-major
 //         ==, != (both within 2^-52 per field), repr(q)            # "Quat(1, 0, 0, 0)"
 //         copy.copy, copy.deepcopy, pickle
 //
-// No arithmetic operators and no ordering; unhashable, since it defines equality
+// `matrix` is three rows of three numbers or a (3, 3) buffer. No arithmetic operators (a
+// product is `multiply`, never `*`) and no ordering; unhashable, since it defines equality
 // without a hash.
 #include "quat.hpp"
 
 #include <array>
 #include <string>
 #include <tuple>
+#include <variant>
 
 #include <tovrin/format.hpp>
 
 #include "angle.hpp"
 #include "frame/compare.hpp"
 #include "frame/define.hpp"
+#include "frame/rows.hpp"
 #include "vec3d.hpp"
 
 namespace lumeric {
@@ -44,6 +49,26 @@ std::tuple<tovrin::Vec3d, tovrin::AngleRadians> to_axis_angle(const Quat& q) noe
 
 bool equal(const Quat& a, const Quat& b) noexcept { return a == b; }
 
+// The rotation, or ValueError "{call}: {why}".
+Quat rotation_or_raise(const tovrin::RotationResult& result, const char* call) {
+    if (const auto* error = std::get_if<tovrin::RotationError>(&result)) {
+        PyErr_Format(PyExc_ValueError, "%s: %s", call, tovrin::message(*error).data());
+        throw PythonError{};
+    }
+    return std::get<Quat>(result);
+}
+
+Quat from_rotation_matrix(RowsSource matrix) {
+    constexpr const char* call = "from_rotation_matrix()";
+    tovrin::Matrix3 m;
+    read_fixed_rows(matrix, call, 3, 3, &m[0][0]);
+    return rotation_or_raise(Quat::from_rotation_matrix(m), call);
+}
+
+Quat from_two_vectors(const tovrin::Vec3d& a, const tovrin::Vec3d& b) {
+    return rotation_or_raise(Quat::from_two_vectors(a, b), "from_two_vectors()");
+}
+
 std::string repr(const Quat& q) { return tovrin::format_call("Quat", {q.w, q.i, q.j, q.k}); }
 
 using Constructor = Q::Constructor<&make, "w", "i", "j", "k">;
@@ -55,6 +80,8 @@ PyType_Spec* quat_spec() {
         Q::methods(
             Q::static_method<"identity", &Quat::identity>(),
             Q::static_method<"from_axis_angle", &Quat::from_axis_angle, "axis", "angle">(),
+            Q::static_method<"from_rotation_matrix", &from_rotation_matrix, "matrix">(),
+            Q::static_method<"from_two_vectors", &from_two_vectors, "a", "b">(),
             Q::method<"conjugate", &Quat::conjugate>(),
             Q::method<"magnitude", &Quat::magnitude>(),
             Q::method<"normalize", &Quat::normalize>(),
@@ -63,6 +90,9 @@ PyType_Spec* quat_spec() {
             Q::method<"to_axis_angle", &to_axis_angle>(),
             Q::method<"to_rotation_matrix", &Quat::to_rotation_matrix>(),
             Q::method<"rotate", &Quat::rotate, "v">(),
+            Q::method<"multiply", &Quat::operator*, "other">(),
+            Q::method<"inverse", &Quat::inverse>(),
+            Q::method<"slerp", &Quat::slerp, "other", "t">(),
             Q::copy_and_pickle()),
         Q::properties(
             Q::property<"w", &Quat::w>(),

@@ -10,6 +10,7 @@
 //         dot, cross, magnitude, normalize, is_unit, distance_to, distance_squared,
 //         collapse(axis), minimum_distance_to(other, stride)      # batch, on the pool
 //         rotate(quat)                                            # in place, once all are done
+//         rotate_each(quats)                # in place: element k by quats[k], a list or (n, 4) buffer
 //         lst + v, lst - v, lst * s, s * lst, lst / s             # new VecList
 //         memoryview(lst), numpy.asarray(lst)     # read-only (n, 3) float64 view, no copy;
 //                                                 # a shared borrow while any view lives
@@ -91,6 +92,7 @@ PyType_Spec* vec_list_spec() {
             L::method<"distance_squared", each<&kernels::distance_squared, light>, "other">(),
             L::method<"collapse", &batch::collapse, "axis">(),
             L::method<"rotate", &batch::rotate, "quat">(),
+            L::method<"rotate_each", &batch::rotate_each, "quats">(),
             L::method<"minimum_distance_to", &batch::minimum_distance_to, "other", "stride">(),
             L::copy_and_pickle()),
         L::properties(

@@ -9,36 +9,8 @@
 #include "frame/buffer.hpp"
 #include "frame/convert.hpp"
 #include "frame/pickle.hpp"
-#include "frame/record.hpp"
 
 namespace lumeric {
-
-// The argument of `from_array`: any object, read as a buffer or as a sequence of rows.
-struct RowsSource {
-    PyObject* object;
-};
-
-template <>
-struct Arg<RowsSource> {
-    PyObject* object;
-    bool load(PyObject* op) noexcept {
-        object = op;
-        return true;
-    }
-    RowsSource get() const noexcept { return {object}; }
-};
-
-namespace record {
-template <>
-struct Annotation<RowsSource> {
-    static constexpr std::string text() {
-        const std::string sequence = attribute(name_expr("collections.abc"), "Sequence");
-        return subscript(attribute(name_expr("typing"), "Union"),
-                         tuple_expr({attribute(name_expr("collections.abc"), "Buffer"),
-                                     subscript(sequence, subscript(sequence, builtin("float")))}));
-    }
-};
-}  // namespace record
 
 namespace vec_array {
 

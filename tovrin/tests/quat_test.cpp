@@ -11,6 +11,11 @@
 namespace tovrin {
 namespace {
 
+// Bit for bit, the sign of zero included; any NaN matches any NaN.
+bool same(double got, double want) {
+    return std::isnan(want) ? std::isnan(got) : std::signbit(got) == std::signbit(want) && got == want;
+}
+
 TEST(Quat, DocumentedValues) {
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();
     const Quat quarter_turn_z = Quat::from_axis_angle({0, 0, 1}, AngleRadians::half_pi());
@@ -22,8 +27,7 @@ TEST(Quat, DocumentedValues) {
     };
     for (const auto& c : quats)
         for (double Quat::*f : {&Quat::w, &Quat::i, &Quat::j, &Quat::k})
-            EXPECT_TRUE(std::isnan(c.want.*f) ? std::isnan(c.got.*f) : std::signbit(c.got.*f) == std::signbit(c.want.*f) &&
-                        c.got.*f == c.want.*f) << c.name << ": " << c.got.*f;
+            EXPECT_TRUE(same(c.got.*f, c.want.*f)) << c.name << ": " << c.got.*f;
     const struct { const char* name; Quat q; Vec3d axis; double angle; } axes[] = {
         {"quarter turn", quarter_turn_z, {-0.0, -0.0, -1}, 1.5707963267948966},
         {"identity", Quat::identity(), {1, 0, 0}, 0.0}, {"w of 1", {1, 5, 5, 5}, {1, 0, 0}, 0.0},
@@ -64,6 +68,72 @@ TEST(Quat, RotationsKeepLengthsMatchTheMatrixAndRoundTrip) {
         EXPECT_NEAR(neg_angle.angle, a.angle, 1e-12);
         EXPECT_NEAR(neg_axis.distance_to(axis), 0.0, 1e-12);
     }
+}
+
+Quat rotation(const RotationResult& result) {
+    EXPECT_TRUE(std::holds_alternative<Quat>(result));
+    return std::holds_alternative<Quat>(result) ? std::get<Quat>(result) : Quat{};
+}
+
+// Values from the written formulas evaluated one rounding at a time, with operands chosen so that
+// regrouping a sum, swapping a branch or dropping a normalisation changes bits.
+TEST(Quat, RotationsDocumentedValues) {
+    const Quat a{0.5, 0.5, -0.5, 0.5}, b = Quat{0.8, 0.1, 0.6, -0.3}.normalize(), minus_b{-b.w, -b.i, -b.j, -b.k};
+    const Quat far{-0.7552632224670202, -0.5035088149780134, 0.33567254331867563, -0.2517544074890067};
+    const Quat near_a{0.32163376045133846, 0.5360562674188974, -0.214422506967559, 0.7504787743864564};
+    const Quat near_b{0.3216336225144425, 0.5360553708597628, -0.21441674836301022, 0.7504811191909313};
+    const Quat signed_zeros{-0.0, 1.0, -0.0, 0.0};
+    auto from_matrix_of = [](Quat q) { return rotation(Quat::from_rotation_matrix(q.to_rotation_matrix())); };
+    auto between = [](Vec3d u, Vec3d v) { return rotation(Quat::from_two_vectors(u, v)); };
+    const struct { const char* name; Quat got; Quat want; } cases[] = {
+        {"inverse", Quat{0.5, -0.7, 0.6, -0.7}.inverse(),
+         {0.31446540880503143, 0.440251572327044, -0.3773584905660377, 0.440251572327044}},
+        {"slerp", a.slerp(b, 0.3), {0.7917936279938388, 0.48878955783164074, -0.18578548766944275, 0.3156443748818133}},
+        {"slerp, the shorter arc", Quat{0.5, 0.5, 0.5, 0.5}.slerp(far, 0.7),
+         {0.7446774194573756, 0.5539347338913064, -0.08187421799559111, 0.36319204832523716}},
+        {"slerp beyond b", a.slerp(b, 1.5),
+         {0.18580649937731997, -0.2861334043469495, 0.758073308071219, -0.5558133493322464}},
+        {"slerp, near parallel: the chord", near_a.slerp(near_b, 0.25),
+         {0.32163372596830503, 0.536056043281098, -0.2144210673172155, 0.750479360590353}},
+        {"slerp, just outside that band: the arc", Quat::identity().slerp(Quat{1, 1e-4, 0, 0}.normalize(), 0.25),
+         {0.9999999996874999, 2.4999999914062498e-05, 0, 0}},
+        {"slerp at 0", signed_zeros.slerp(b, 0.0), signed_zeros},
+        {"slerp at -0", signed_zeros.slerp(b, -0.0), signed_zeros},
+        {"slerp at 1, the shorter arc", a.slerp(minus_b, 1.0), b},
+        {"matrix, trace largest, w made positive",
+         from_matrix_of({-0.8877439524218729, -0.1795716315003739, 0.04092143815222458, -0.4218887768100014}),
+         {0.8877439524218729, 0.1795716315003739, -0.04092143815222457, 0.4218887768100014}},
+        {"matrix, trace largest, again",
+         from_matrix_of({-0.6121439122532211, -0.08782272326561477, -0.5693144046184236, -0.5417085089450799}),
+         {0.6121439122532213, 0.08782272326561473, 0.5693144046184236, 0.5417085089450799}},
+        {"matrix, m00 largest",
+         from_matrix_of({0.5921773697107545, 0.6750923182080802, -0.41096873541690576, -0.15710195163880614}),
+         {0.5921773697107544, 0.6750923182080804, -0.4109687354169057, -0.1571019516388061}},
+        {"matrix, m11 largest",
+         from_matrix_of({0.21104203956825893, 0.666559338318685, 0.7105352196822575, 0.07937006757028979}),
+         {0.21104203956825893, 0.666559338318685, 0.7105352196822575, 0.07937006757028978}},
+        {"matrix, m22 largest",
+         from_matrix_of({-0.10688333656053914, 0.07465570820348877, -0.04926221048381208, 0.9902402295486539}),
+         {0.10688333656053914, -0.07465570820348877, 0.04926221048381208, -0.9902402295486539}},
+        {"matrix, half turn about x", from_matrix_of({0, 1, 0, 0}), {0, 1, 0, 0}},
+        {"matrix, half turn: first non-zero positive", from_matrix_of({0, 0, -0.6, 0.8}), {0, -0.0, 0.6, -0.8}},
+        {"two vectors", between({1, 2, 3}, {-2, 0.5, 4}),
+         {0.9092043934144151, -0.21229770714480342, 0.3266118571458514, -0.14697533571563312}},
+        {"two vectors, more than a quarter turn", between({9, 4, -1}, {-3, 6, 5}),
+         {0.6720903742491559, -0.233535882597106, 0.3772502718876328, -0.592821855823423}},
+        {"two vectors, nearly opposite", between({1, 0, 0}, {-1, 1e-9, 0}), {5e-10, 0, 0, -0.9999999999999999}},
+        {"two vectors, parallel", between({1, 2, 3}, {3, 6, 9}), Quat::identity()},
+        {"two vectors, opposite: about a × x", between({1, 2, 3}, {-2, -4, -6}),
+         {0, 0, 0.8320502943378437, -0.5547001962252291}},
+        {"two vectors, opposite: x before y on a tie", between({0, 0, -4}, {0, 0, 1e-300}), {0, 0, -1, 0}},
+        {"two vectors, opposite: about a × y", between({3, 0, -4}, {-3 * 0x1p-1000, 0, 4 * 0x1p-1000}),
+         {0, 0.8, -0.0, 0.6}},
+        {"two vectors, tiny and huge", between({1e-300, 0, 0}, {0, 1e300, 0}),
+         {0.7071067811865476, 0, 0, -0.7071067811865476}},
+    };
+    for (const auto& c : cases)
+        for (double Quat::*f : {&Quat::w, &Quat::i, &Quat::j, &Quat::k})
+            EXPECT_TRUE(same(c.got.*f, c.want.*f)) << c.name << ": " << c.got.*f << " for " << c.want.*f;
 }
 
 }  // namespace

@@ -134,6 +134,17 @@ KERNEL void rotate_in_place(std::span<Vec3d> elements, Quat quat) noexcept {
     for (std::size_t k = 0; k < n; ++k) items[k] = quat.rotate(items[k]);
 }
 
+KERNEL void rotate_each_in_place(std::span<Vec3d> elements, std::span<const unsigned char> quats) noexcept {
+    Vec3d* __restrict items = elements.data();
+    const unsigned char* __restrict raw = quats.data();
+    const std::size_t n = elements.size();
+    for (std::size_t k = 0; k < n; ++k) {
+        Quat quat;
+        std::memcpy(&quat, raw + k * sizeof(Quat), sizeof(Quat));
+        items[k] = quat.rotate(items[k]);
+    }
+}
+
 KERNEL void dot(Elements in, std::span<double> out, Vec3d other) noexcept {
     write_values(in, out, [other](const Vec3d* __restrict i, double* __restrict o, std::size_t n) {
         for (std::size_t k = 0; k < n; ++k) o[k] = i[k].dot(other);

@@ -62,6 +62,9 @@ void is_unit(Elements in, Flags out) noexcept;
 
 // Each element replaced by its rotation.
 void rotate_in_place(std::span<Vec3d> items, Quat quat) noexcept;
+// Element k replaced by its rotation by the quaternion whose four raw native doubles
+// (w, i, j, k; any alignment) are quats[32k, 32k + 32).
+void rotate_each_in_place(std::span<Vec3d> items, std::span<const unsigned char> quats) noexcept;
 
 // -- Nearest-element search --
 

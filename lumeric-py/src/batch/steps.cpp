@@ -8,6 +8,8 @@
 #include <tovrin/format.hpp>
 
 #include "frame/errors.hpp"
+#include "frame/rows.hpp"
+#include "quat.hpp"  // quaternion arguments
 
 namespace lumeric::batch {
 
@@ -109,6 +111,22 @@ void rotate(VecListData& list, const tovrin::Quat& quat) {
     pool::for_each_range(
         items.size(), [items, quat](std::size_t lo, std::size_t hi) {
             kernels::rotate_in_place(items.subspan(lo, hi - lo), quat);
+        },
+        static_cast<std::size_t>(heavy));
+}
+
+void rotate_each(VecListData& list, PackedSource<tovrin::Quat> quats) {
+    constexpr const char* call = "rotate_each()";
+    const PackedValues<tovrin::Quat> values(quats, call, "quats");
+    std::span<Vec3d> items = list.items;
+    if (values.size() != items.size()) {
+        PyErr_Format(PyExc_ValueError, "%s expects one quaternion per vector: got %zu for a list of %zu", call,
+                     values.size(), items.size());
+        throw PythonError{};
+    }
+    pool::for_each_range(
+        items.size(), [items, &values](std::size_t lo, std::size_t hi) {
+            kernels::rotate_each_in_place(items.subspan(lo, hi - lo), values.bytes(lo, hi - lo));
         },
         static_cast<std::size_t>(heavy));
 }

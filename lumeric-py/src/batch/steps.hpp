@@ -109,6 +109,11 @@ VecListData collapse(const VecListData& list, Index axis);
 // is the same as rotating into a new array and swapping it in.
 void rotate(VecListData& list, const tovrin::Quat& quat);
 
+// Element k replaced by its rotation by quaternion k, in place as `rotate`. The quaternions
+// are read before anything changes: a sequence of Quat or an (n, 4) buffer of (w, i, j, k)
+// rows, n the list's length (ValueError naming both lengths otherwise).
+void rotate_each(VecListData& list, PackedSource<tovrin::Quat> quats);
+
 // (index, distance) of the element nearest to `other` within a window around the best
 // of every `stride`-th element. Keys are squared distances ranked exactly, every NaN
 // above every number; equal keys go to the lower index.

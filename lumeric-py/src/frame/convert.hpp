@@ -35,6 +35,19 @@ struct StrictBool {
     bool value;
 };
 
+// A parameter that the operation reads itself as a table of doubles (frame/rows.hpp), so
+// that its errors name the call: a buffer, or a sequence of rows of numbers.
+struct RowsSource {
+    PyObject* object;
+};
+
+// A parameter that the operation reads itself as n values of the module class T
+// (frame/rows.hpp): a sequence of T objects, or a buffer with one row of doubles per value.
+template <class T>
+struct PackedSource {
+    PyObject* object;
+};
+
 // A parameter that keeps the argument as a shared borrow of a module object for the call.
 template <class T>
 struct Borrowed {
@@ -88,6 +101,21 @@ struct Arg<PyObject*> {
     }
     PyObject* get() const noexcept { return value; }
 };
+
+// A source keeps the argument object as it is, for the operation to read.
+template <class Source>
+struct SourceArg {
+    PyObject* object;
+    bool load(PyObject* op) noexcept {
+        object = op;
+        return true;
+    }
+    Source get() const noexcept { return {object}; }
+};
+template <>
+struct Arg<RowsSource> : SourceArg<RowsSource> {};
+template <class T>
+struct Arg<PackedSource<T>> : SourceArg<PackedSource<T>> {};
 
 // A copy of a module object's core value, taken under a short shared borrow.
 template <class T>

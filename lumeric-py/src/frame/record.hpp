@@ -145,6 +145,24 @@ struct SequenceOf {
     }
 };
 
+// Sources: a buffer, or a sequence of rows of numbers or of objects of a class.
+template <>
+struct Annotation<RowsSource> {
+    static constexpr std::string text() {
+        const std::string sequence = attribute(name_expr("collections.abc"), "Sequence");
+        return subscript(attribute(name_expr("typing"), "Union"),
+                         tuple_expr({attribute(name_expr("collections.abc"), "Buffer"),
+                                     subscript(sequence, subscript(sequence, builtin("float")))}));
+    }
+};
+template <class T>
+struct Annotation<PackedSource<T>> {
+    static constexpr std::string text() {
+        return subscript(attribute(name_expr("typing"), "Union"),
+                         tuple_expr({attribute(name_expr("collections.abc"), "Buffer"), SequenceOf<T>::text()}));
+    }
+};
+
 template <class T>
 constexpr std::string annotation() {
     return Annotation<std::remove_cvref_t<T>>::text();

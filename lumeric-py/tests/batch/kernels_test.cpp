@@ -101,7 +101,7 @@ TEST(Kernels, EveryElementAsTheCoreOperationGivesIt) {
     check(is_unit, [](Vec3d e) { return std::uintptr_t{e.is_unit()}; });
 }
 
-TEST(Kernels, RotateInPlaceTouchesOnlyItsPiece) {
+TEST(Kernels, RotationsInPlaceTouchOnlyTheirPiece) {
     SKIP_IF_NOT_RUNNABLE();
     const Quat quats[] = {{0.9273618495495703, 0.1, 0.2, 0.3}, {2.0, 0.0, 0.0, 0.0}, {1.0, -0.0, std::nan(""), 0.5}};
     for (const Quat& q : quats)
@@ -112,6 +112,22 @@ TEST(Kernels, RotateInPlaceTouchesOnlyItsPiece) {
             for (std::size_t k = 0; k < n + 2; ++k)
                 ASSERT_TRUE(same(items[k], k == 0 || k == n + 1 ? in[k] : q.rotate(in[k]))) << "n " << n << " k " << k;
         }
+    // One quaternion per element, read from raw doubles one byte off their alignment.
+    for (std::size_t n : lengths) {
+        const std::vector<Vec3d> in = vectors(n + 2), parts = vectors(2 * n);
+        std::vector<unsigned char> raw(n * sizeof(Quat) + 1);
+        for (std::size_t k = 0; k < n; ++k) {
+            const Quat q = k % 3 == 0 ? quats[k / 3 % 3] : Quat{parts[2 * k].x, parts[2 * k].y, parts[2 * k + 1].x, 0.5};
+            std::memcpy(raw.data() + 1 + k * sizeof(Quat), &q, sizeof q);
+        }
+        std::vector<Vec3d> items = in;
+        rotate_each_in_place(std::span(items).subspan(1, n), std::span(raw).subspan(1));
+        for (std::size_t k = 0; k < n + 2; ++k) {
+            Quat q;
+            if (k != 0 && k != n + 1) std::memcpy(&q, raw.data() + 1 + (k - 1) * sizeof(Quat), sizeof q);
+            ASSERT_TRUE(same(items[k], k == 0 || k == n + 1 ? in[k] : q.rotate(in[k]))) << "n " << n << " k " << k;
+        }
+    }
 }
 
 TEST(Kernels, NearestIsTheEarliestSampleOfLowestRank) {

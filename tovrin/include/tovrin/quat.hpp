@@ -7,6 +7,9 @@
 
 #include <array>
 #include <cmath>
+#include <cstdint>
+#include <string_view>
+#include <variant>
 
 #include <tovrin/angle.hpp>
 #include <tovrin/vec3d.hpp>
@@ -18,6 +21,38 @@ struct AxisAngle {
     Vec3d axis;
     AngleRadians angle;
 };
+
+// Three rows of three floats, row 0 first.
+using Matrix3 = std::array<std::array<double, 3>, 3>;
+
+// Why a matrix or a pair of vectors describes no rotation. The codes are stable.
+enum class RotationError : std::uint8_t {
+    NonFiniteMatrix = 0,
+    NotOrthonormal = 1,
+    Reflection = 2,
+    FirstZero = 3,
+    SecondZero = 4,
+    FirstNonFinite = 5,
+    SecondNonFinite = 6,
+};
+
+// The fixed text of each error, over a string literal (data() is null-terminated).
+constexpr std::string_view message(RotationError error) noexcept {
+    switch (error) {
+        case RotationError::NonFiniteMatrix: return "the matrix has a NaN or infinite entry";
+        case RotationError::NotOrthonormal: return "the matrix is not orthonormal: max |M^T M - I| exceeds 1e-9";
+        case RotationError::Reflection: return "the matrix is not a rotation: det(M) is not positive";
+        case RotationError::FirstZero: return "the first vector is zero";
+        case RotationError::SecondZero: return "the second vector is zero";
+        case RotationError::FirstNonFinite: return "the first vector has a NaN or infinite component";
+        case RotationError::SecondNonFinite: return "the second vector has a NaN or infinite component";
+    }
+    return "";
+}
+
+struct Quat;
+// A rotation, or why there is none.
+using RotationResult = std::variant<Quat, RotationError>;
 
 struct Quat {
     // -- Data --
@@ -33,6 +68,15 @@ struct Quat {
     // together with rotate()'s conjugate-first order turns vectors by +angle about
     // a unit axis (right-hand rule).
     static Quat from_axis_angle(const Vec3d& axis, AngleRadians angle) noexcept;
+    // The inverse of to_rotation_matrix (Shepperd's method), unit and with w > 0, or for
+    // w = 0 (stored +0) the first non-zero of i, j, k positive. Refuses a non-finite entry,
+    // max |M^T M - I| > 1e-9 and det(M) <= 0, checked in that order. Formula in quat.cpp.
+    static RotationResult from_rotation_matrix(const Matrix3& m) noexcept;
+    // The unit quaternion of the shortest rotation (as rotate() turns) taking the direction
+    // of a onto that of b: the identity for parallel vectors, a half turn about a fixed
+    // perpendicular for antiparallel ones. Refuses zero and non-finite vectors, a first.
+    // Formula in quat.cpp.
+    static RotationResult from_two_vectors(const Vec3d& a, const Vec3d& b) noexcept;
 
     // -- Conversion --
     // The vector part; w is dropped.
@@ -43,7 +87,7 @@ struct Quat {
     AxisAngle to_axis_angle() const noexcept;
     // Row-major matrix of v -> q ⊗ v ⊗ conj(q): the transpose of what rotate()
     // applies for a unit q.
-    constexpr std::array<std::array<double, 3>, 3> to_rotation_matrix() const noexcept {
+    constexpr Matrix3 to_rotation_matrix() const noexcept {
         return {{
             {1.0 - 2.0 * (j * j + k * k), 2.0 * (i * j - w * k), 2.0 * (i * k + w * j)},
             {2.0 * (i * j + w * k), 1.0 - 2.0 * (i * i + k * k), 2.0 * (j * k - w * i)},
@@ -53,7 +97,15 @@ struct Quat {
 
     // -- Algebra --
     constexpr Quat conjugate() const noexcept { return {w, -i, -j, -k}; }
-    // Hamilton product this ⊗ b, each component summed in the order written.
+    // conjugate() / n with n = ((w·w + i·i) + j·j) + k·k: four true divisions of the
+    // sign-flipped fields, no zero guard (the zero quaternion gives all NaN).
+    constexpr Quat inverse() const noexcept {
+        double n = ((w * w + i * i) + j * j) + k * k;
+        return {w / n, -i / n, -j / n, -k / n};
+    }
+    // Hamilton product this ⊗ b, each component summed in the order written. With
+    // rotate()'s convention, (a ⊗ b).rotate(v) turns v by a first, then by b, and
+    // (a ⊗ b).to_rotation_matrix() is the matrix product of a's matrix and b's, in that order.
     constexpr Quat operator*(const Quat& b) const noexcept {
         return {
             w * b.w - i * b.i - j * b.j - k * b.k,
@@ -69,6 +121,11 @@ struct Quat {
         Quat t = (conjugate() * Quat{0.0, v.x, v.y, v.z}) * *this;
         return {t.i, t.j, t.k};
     }
+
+    // Spherical linear interpolation from this (t = 0) to b (t = 1) along the shorter arc,
+    // extrapolating outside [0, 1]; near-parallel inputs interpolate the chord and
+    // normalise. The endpoints come back unchanged. Formula in quat.cpp.
+    Quat slerp(const Quat& b, double t) const noexcept;
 
     // -- Length --
     // No scaling: squares overflow and underflow as in Vec3d::magnitude.

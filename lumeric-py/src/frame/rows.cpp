@@ -1,0 +1,150 @@
+// frame/rows.cpp: buffers and sequences of rows read as tables of doubles.
+#include "frame/rows.hpp"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "frame/convert.hpp"
+#include "frame/errors.hpp"
+
+namespace lumeric {
+
+namespace {
+
+// Rows [lo, hi) of a strided table of E, each element converted as `double(E)`; raw bytes
+// are read with memcpy, so no alignment is assumed and float64 keeps its bits.
+template <class E>
+void gather(const char* base, Py_ssize_t row_stride, Py_ssize_t column_stride, std::size_t width, double* out,
+            std::size_t lo, std::size_t hi) {
+    for (std::size_t r = lo; r < hi; ++r) {
+        const char* row = base + static_cast<Py_ssize_t>(r) * row_stride;
+        for (std::size_t k = 0; k < width; ++k) {
+            E element;
+            std::memcpy(&element, row + static_cast<Py_ssize_t>(k) * column_stride, sizeof element);
+            *out++ = static_cast<double>(element);
+        }
+    }
+}
+
+template <class Signed, class Unsigned>
+BufferRows::Gather integer_gather(bool is_signed) {
+    return is_signed ? &gather<Signed> : &gather<Unsigned>;
+}
+
+BufferRows::Gather gather_for(ElementFormat format) {
+    const bool is_signed = format.kind == ElementKind::signed_integer;
+    switch (format.kind) {
+        case ElementKind::float64: return &gather<double>;
+        case ElementKind::float32: return &gather<float>;
+        default: break;
+    }
+    switch (format.width) {
+        case 1: return integer_gather<std::int8_t, std::uint8_t>(is_signed);
+        case 2: return integer_gather<std::int16_t, std::uint16_t>(is_signed);
+        case 4: return integer_gather<std::int32_t, std::uint32_t>(is_signed);
+        default: return integer_gather<std::int64_t, std::uint64_t>(is_signed);
+    }
+}
+
+}  // namespace
+
+BufferRows::BufferRows(PyObject* object, const char* call, std::size_t width, std::size_t rows)
+    : buffer_(object, PyBUF_RECORDS_RO, call), width_(width) {
+    const Py_buffer& view = buffer_.view();
+    const ElementFormat format = element_format(view, call);
+    const bool fixed = rows != any_rows;
+    if (view.ndim != 2 || view.shape == nullptr || static_cast<std::size_t>(view.shape[1]) != width ||
+        (fixed && static_cast<std::size_t>(view.shape[0]) != rows)) {
+        const std::string wanted = fixed ? std::to_string(rows) : std::string("n");
+        PyErr_Format(PyExc_ValueError, "%s expects shape (%s, %zu), got %s", call, wanted.c_str(), width,
+                     buffer_.shape_text().c_str());
+        throw PythonError{};
+    }
+    if (view.suboffsets != nullptr) {
+        PyErr_Format(PyExc_TypeError, "%s cannot read indirect buffers", call);
+        throw PythonError{};
+    }
+    rows_ = static_cast<std::size_t>(view.shape[0]);
+    row_stride_ = view.strides != nullptr ? view.strides[0] : static_cast<Py_ssize_t>(width) * view.itemsize;
+    column_stride_ = view.strides != nullptr ? view.strides[1] : view.itemsize;
+    float64_ = format.kind == ElementKind::float64;
+    gather_ = gather_for(format);
+}
+
+const unsigned char* BufferRows::contiguous() const noexcept {
+    const bool packed = float64_ && column_stride_ == 8 && row_stride_ == static_cast<Py_ssize_t>(8 * width_);
+    return packed ? static_cast<const unsigned char*>(buffer_.view().buf) : nullptr;
+}
+
+void BufferRows::read(double* out, std::size_t lo, std::size_t hi) const noexcept {
+    gather_(static_cast<const char*>(buffer_.view().buf), row_stride_, column_stride_, width_, out, lo, hi);
+}
+
+namespace {
+
+[[noreturn]] void not_rows(const char* call, Py_ssize_t index, std::size_t width, PyObject* object) {
+    PyErr_Format(PyExc_TypeError, "%s row %zd is not a sequence of %zu numbers, but '%.200s'", call, index, width,
+                 Py_TYPE(object)->tp_name);
+    throw PythonError{};
+}
+
+}  // namespace
+
+PyObject* row_snapshot(PyObject* data, const char* call, std::size_t width) {
+    if (PyUnicode_Check(data) || !PySequence_Check(data)) {
+        PyErr_Format(PyExc_TypeError, "%s expects a buffer or a sequence of rows of %zu numbers, not '%.200s'", call,
+                     width, Py_TYPE(data)->tp_name);
+        throw PythonError{};
+    }
+    return checked(PySequence_Tuple(data));
+}
+
+// The items are held while they convert, so a conversion that changes the row cannot pull
+// them away.
+void read_row(PyObject* row, Py_ssize_t index, const char* call, std::size_t width, double* out) {
+    PyObject* items;
+    if (PyTuple_CheckExact(row)) items = Py_NewRef(row);
+    else if (PySequence_Check(row) && !PyUnicode_Check(row)) items = checked(PySequence_Tuple(row));
+    else not_rows(call, index, width, row);
+    const Py_ssize_t size = PyTuple_GET_SIZE(items);
+    if (size != static_cast<Py_ssize_t>(width)) {
+        Py_DECREF(items);
+        PyErr_Format(PyExc_ValueError, "%s row %zd has %zd values, expected %zu", call, index, size, width);
+        throw PythonError{};
+    }
+    for (Py_ssize_t k = 0; k < size; ++k) {
+        Arg<double> number;
+        if (!number.load(PyTuple_GET_ITEM(items, k))) {
+            Py_DECREF(items);
+            std::string prefix = std::string(call) + " row " + std::to_string(index) + ": ";
+            prefix_type_error(prefix.c_str());
+            throw PythonError{};
+        }
+        out[k] = number.get();
+    }
+    Py_DECREF(items);
+}
+
+void read_fixed_rows(RowsSource source, const char* call, std::size_t rows, std::size_t width, double* out) {
+    if (PyObject_CheckBuffer(source.object)) {
+        BufferRows(source.object, call, width, rows).read(out, 0, rows);
+        return;
+    }
+    PyObject* snapshot = row_snapshot(source.object, call, width);
+    try {
+        const Py_ssize_t count = PyTuple_GET_SIZE(snapshot);
+        if (count != static_cast<Py_ssize_t>(rows)) {
+            PyErr_Format(PyExc_ValueError, "%s expects %zu rows, got %zd", call, rows, count);
+            throw PythonError{};
+        }
+        for (Py_ssize_t r = 0; r < count; ++r)
+            read_row(PyTuple_GET_ITEM(snapshot, r), r, call, width, out + static_cast<std::size_t>(r) * width);
+    } catch (...) {
+        Py_DECREF(snapshot);
+        throw;
+    }
+    Py_DECREF(snapshot);
+}
+
+}  // namespace lumeric

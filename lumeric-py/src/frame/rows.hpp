@@ -1,0 +1,105 @@
+// frame/rows.hpp: tables of doubles read from an argument: a buffer of shape (n, width) in
+// any strides and element format that element_format() accepts, or a sequence of rows of
+// `width` numbers, each converted as a float argument. Errors name the call:
+// "from_array() expects shape (n, 3), got (4, 2)".
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "frame/buffer.hpp"
+#include "frame/convert.hpp"
+
+namespace lumeric {
+
+// The buffer of an object as a table of `width` columns, held for the reader's lifetime.
+class BufferRows {
+public:
+    static constexpr std::size_t any_rows = static_cast<std::size_t>(-1);
+
+    // Throws PythonError: TypeError for an unreadable buffer, ValueError for another shape
+    // than (rows, width), (n, width) when rows is any_rows.
+    BufferRows(PyObject* object, const char* call, std::size_t width, std::size_t rows = any_rows);
+
+    std::size_t rows() const noexcept { return rows_; }
+    // The table as raw native doubles when it is one C-contiguous float64 block, else null.
+    const unsigned char* contiguous() const noexcept;
+    // Rows [lo, hi), converted to doubles, written row by row from `out`. Plain loads and
+    // stores: safe on worker threads while the reader lives.
+    void read(double* out, std::size_t lo, std::size_t hi) const noexcept;
+
+    using Gather = void (*)(const char* base, Py_ssize_t row_stride, Py_ssize_t column_stride, std::size_t width,
+                            double* out, std::size_t lo, std::size_t hi);
+
+private:
+    ReadBuffer buffer_;
+    std::size_t width_;
+    std::size_t rows_ = 0;
+    Py_ssize_t row_stride_ = 0;
+    Py_ssize_t column_stride_ = 0;
+    bool float64_ = false;
+    Gather gather_ = nullptr;
+};
+
+// The rows of a sequence as a new tuple, a snapshot that code run by the conversions cannot
+// change; TypeError when `data` is not a sequence (or is a str).
+PyObject* row_snapshot(PyObject* data, const char* call, std::size_t width);
+
+// Row `index` of such a snapshot, its `width` numbers converted as float arguments into out;
+// TypeError for a row that is no sequence or an item that is no number, ValueError for
+// another length.
+void read_row(PyObject* row, Py_ssize_t index, const char* call, std::size_t width, double* out);
+
+// Exactly `rows` rows of `width` numbers from a buffer or a sequence, into out row by row;
+// a sequence of another length is a ValueError "{call} expects {rows} rows, got {n}".
+void read_fixed_rows(RowsSource source, const char* call, std::size_t rows, std::size_t width, double* out);
+
+// The n values of a PackedSource<T>, where a T is plain doubles (a Quat is four), as raw
+// native doubles one value after another: a packed float64 buffer in place (held until
+// destruction), any other buffer gathered, or the T objects of a sequence copied out (the
+// errors of a sequence argument, prefixed with `parameter`'s name).
+template <class T>
+class PackedValues {
+public:
+    static constexpr std::size_t width = sizeof(T) / sizeof(double);
+    static_assert(sizeof(T) == width * sizeof(double), "a value is plain doubles");
+
+    PackedValues(PackedSource<T> source, const char* call, const char* parameter) {
+        if (PyObject_CheckBuffer(source.object)) {
+            const BufferRows& table = buffer_.emplace(source.object, call, width);
+            count_ = table.rows();
+            if ((bytes_ = table.contiguous()) != nullptr) return;
+            copies_.resize(count_);
+            table.read(reinterpret_cast<double*>(copies_.data()), 0, count_);
+        } else {
+            Arg<std::vector<T>> values;
+            if (!values.load(source.object)) {
+                wrap_argument_error(parameter);
+                throw PythonError{};
+            }
+            copies_ = std::move(values.get());
+            count_ = copies_.size();
+        }
+        bytes_ = reinterpret_cast<const unsigned char*>(copies_.data());
+    }
+    PackedValues(const PackedValues&) = delete;
+    PackedValues& operator=(const PackedValues&) = delete;
+
+    std::size_t size() const noexcept { return count_; }
+    // The raw doubles of values [lo, lo + count).
+    std::span<const unsigned char> bytes(std::size_t lo, std::size_t count) const noexcept {
+        return {bytes_ + lo * sizeof(T), count * sizeof(T)};
+    }
+
+private:
+    std::optional<BufferRows> buffer_;
+    std::vector<T> copies_;
+    const unsigned char* bytes_ = nullptr;
+    std::size_t count_ = 0;
+};
+
+}  // namespace lumeric

@@ -1,0 +1,216 @@
+# Combining rotations: the composition, inverse, interpolation and construction rules on documented
+# examples, each rule against scipy's Rotation as an independent oracle (scalar last, and turning the
+# other way: our rotate(v) is conj(q) v q, scipy applies q v conj(q)), the exact endpoints of slerp,
+# the half turns, every refusal, and rotate_each bit for bit as a loop of rotate.
+
+import math
+import random
+from array import array
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from helpers import bits, same_fields
+from lumeric_py import AngleRadians, Quat, Vec3d, VecList
+
+try:
+    from scipy.spatial.transform import Rotation, Slerp
+except ImportError:  # no scipy for the debug interpreter that hunts leaks: the oracle's tests skip there
+    Rotation = Slerp = None
+with_scipy = pytest.mark.skipif(Rotation is None, reason="scipy is not importable")
+
+EPS = 2.0**-52
+R2 = math.sqrt(0.5)
+
+
+def turn(x, y, z, degrees):
+    return Quat.from_axis_angle(Vec3d(x, y, z).normalize(), AngleRadians(math.radians(degrees)))
+
+
+def oracle(q):  # the scipy rotation that turns vectors as q.rotate does
+    return Rotation.from_quat([-q.i, -q.j, -q.k, q.w])
+
+
+def table(kind, rows, width=4):  # a (rows, width) buffer of this element kind, without numpy
+    flat = array(kind, [x for row in rows for x in row])
+    return memoryview(flat).cast("B").cast(kind, (len(rows), width))
+
+
+def close(got, want, tolerance=4 * EPS):  # Quat, Vec3d or nested numbers, field by field
+    def flat(x):
+        x = x.tolist() if hasattr(x, "tolist") else x
+        if isinstance(x, Quat):
+            return [x.w, x.i, x.j, x.k]
+        if isinstance(x, Vec3d):
+            return x.to_array()
+        return [y for row in x for y in row] if isinstance(x, list) and isinstance(x[0], list) else (
+            x if isinstance(x, list) else [x])
+    return all(abs(g - w) <= tolerance for g, w in zip(flat(got), flat(want), strict=True))
+
+
+Z90, X90, Y180, DIAGONAL120 = turn(0, 0, 1, 90), turn(1, 0, 0, 90), turn(0, 1, 0, 180), turn(1, 1, 1, 120)
+
+
+# The README's examples: what each operation gives, written out.
+@pytest.mark.parametrize("got, want", [
+    (lambda: Z90.multiply(X90).rotate(Vec3d(1, 0, 0)), Vec3d(0, 0, 1)),  # z first: x -> y; then x: y -> z
+    (lambda: DIAGONAL120.rotate(Vec3d(1, 0, 0)), Vec3d(0, 1, 0)),  # the axes cycle x -> y -> z
+    (lambda: Z90.inverse(), Z90.conjugate()),
+    (lambda: Quat(2, 0, 0, 0).inverse(), Quat(0.5, 0, 0, 0)),  # not unit: the conjugate over |q|^2
+    (lambda: DIAGONAL120.multiply(DIAGONAL120.inverse()), Quat.identity()),
+    (lambda: Quat.identity().slerp(Z90, 0.5), turn(0, 0, 1, 45)),
+    (lambda: Quat.identity().slerp(Z90, -1.0), turn(0, 0, 1, -90)),  # beyond the ends, on the same circle
+    (lambda: Z90.slerp(Quat(-1, 0, 0, 0), 0.5), turn(0, 0, 1, 45)),  # -identity: the shorter arc
+    (lambda: Quat.from_rotation_matrix([[0, 1, 0], [-1, 0, 0], [0, 0, 1]]), Quat(R2, 0, 0, -R2)),
+    (lambda: Quat.from_two_vectors(Vec3d(2, 0, 0), Vec3d(0, 3, 0)), Z90),
+    (lambda: Quat.from_two_vectors(Vec3d(0, 0, 5), Vec3d(0, 0, 5e-300)), Quat.identity()),
+    (lambda: Quat.from_rotation_matrix([[1, 0, 0], [0, 1 + 4e-10, 0], [0, 0, 1]]), Quat.identity()),  # within 1e-9
+    # Half turns: w = 0 and, from a matrix, the first non-zero of i, j, k positive.
+    (lambda: Quat.from_rotation_matrix(table("d", [[-1, 0, 0], [0, 1, 0], [0, 0, -1]], 3)), Quat(0, 0, 1, 0)),
+    (lambda: Quat.from_rotation_matrix(memoryview(bytes([255, 0, 0, 0, 255, 0, 0, 0, 1])).cast("b", (3, 3))),
+     Quat(0, 0, 0, 1)),
+    (lambda: Quat.from_rotation_matrix([[0, 1, 0], [1, 0, 0], [0, 0, -1]]), Quat(0, R2, R2, 0)),
+    (lambda: Quat.from_rotation_matrix(Quat(0, -0.6, 0, 0.8).to_rotation_matrix()), Quat(0, 0.6, 0, -0.8)),
+    # ... and from opposite vectors, about a × (the axis of a's smallest |component|, x before y before z).
+    (lambda: Quat.from_two_vectors(Vec3d(1, 2, 3), Vec3d(-2.5, -5, -7.5)), Quat(0, *Vec3d(0, 3, -2).normalize())),
+    (lambda: Quat.from_two_vectors(Vec3d(3, -1, 2), Vec3d(-6, 2, -4)), Quat(0, *Vec3d(-2, 0, 3).normalize())),
+    (lambda: Quat.from_two_vectors(Vec3d(0, 0, -4), Vec3d(0, 0, 1)), Quat(0, 0, -1, 0)),
+])
+def test_documented_examples(got, want):
+    assert close(got(), want), got()
+
+
+# The composition rule in both forms, for the README's pairs.
+@pytest.mark.parametrize("a, b", [(Z90, X90), (X90, DIAGONAL120), (Y180, Z90), (turn(1, -2, 0.5, 33), Y180)])
+def test_multiply_composes_in_rotate_order(a, b):
+    v = Vec3d(0.3, -1.2, 2.5)
+    assert close(a.multiply(b).rotate(v), b.rotate(a.rotate(v)), 16 * EPS)
+    ma, mb = a.to_rotation_matrix(), b.to_rotation_matrix()
+    product = [[math.fsum(ma[r][k] * mb[k][c] for k in range(3)) for c in range(3)] for r in range(3)]
+    assert close(a.multiply(b).to_rotation_matrix(), product, 8 * EPS)
+
+
+component = st.floats(-1, 1)
+unit = st.tuples(component, component, component, component).filter(
+    lambda c: math.fsum(x * x for x in c) > 0.01).map(lambda c: Quat(*c).normalize())
+vector = st.tuples(*[st.floats(-100, 100)] * 3).map(lambda c: Vec3d(*c)).filter(lambda v: v.magnitude() > 1e-3)
+
+
+@with_scipy
+@settings(max_examples=300, deadline=None)
+@given(a=unit, b=unit, t=st.floats(-2, 3), v=vector)
+def test_rules_against_scipy(a, b, t, v):
+    assert close(oracle(a.multiply(b)).as_matrix(), (oracle(b) * oracle(a)).as_matrix(), 16 * EPS)
+    assert close(oracle(a.inverse()).as_matrix(), oracle(a).inv().as_matrix(), 8 * EPS)
+    assert close(a.multiply(a.inverse()), Quat.identity(), 4 * EPS)
+    # scipy's Slerp interpolates only; at a·b = 0 the two arcs are equally short, and the choice is free.
+    if 0 <= t <= 1 and abs(((a.w * b.w + a.i * b.i) + a.j * b.j) + a.k * b.k) > 1e-6:
+        want = Slerp([0, 1], Rotation.concatenate([oracle(a), oracle(b)]))(t).apply(v.to_array())
+        assert close(a.slerp(b, t).rotate(v), want, 1e-12 * v.magnitude())
+    back = Quat.from_rotation_matrix(a.to_rotation_matrix())
+    either = close(back, a, 8 * EPS) or close(back, Quat(-a.w, -a.i, -a.j, -a.k), 8 * EPS)
+    assert either and back.w >= 0 and close(back.magnitude(), 1)
+    x, y, z, w = Rotation.from_matrix(a.to_rotation_matrix()).as_quat(canonical=True)
+    assert close(back, Quat(w, x, y, z), 1e-15)
+
+
+# Pairs of directions, a quarter of them within a hair of opposite, where the axis is hardest to find.
+pair = st.tuples(vector, vector, st.floats(0.01, 100), st.booleans(), st.tuples(*[st.floats(-1e-9, 1e-9)] * 3)).map(
+    lambda p: (p[0], p[0] * -p[2] + Vec3d(*p[4])) if p[3] else (p[0], p[1]))
+
+
+@with_scipy
+@settings(max_examples=300, deadline=None)
+@given(pair=pair)
+def test_from_two_vectors_against_scipy(pair):
+    a, b = pair
+    q = Quat.from_two_vectors(a, b)
+    assert close(q.rotate(a.normalize()), b.normalize(), 32 * EPS) and close(q.magnitude(), 1, 8 * EPS)
+    if np.linalg.norm(np.cross(a.normalize().to_array(), b.normalize().to_array())) > 1e-6:  # a unique axis
+        aligned, _ = Rotation.align_vectors([b.to_array()], [a.to_array()])
+        assert close(oracle(q).as_matrix(), aligned.as_matrix(), 1e-9)
+
+
+@settings(max_examples=200, deadline=None)
+@given(a=st.tuples(*[st.floats(allow_nan=False)] * 4), b=st.tuples(*[st.floats(allow_nan=False)] * 4))
+def test_slerp_ends_are_exact(a, b):
+    a, b = Quat(*a), Quat(*b)
+    dot = ((a.w * b.w + a.i * b.i) + a.j * b.j) + a.k * b.k
+    end = Quat(-b.w, -b.i, -b.j, -b.k) if dot < 0 else b
+    for t, want in ((0.0, a), (-0.0, a), (1.0, end)):
+        got = a.slerp(b, t)
+        assert [bits(getattr(got, f)) for f in "wijk"] == [bits(getattr(want, f)) for f in "wijk"]
+
+
+EYE = [[1, 0, 0], [0, 1, 0], [0, 0, 1]]
+O, X = Vec3d(0, 0, 0), Vec3d(1, 0, 0)
+THREE = VecList([Vec3d(1, 2, 3)] * 3)
+
+
+def rotate_each_under_a_view(lst):  # a live view holds a shared borrow, as for rotate
+    with memoryview(lst):
+        lst.rotate_each([X90] * len(lst))
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda: Quat.from_rotation_matrix(EYE[:2]), ValueError, "from_rotation_matrix() expects 3 rows, got 2"),
+    (lambda: Quat.from_rotation_matrix([[1, 0], [0, 1], [0, 0]]), ValueError,
+     "from_rotation_matrix() row 0 has 2 values, expected 3"),
+    (lambda: Quat.from_rotation_matrix(table("d", [[1, 0, 0, 0]] * 4)), ValueError,
+     "from_rotation_matrix() expects shape (3, 3), got (4, 4)"),
+    (lambda: Quat.from_rotation_matrix("abc"), TypeError,
+     "from_rotation_matrix() expects a buffer or a sequence of rows of 3 numbers, not 'str'"),
+    (lambda: Quat.from_rotation_matrix([[1, 0, 0], [0, "1", 0], [0, 0, 1]]), TypeError,
+     "from_rotation_matrix() row 1: must be real number, not str"),
+    (lambda: Quat.from_rotation_matrix([[1, 0, 0], [0, 1, 0], [0, 0, math.nan]]), ValueError,
+     "from_rotation_matrix(): the matrix has a NaN or infinite entry"),
+    (lambda: Quat.from_rotation_matrix([[1, 0, 0], [0, 1 + 2e-9, 0], [0, 0, 1]]), ValueError,
+     "from_rotation_matrix(): the matrix is not orthonormal: max |M^T M - I| exceeds 1e-9"),
+    (lambda: Quat.from_rotation_matrix([[1, 0, 0], [0, 1, 0], [0, 0, -1]]), ValueError,
+     "from_rotation_matrix(): the matrix is not a rotation: det(M) is not positive"),
+    (lambda: Quat.from_two_vectors(O, X), ValueError, "from_two_vectors(): the first vector is zero"),
+    (lambda: Quat.from_two_vectors(X, Vec3d(0, -0.0, 0)), ValueError, "from_two_vectors(): the second vector is zero"),
+    (lambda: Quat.from_two_vectors(Vec3d(math.inf, 0, 0), O), ValueError,
+     "from_two_vectors(): the first vector has a NaN or infinite component"),
+    (lambda: Quat.from_two_vectors(X, Vec3d(0, math.nan, 0)), ValueError,
+     "from_two_vectors(): the second vector has a NaN or infinite component"),
+    (lambda: THREE.rotate_each([X90] * 2), ValueError,
+     "rotate_each() expects one quaternion per vector: got 2 for a list of 3"),
+    (lambda: THREE.rotate_each(table("d", [[1, 0, 0, 0]] * 4)), ValueError,
+     "rotate_each() expects one quaternion per vector: got 4 for a list of 3"),
+    (lambda: THREE.rotate_each(table("d", EYE, 3)), ValueError, "rotate_each() expects shape (n, 4), got (3, 3)"),
+    (lambda: THREE.rotate_each([X90, X90, (1, 0, 0, 0)]), TypeError,
+     "argument 'quats': 'tuple' object is not an instance of 'Quat'"),
+    (lambda: THREE.rotate_each(5), TypeError, "argument 'quats': 'int' object is not an instance of 'Sequence'"),
+    (lambda: rotate_each_under_a_view(THREE), RuntimeError, "Already borrowed"),
+])
+def test_refusals_change_nothing(call, error, message):
+    with pytest.raises(error) as info:
+        call()
+    assert type(info.value) is error and str(info.value) == message and THREE.to_array() == [[1.0, 2.0, 3.0]] * 3
+
+
+SPECIAL = [0.0, -0.0, math.inf, math.nan, 5e-324, 1e300, -1.0]
+
+
+
+
+# Short (empty too), and cut into pieces for the pool; the quaternions as objects, as a packed float64 table read
+# in place, and as tables that must be gathered (float32, a strided numpy slice); special values in every lane.
+FORMS = [lambda q: [Quat(*row) for row in q], lambda q: table("d", q), lambda q: table("f", q)]
+STRIDED = lambda q: np.repeat(np.array(q).reshape(-1, 4), 2, axis=0)[::2]  # noqa: E731
+
+
+# numpy, built for the release interpreter, keeps no reference total (see tools/leak_hunter.py).
+@pytest.mark.parametrize("n, form", [(0, FORMS[0])] + [(n, form) for n in (7, 20_011) for form in FORMS] + [
+    pytest.param(n, STRIDED, marks=pytest.mark.no_leak_check) for n in (7, 20_011)])
+def test_rotate_each_is_a_loop_of_rotate(n, form):
+    rng = random.Random(n)
+    vectors = [[rng.uniform(-1e3, 1e3) if k % 17 else SPECIAL[n % 7] for k in range(3 * e, 3 * e + 3)] for e in range(n)]
+    quats = [[rng.uniform(-1, 1) if k % 13 else SPECIAL[(n + 3) % 7] for k in range(4 * e, 4 * e + 4)] for e in range(n)]
+    lst, given_quats = VecList.from_array(vectors), form(quats)
+    assert lst.rotate_each(given_quats) is None
+    exact = quats if isinstance(given_quats, list) else [[float(x) for x in row] for row in given_quats.tolist()]
+    want = [Quat(*q).rotate(Vec3d(*v)).to_array() for q, v in zip(exact, vectors)]
+    assert same_fields([x for row in lst.to_array() for x in row], [x for row in want for x in row])
