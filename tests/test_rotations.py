@@ -188,7 +188,8 @@ def rotate_each_under_a_view(lst):  # a live view holds a shared borrow, as for 
     (lambda: THREE.rotate_each([X90, X90, (1, 0, 0, 0)]), TypeError,
      "argument 'quats': 'tuple' object is not an instance of 'Quat'"),
     (lambda: THREE.rotate_each(5), TypeError, "argument 'quats': 'int' object is not an instance of 'Sequence'"),
-    (lambda: rotate_each_under_a_view(THREE), RuntimeError, "Already borrowed"),
+    (lambda: rotate_each_under_a_view(THREE), RuntimeError,
+     "Already borrowed: a memoryview or numpy array of this list is alive; drop it (del, .release()) first"),
 ])
 def test_refusals_change_nothing(call, error, message):
     with pytest.raises(error) as info:

@@ -3,8 +3,11 @@
 //
 // A C-contiguous float64 input is one memory copy, cut into pieces on the worker pool; any
 // other layout or format is gathered element by element, also on the pool. The new element
-// array comes from the bulk allocator, so large copies do not fault page by page.
+// array is made and stored as every new list is (batch::Output): from the bulk allocator, so
+// large copies do not fault page by page, and written around the caches when it is large.
 #include "vec_list_array.hpp"
+
+#include <algorithm>
 
 #include "batch/steps.hpp"
 #include "frame/errors.hpp"
@@ -25,36 +28,44 @@ static_assert(sizeof(Vec3d) == 3 * sizeof(double), "a vector is three doubles, n
 constexpr const char* call_name = "from_array()";
 constexpr std::size_t copy_piece = 32768;  // rows per piece: ~0.8 MB, copies at memory speed
 
-// `count` uninitialised vectors; MemoryError for a count no array can hold.
-Vectors new_vectors(std::size_t count) {
-    if (count > Vectors().max_size()) {
-        PyErr_NoMemory();
-        throw PythonError{};
+using NewList = batch::Output<kernels::NewVectors>;
+
+// Rows [lo, hi) of a new list, each chunk made by `read(into, lo, hi)` (three doubles a row) in
+// a small buffer and then stored as the list's writers store every element (NewList::where).
+template <class Read>
+void write_rows(kernels::NewVectors out, std::size_t lo, std::size_t hi, Read read) {
+    constexpr std::size_t chunk = 256;
+    Vec3d buffer[chunk];
+    for (std::size_t at = lo; at < hi; at += chunk) {
+        const std::size_t n = std::min(chunk, hi - at);
+        read(reinterpret_cast<double*>(buffer), at, at + n);
+        kernels::copy({reinterpret_cast<const unsigned char*>(buffer), n * sizeof(Vec3d)}, out.subspan(at, n));
     }
-    return Vectors(count);
 }
 
 VecListData from_buffer(PyObject* data) {
     const BufferRows table(data, call_name, 3);
     const std::size_t rows = table.rows();
     if (const unsigned char* bytes = table.contiguous()) return {copy_vectors(bytes, rows)};
-    Vectors items = new_vectors(rows);
-    auto* out = reinterpret_cast<double*>(items.data());
-    pool::for_each_range(
-        rows, [&table, out](std::size_t lo, std::size_t hi) { table.read(out + 3 * lo, lo, hi); }, copy_piece);
-    return {std::move(items)};
+    VecListData list = NewList::make(rows);
+    const kernels::NewVectors out = NewList::where(list);
+    auto read = [&table](double* into, std::size_t lo, std::size_t hi) { table.read(into, lo, hi); };
+    pool::for_each_range(rows, [&](std::size_t lo, std::size_t hi) { write_rows(out, lo, hi, read); }, copy_piece);
+    return list;
 }
 
 // A sequence of rows, converted as the float arguments of `Vec3d(x, y, z)`.
 VecListData from_rows(PyObject* data) {
     PyObject* rows = row_snapshot(data, call_name, 3);
     try {
-        const Py_ssize_t count = PyTuple_GET_SIZE(rows);
-        Vectors items = new_vectors(static_cast<std::size_t>(count));
-        auto* out = reinterpret_cast<double*>(items.data());
-        for (Py_ssize_t i = 0; i < count; ++i) read_row(PyTuple_GET_ITEM(rows, i), i, call_name, 3, out + 3 * i);
+        const auto count = static_cast<std::size_t>(PyTuple_GET_SIZE(rows));
+        VecListData list = NewList::make(count);
+        write_rows(NewList::where(list), 0, count, [rows](double* into, std::size_t lo, std::size_t hi) {
+            for (std::size_t i = lo; i < hi; ++i, into += 3)
+                read_row(PyTuple_GET_ITEM(rows, i), static_cast<Py_ssize_t>(i), call_name, 3, into);
+        });
         Py_DECREF(rows);
-        return {std::move(items)};
+        return list;
     } catch (...) {
         Py_DECREF(rows);
         throw;
@@ -91,9 +102,8 @@ DoubleBlock doubles(const VecListData& list) noexcept {
 }
 
 Vectors copy_vectors(const unsigned char* bytes, std::size_t count) {
-    VecListData list{new_vectors(count)};
-    // Written as every new element array is: a large one around the caches.
-    const kernels::NewVectors out = batch::Output<kernels::NewVectors>::where(list);
+    VecListData list = NewList::make(count);
+    const kernels::NewVectors out = NewList::where(list);
     auto piece = [=](std::size_t lo, std::size_t hi) {
         kernels::copy({bytes + lo * sizeof(Vec3d), (hi - lo) * sizeof(Vec3d)}, out.subspan(lo, hi - lo));
     };

@@ -42,6 +42,14 @@ std::optional<Nearest> nearest(const VecListData& list, const Vec3d& other, std:
 
 }  // namespace
 
+VecListData Output<kernels::NewVectors>::make(std::size_t n) {
+    if (n > Vectors().max_size()) {
+        PyErr_NoMemory();
+        throw PythonError{};
+    }
+    return {Vectors(n)};
+}
+
 kernels::NewVectors Output<kernels::NewVectors>::where(VecListData& list) noexcept {
     const bool large = list.items.size() * sizeof(Vec3d) >= stream_from;
     return {list.items, large ? kernels::Store::streamed : kernels::Store::cached};

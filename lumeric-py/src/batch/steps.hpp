@@ -45,10 +45,15 @@ using enum Cost;
 template <class Out>
 struct Output;
 
+// Every new element array, a batch result, `from_array`'s or a pickle load's, is made here and
+// written as `where` says.
 template <>
 struct Output<kernels::NewVectors> {
     using Result = VecListData;
-    static Result make(std::size_t n) { return {Vectors(n)}; }
+    // n unwritten elements; MemoryError for a count no array can hold.
+    static Result make(std::size_t n);
+    // Where and how its writers store the elements: through the caches, or around them for an
+    // array far larger than they are.
     static kernels::NewVectors where(Result& list) noexcept;
 };
 
