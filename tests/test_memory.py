@@ -35,7 +35,8 @@ VECTORS = [CLASSES["Vec3d"](*row) for row in ROWS.tolist()]
 def use(n):  # arguments of n rows (from_array's in each layout it reads differently: copy, gather, strides, rows)
     global DATA, PLAIN
     DATA = [ROWS[:n], ROWS[:n].astype(np.int32), ROWS[:n, ::-1], ROWS[:50].tolist()]
-    PLAIN = {"float": 1.0, "int": 1, "bool": True, "Sequence": VECTORS[:n]}
+    # a float small enough that a radius search's balls stay within the largest headroom
+    PLAIN = {"float": 0.1, "int": 1, "bool": True, "Sequence": VECTORS[:n]}
 
 def make(name):  # a large instance where size means anything, through the class's records
     ctor = entries(name, "constructor")
