@@ -67,6 +67,12 @@ std::optional<Vec3d> next(VecListCursor& cursor) noexcept {
     return cursor.snapshot[cursor.next++];
 }
 
+// The quaternions are read here, where their class is known: a sequence of Quat or an (n, 4)
+// buffer of (w, i, j, k) rows; the step sees only their doubles.
+void rotate_each(VecListData& list, PackedSource<tovrin::Quat> quats) {
+    batch::rotate_each(list, PackedValues<tovrin::Quat>(quats, "rotate_each()", "quats"));
+}
+
 using Constructor = L::Constructor<&batch::from_items, "list">;
 
 }  // namespace
@@ -92,7 +98,7 @@ PyType_Spec* vec_list_spec() {
             L::method<"distance_squared", each<&kernels::distance_squared, light>, "other">(),
             L::method<"collapse", &batch::collapse, "axis">(),
             L::method<"rotate", &batch::rotate, "quat">(),
-            L::method<"rotate_each", &batch::rotate_each, "quats">(),
+            L::method<"rotate_each", &rotate_each, "quats">(),
             L::method<"minimum_distance_to", &batch::minimum_distance_to, "other", "stride">(),
             L::copy_and_pickle()),
         L::properties(

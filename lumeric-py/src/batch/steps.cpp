@@ -8,8 +8,6 @@
 #include <tovrin/format.hpp>
 
 #include "frame/errors.hpp"
-#include "frame/rows.hpp"
-#include "quat.hpp"  // quaternion arguments
 
 namespace lumeric::batch {
 
@@ -115,12 +113,10 @@ void rotate(VecListData& list, const tovrin::Quat& quat) {
         static_cast<std::size_t>(heavy));
 }
 
-void rotate_each(VecListData& list, PackedSource<tovrin::Quat> quats) {
-    constexpr const char* call = "rotate_each()";
-    const PackedValues<tovrin::Quat> values(quats, call, "quats");
+void rotate_each(VecListData& list, const PackedValues<tovrin::Quat>& values) {
     std::span<Vec3d> items = list.items;
     if (values.size() != items.size()) {
-        PyErr_Format(PyExc_ValueError, "%s expects one quaternion per vector: got %zu for a list of %zu", call,
+        PyErr_Format(PyExc_ValueError, "rotate_each() expects one quaternion per vector: got %zu for a list of %zu",
                      values.size(), items.size());
         throw PythonError{};
     }

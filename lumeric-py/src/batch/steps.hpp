@@ -24,6 +24,7 @@
 #include "batch/kernels.hpp"
 #include "batch/result_lists.hpp"
 #include "frame/convert.hpp"
+#include "frame/rows.hpp"
 #include "pool/pool.hpp"
 
 namespace lumeric::batch {
@@ -110,9 +111,9 @@ VecListData collapse(const VecListData& list, Index axis);
 void rotate(VecListData& list, const tovrin::Quat& quat);
 
 // Element k replaced by its rotation by quaternion k, in place as `rotate`. The quaternions
-// are read before anything changes: a sequence of Quat or an (n, 4) buffer of (w, i, j, k)
-// rows, n the list's length (ValueError naming both lengths otherwise).
-void rotate_each(VecListData& list, PackedSource<tovrin::Quat> quats);
+// were read before anything changes (by the class unit, which knows their class): n of them,
+// n the list's length (ValueError naming both lengths otherwise).
+void rotate_each(VecListData& list, const PackedValues<tovrin::Quat>& quats);
 
 // (index, distance) of the element nearest to `other` within a window around the best
 // of every `stride`-th element. Keys are squared distances ranked exactly, every NaN
