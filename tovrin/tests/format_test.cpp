@@ -25,6 +25,8 @@ TEST(Format, ConsecutiveValuesInOneString) {
     append_double(out, 0.8660254037844386);
     append_double(out, 2.0);
     EXPECT_EQ(out, "0.86602540378443862");
+    // The sign of zero is its bit, not a comparison.
+    EXPECT_EQ(format_double(-0.0) + format_double(0.0), "-00");
 }
 
 }  // namespace
