@@ -36,12 +36,12 @@ PyType_Slot number_array_slots[] = {
 }  // namespace
 
 PyType_Spec* number_array_spec() {
-    static PyType_Spec spec{.name = "builtins.NumberArray",
-                            .basicsize = static_cast<int>(sizeof(Object<NumberArray>)),
-                            .itemsize = 0,
-                            .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-                            .slots = number_array_slots};
-    return &spec;
+    static PyType_Spec type_spec{.name = "builtins.NumberArray",
+                                 .basicsize = static_cast<int>(sizeof(Object<NumberArray>)),
+                                 .itemsize = 0,
+                                 .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+                                 .slots = number_array_slots};
+    return &type_spec;
 }
 
 void require_room(std::size_t count, std::size_t size) {
