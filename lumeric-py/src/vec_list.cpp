@@ -11,6 +11,9 @@
 //         collapse(axis), minimum_distance_to(other, stride)      # batch, on the pool
 //         rotate(quat)                                            # in place, once all are done
 //         rotate_each(quats)                # in place: element k by quats[k], a list or (n, 4) buffer
+//         voxel_down_sample(size, *, return_inverse=False)  # voxel means, in voxel order;
+//                                                 # with the inverse: (VecList, 'q' memoryview)
+//         take(indices)                           # the rows at indices (1-D integer buffer or ints)
 //         lst + v, lst - v, lst * s, s * lst, lst / s             # new VecList
 //         memoryview(lst), numpy.asarray(lst)     # read-only (n, 3) float64 view, no copy;
 //                                                 # a shared borrow while any view lives
@@ -100,6 +103,8 @@ PyType_Spec* vec_list_spec() {
             L::method<"rotate", &batch::rotate, "quat">(),
             L::method<"rotate_each", &rotate_each, "quats">(),
             L::method<"minimum_distance_to", &batch::minimum_distance_to, "other", "stride">(),
+            L::method<"voxel_down_sample", &batch::voxel_down_sample, "size", "return_inverse">(),
+            L::method<"take", &batch::take, "indices">(),
             L::copy_and_pickle()),
         L::properties(
             L::property<"list", &elements, nullptr>()),

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "frame/buffer.hpp"
 #include "frame/object.hpp"
 
 namespace lumeric {
@@ -73,5 +74,15 @@ public:
 private:
     NumberArray array_;
 };
+
+template <class E>
+PyObject* to_python(ArrayResult<E>&& result) {
+    return result.release();
+}
+
+namespace record {
+template <class E>
+struct Annotation<ArrayResult<E>> : Annotation<MemoryView> {};
+}  // namespace record
 
 }  // namespace lumeric

@@ -18,6 +18,7 @@
 #include <tuple>
 #include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "frame/errors.hpp"
@@ -45,6 +46,12 @@ struct RowsSource {
 // (frame/rows.hpp): a sequence of T objects, or a buffer with one row of doubles per value.
 template <class T>
 struct PackedSource {
+    PyObject* object;
+};
+
+// A parameter that the operation reads itself as row indices (frame/rows.hpp): a 1-D buffer of
+// integers, or a sequence of ints.
+struct IndexSource {
     PyObject* object;
 };
 
@@ -116,6 +123,8 @@ template <>
 struct Arg<RowsSource> : SourceArg<RowsSource> {};
 template <class T>
 struct Arg<PackedSource<T>> : SourceArg<PackedSource<T>> {};
+template <>
+struct Arg<IndexSource> : SourceArg<IndexSource> {};
 
 // A copy of a module object's core value, taken under a short shared borrow.
 template <class T>
@@ -226,6 +235,27 @@ struct Arg<Defaulted<P, Default>> {
     Defaulted<P, Default> get() const { return {present ? P(given.get()) : P{Default}}; }
 };
 
+// A parameter given only by keyword, as every one after it must be; each has a default:
+// `KeywordOnly<Defaulted<StrictBool, false>>`. It is a P.
+template <class P>
+struct KeywordOnly : P {
+    static_assert(is_defaulted<P>, "a keyword-only parameter has a default");
+};
+
+template <class P>
+inline constexpr bool is_keyword_only = false;
+template <class P>
+inline constexpr bool is_keyword_only<KeywordOnly<P>> = true;
+template <class P>
+inline constexpr bool is_defaulted<KeywordOnly<P>> = true;
+
+template <class P>
+struct Arg<KeywordOnly<P>> {
+    Arg<P> given;
+    bool load(PyObject* op) noexcept(noexcept(given.load(op))) { return given.load(op); }
+    KeywordOnly<P> get() const { return {given.get()}; }
+};
+
 // -- Results --
 
 inline PyObject* checked(PyObject* op) {
@@ -259,6 +289,10 @@ template <class... E>
 PyObject* to_python(const std::tuple<E...>& v);
 template <class A, class B>
 PyObject* to_python(const std::pair<A, B>& v);
+template <class... E>
+PyObject* to_python(std::tuple<E...>&& v);
+template <class... E>
+PyObject* to_python(std::variant<E...>&& v);
 
 // Fills `list`, a new list of the items' length, with convert(item) for each item in turn;
 // frees it if a conversion fails.
@@ -289,21 +323,37 @@ PyObject* to_python(const std::vector<E>& v) {
     return list_to_python(v);
 }
 
-template <class... E>
-PyObject* to_python(const std::tuple<E...>& v) {
-    PyObject* tuple = checked(PyTuple_New(sizeof...(E)));
+// The items of a tuple result, converted in order (moved out of it when it is an rvalue).
+template <class Tuple>
+PyObject* tuple_to_python(Tuple&& v) {
+    PyObject* tuple = checked(PyTuple_New(std::tuple_size_v<std::remove_cvref_t<Tuple>>));
     try {
         std::apply(
-            [&](const auto&... items) {
+            [&](auto&&... items) {
                 Py_ssize_t k = 0;
-                ((PyTuple_SET_ITEM(tuple, k++, to_python(items))), ...);
+                ((PyTuple_SET_ITEM(tuple, k++, to_python(std::forward<decltype(items)>(items)))), ...);
             },
-            v);
+            std::forward<Tuple>(v));
     } catch (...) {
-        Py_DECREF(tuple);
+        Py_DECREF(tuple);  // unset items are NULL, which tuple deallocation skips
         throw;
     }
     return tuple;
+}
+
+template <class... E>
+PyObject* to_python(const std::tuple<E...>& v) {
+    return tuple_to_python(v);
+}
+template <class... E>
+PyObject* to_python(std::tuple<E...>&& v) {
+    return tuple_to_python(std::move(v));
+}
+
+// A result of one of several forms (a list, or the list and its inverse), moved out.
+template <class... E>
+PyObject* to_python(std::variant<E...>&& v) {
+    return std::visit([](auto&& form) { return to_python(std::move(form)); }, std::move(v));
 }
 template <class A, class B>
 PyObject* to_python(const std::pair<A, B>& v) {

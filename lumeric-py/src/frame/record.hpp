@@ -18,6 +18,7 @@
 #include <tuple>
 #include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "frame/callable.hpp"
@@ -125,6 +126,16 @@ template <class T>
 struct Annotation<Borrowed<T>> : Annotation<T> {};
 template <class P, auto Default>
 struct Annotation<Defaulted<P, Default>> : Annotation<P> {};
+template <class P>
+struct Annotation<KeywordOnly<P>> : Annotation<P> {};
+template <class A, class... Rest>
+struct Annotation<std::variant<A, Rest...>> {
+    static constexpr std::string text() {
+        std::string out = Annotation<A>::text();
+        ((out = either(out, Annotation<Rest>::text())), ...);
+        return out;
+    }
+};
 template <class E, std::size_t N>
 struct Annotation<std::array<E, N>> {
     static constexpr std::string text() { return subscript(builtin("list"), Annotation<E>::text()); }
@@ -165,6 +176,16 @@ struct Annotation<PackedSource<T>> {
     static constexpr std::string text() {
         return subscript(attribute(name_expr("typing"), "Union"),
                          tuple_expr({attribute(name_expr("collections.abc"), "Buffer"), SequenceOf<T>::text()}));
+    }
+};
+
+// Row indices: a buffer of integers, or a sequence of ints.
+template <>
+struct Annotation<IndexSource> {
+    static constexpr std::string text() {
+        return subscript(attribute(name_expr("typing"), "Union"),
+                         tuple_expr({attribute(name_expr("collections.abc"), "Buffer"),
+                                     subscript(attribute(name_expr("collections.abc"), "Sequence"), builtin("int"))}));
     }
 };
 
@@ -209,6 +230,7 @@ struct Argument {
     std::string_view name;
     std::string annotation;
     std::string default_value;  // Python source of the default, empty for a required parameter
+    bool keyword_only = false;
 };
 
 // The default of a parameter type, as Python source ("" when it has none).
@@ -218,21 +240,33 @@ struct DefaultValue {
 };
 template <class P, auto Default>
 struct DefaultValue<Defaulted<P, Default>> {
-    static constexpr std::string text() { return decimal(Default); }
+    static constexpr std::string text() {
+        if constexpr (std::is_same_v<decltype(Default), bool>) return Default ? "True" : "False";
+        else return decimal(Default);
+    }
 };
+template <class P>
+struct DefaultValue<KeywordOnly<P>> : DefaultValue<P> {};
+
+// `key`: the parameters of one kind ("args", "kwonlyargs"), none for an empty list.
+constexpr std::string argument_list(std::string_view key, const std::vector<Argument>& args, bool keyword_only) {
+    std::string out;
+    for (const Argument& a : args) {
+        if (a.keyword_only != keyword_only) continue;
+        out += (out.empty() ? "" : ",") + std::string("{\"name\":") + quoted(a.name) + ",\"annotation\":" +
+               a.annotation + (a.default_value.empty() ? "" : ",\"default\":" + quoted(a.default_value)) + "}";
+    }
+    return out.empty() ? out : quoted(key) + ":[" + out + "]";
+}
 
 constexpr std::string arguments(Receiver receiver, const std::vector<Argument>& args) {
     std::string out = "{";
     if (receiver != Receiver::none)
         out += std::string("\"posonlyargs\":[{\"name\":\"") + (receiver == Receiver::self ? "self" : "cls") + "\"}]";
-    if (!args.empty()) {
-        if (receiver != Receiver::none) out += ",";
-        out += "\"args\":[";
-        for (std::size_t i = 0; i < args.size(); ++i)
-            out += (i ? ",{" : "{") + std::string("\"name\":") + quoted(args[i].name) + ",\"annotation\":" +
-                   args[i].annotation +
-                   (args[i].default_value.empty() ? "" : ",\"default\":" + quoted(args[i].default_value)) + "}";
-        out += "]";
+    for (const std::string& list : {argument_list("args", args, false), argument_list("kwonlyargs", args, true)}) {
+        if (list.empty()) continue;
+        if (out.size() > 1) out += ",";
+        out += list;
     }
     return out + "}";
 }
@@ -273,7 +307,10 @@ constexpr std::vector<Argument> zip(TypeList<P...>, const std::array<std::string
     static_assert(sizeof...(P) == N);
     std::vector<Argument> out;
     std::size_t i = 0;
-    ((out.push_back({names[i], annotation<P>(), DefaultValue<std::remove_cvref_t<P>>::text()}), ++i), ...);
+    ((out.push_back({names[i], annotation<P>(), DefaultValue<std::remove_cvref_t<P>>::text(),
+                     is_keyword_only<std::remove_cvref_t<P>>}),
+      ++i),
+     ...);
     return out;
 }
 
