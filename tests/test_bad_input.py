@@ -113,7 +113,9 @@ VALUE_ERROR = re.compile(
     r"^((from_array|from_rotation_matrix|rotate_each)\(\) (expects shape \((n|3), [34]\), got \(.*\)|expects 3 rows, "
     r"got \d+|row \d+ has \d+ values, expected 3|expects one quaternion per vector: got \d+ for a list of \d+)"
     r"|invalid literal for int\(\) with base 10: b.*"
-    r"|k must be at least 1, got -?\d+|r must be a non-negative number, got \S+)$")
+    r"|k must be at least 1, got -?\d+|r must be a non-negative number, got \S+"
+    r"|voxel_down_sample\(\) size (must be finite and above 0, got \S+|\S+ is too small for the cloud's extent \S+: "
+    r"a voxel index would exceed 2\*\*62)|take\(\) expects a 1-D buffer of indices, got shape \(.*\))$")
 FRAME_TYPE_ERROR = re.compile(
     r"^(?P<call>\S+\(\)) (missing \d+ required positional arguments?: |takes \d+ positional arguments but \d+ "
     r"(was|were) given$|got an unexpected keyword argument '|got multiple values for argument ')")
@@ -137,7 +139,8 @@ def check_error(error, call_name, names, arguments):
         assert kind.__module__ == "pyo3_runtime" and kind.__bases__ == (BaseException,)
         assert text in PANICS or text.startswith("The global thread pool has not been initialized."), text
     elif kind is IndexError:
-        assert text == "Index out of bounds" or (kind, text) in own_errors(arguments), text
+        taken = re.match(r"^take\(\) index -?\d+ is out of range for a VecList of length \d+$", text)
+        assert text == "Index out of bounds" or taken or (kind, text) in own_errors(arguments), text
     elif kind is ValueError:  # numpy's own, when an array met a list it could not broadcast to
         numpy = any(isinstance(a, np.ndarray) for a in arguments) and "could not be broadcast" in text
         assert text in VALUE_ERRORS or VALUE_ERROR.match(text) or (kind, text) in own_errors(arguments) or numpy, text
