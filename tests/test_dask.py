@@ -247,11 +247,13 @@ def test_plot_renders_every_chart(tmp_path):
                 "bench_dask": {"n": 1000, "chunks": 4, "rows": [{"operation": "normalize", "setup": "(a)",
                                                                  "total": 9.0, "parts": {"compute": 5.0}}]},
                 "bench_spatial": {"n": 1000, "rows": [{"operation": "build", "ours": 50.0, "pykdtree": 90.0}],
-                                  "hard": {"line": {"build": 60.0}}}}
+                                  "hard": {"line": {"build": 60.0}}},
+                "bench_cloud": {"n": 1000, "clouds": {"uniform": [{"operation": "take 10%", "peer": "numpy",
+                                                                   "ours": 1.0, "theirs": 4.0}]}}}
     for name, data in fixtures.items():
         (tmp_path / f"{name}.json").write_text(json.dumps(data))
     script = Path(__file__).parents[1] / "bench" / "plot.py"
     subprocess.run([sys.executable, str(script), "--input", str(tmp_path), "--output", str(tmp_path)], check=True,
                    timeout=120, env=dict(os.environ, MPLBACKEND="Agg"))
     charts = sorted(tmp_path.glob("*.png"))
-    assert len(charts) == 5 and all(p.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n" for p in charts)
+    assert len(charts) == 6 and all(p.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n" for p in charts)
