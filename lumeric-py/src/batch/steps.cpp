@@ -166,9 +166,9 @@ VoxelAnswer voxel_down_sample(const VecListData& list, double size,
     VecListData means = Output<kernels::NewVectors>::make(grid.voxels());
     voxels::means(grid, points, means.items);
     if (!return_inverse.value) return means;
-    ArrayResult<std::int64_t> inverse(points.size(), 0);
+    ResultView<std::int64_t> inverse(points.size(), 0);
     voxels::inverse(grid, {inverse.data(), points.size()});
-    return std::tuple<VecListData, ArrayResult<std::int64_t>>(std::move(means), std::move(inverse));
+    return std::pair<VecListData, ResultView<std::int64_t>>(std::move(means), std::move(inverse));
 }
 
 VecListData take(const VecListData& list, IndexSource source) {

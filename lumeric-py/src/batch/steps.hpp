@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <variant>
 
@@ -25,7 +24,7 @@
 #include "batch/elements.hpp"
 #include "batch/kernels.hpp"
 #include "batch/result_lists.hpp"
-#include "frame/array_result.hpp"
+#include "frame/result_view.hpp"
 #include "frame/convert.hpp"
 #include "frame/rows.hpp"
 #include "pool/pool.hpp"
@@ -63,7 +62,7 @@ struct Output<kernels::NewVectors> {
 
 template <class E, class Slots>
 struct ListOutput {
-    using Result = ResultArray<E>;
+    using Result = ResultList<E>;
     static Result make(std::size_t n) { return Result(n); }
     static Slots where(Result& array) noexcept { return {array.data(), array.size()}; }
 };
@@ -127,7 +126,7 @@ std::pair<std::uint64_t, double> minimum_distance_to(const VecListData& list, co
 // voxel order; with return_inverse also each point's output row, -1 for the points left out
 // (a coordinate not finite). ValueError for a size that is not finite and above 0, or so small
 // that a voxel index would exceed 2**62.
-using VoxelAnswer = std::variant<VecListData, std::tuple<VecListData, ArrayResult<std::int64_t>>>;
+using VoxelAnswer = std::variant<VecListData, std::pair<VecListData, ResultView<std::int64_t>>>;
 VoxelAnswer voxel_down_sample(const VecListData& list, double size,
                               KeywordOnly<Defaulted<StrictBool, false>> return_inverse);
 

@@ -23,6 +23,7 @@
 
 #include "frame/errors.hpp"
 #include "frame/object.hpp"
+#include "frame/ref.hpp"
 
 namespace lumeric {
 
@@ -289,8 +290,8 @@ template <class... E>
 PyObject* to_python(const std::tuple<E...>& v);
 template <class A, class B>
 PyObject* to_python(const std::pair<A, B>& v);
-template <class... E>
-PyObject* to_python(std::tuple<E...>&& v);
+template <class A, class B>
+PyObject* to_python(std::pair<A, B>&& v);
 template <class... E>
 PyObject* to_python(std::variant<E...>&& v);
 
@@ -323,31 +324,21 @@ PyObject* to_python(const std::vector<E>& v) {
     return list_to_python(v);
 }
 
-// The items of a tuple result, converted in order (moved out of it when it is an rvalue).
-template <class Tuple>
-PyObject* tuple_to_python(Tuple&& v) {
-    PyObject* tuple = checked(PyTuple_New(std::tuple_size_v<std::remove_cvref_t<Tuple>>));
+template <class... E>
+PyObject* to_python(const std::tuple<E...>& v) {
+    PyObject* tuple = checked(PyTuple_New(sizeof...(E)));
     try {
         std::apply(
-            [&](auto&&... items) {
+            [&](const auto&... items) {
                 Py_ssize_t k = 0;
-                ((PyTuple_SET_ITEM(tuple, k++, to_python(std::forward<decltype(items)>(items)))), ...);
+                ((PyTuple_SET_ITEM(tuple, k++, to_python(items))), ...);
             },
-            std::forward<Tuple>(v));
+            v);
     } catch (...) {
-        Py_DECREF(tuple);  // unset items are NULL, which tuple deallocation skips
+        Py_DECREF(tuple);
         throw;
     }
     return tuple;
-}
-
-template <class... E>
-PyObject* to_python(const std::tuple<E...>& v) {
-    return tuple_to_python(v);
-}
-template <class... E>
-PyObject* to_python(std::tuple<E...>&& v) {
-    return tuple_to_python(std::move(v));
 }
 
 // A result of one of several forms (a list, or the list and its inverse), moved out.
@@ -355,9 +346,17 @@ template <class... E>
 PyObject* to_python(std::variant<E...>&& v) {
     return std::visit([](auto&& form) { return to_python(std::move(form)); }, std::move(v));
 }
+
 template <class A, class B>
 PyObject* to_python(const std::pair<A, B>& v) {
     return to_python(std::tuple<A, B>(v.first, v.second));
+}
+// A pair made for the result, its items moved out (array results, lists made by the operation).
+template <class A, class B>
+PyObject* to_python(std::pair<A, B>&& v) {
+    const Ref first = steal(to_python(std::move(v.first)));
+    const Ref second = steal(to_python(std::move(v.second)));
+    return tuple_of(first, second).release();
 }
 
 }  // namespace lumeric

@@ -92,39 +92,36 @@ namespace {
 
 }  // namespace
 
-PyObject* row_snapshot(PyObject* data, const char* call, std::size_t width) {
+Ref row_snapshot(PyObject* data, const char* call, std::size_t width) {
     if (PyUnicode_Check(data) || !PySequence_Check(data)) {
         PyErr_Format(PyExc_TypeError, "%s expects a buffer or a sequence of rows of %zu numbers, not '%.200s'", call,
                      width, Py_TYPE(data)->tp_name);
         throw PythonError{};
     }
-    return checked(PySequence_Tuple(data));
+    return steal(PySequence_Tuple(data));
 }
 
 // The items are held while they convert, so a conversion that changes the row cannot pull
 // them away.
 void read_row(PyObject* row, Py_ssize_t index, const char* call, std::size_t width, double* out) {
-    PyObject* items;
-    if (PyTuple_CheckExact(row)) items = Py_NewRef(row);
-    else if (PySequence_Check(row) && !PyUnicode_Check(row)) items = checked(PySequence_Tuple(row));
+    Ref items;
+    if (PyTuple_CheckExact(row)) items = Ref::borrow(row);
+    else if (PySequence_Check(row) && !PyUnicode_Check(row)) items = steal(PySequence_Tuple(row));
     else not_rows(call, index, width, row);
-    const Py_ssize_t size = PyTuple_GET_SIZE(items);
+    const Py_ssize_t size = PyTuple_GET_SIZE(items.get());
     if (size != static_cast<Py_ssize_t>(width)) {
-        Py_DECREF(items);
         PyErr_Format(PyExc_ValueError, "%s row %zd has %zd values, expected %zu", call, index, size, width);
         throw PythonError{};
     }
     for (Py_ssize_t k = 0; k < size; ++k) {
         Arg<double> number;
-        if (!number.load(PyTuple_GET_ITEM(items, k))) {
-            Py_DECREF(items);
+        if (!number.load(PyTuple_GET_ITEM(items.get(), k))) {
             std::string prefix = std::string(call) + " row " + std::to_string(index) + ": ";
             prefix_type_error(prefix.c_str());
             throw PythonError{};
         }
         out[k] = number.get();
     }
-    Py_DECREF(items);
 }
 
 void read_fixed_rows(RowsSource source, const char* call, std::size_t rows, std::size_t width, double* out) {
@@ -132,20 +129,14 @@ void read_fixed_rows(RowsSource source, const char* call, std::size_t rows, std:
         BufferRows(source.object, call, width, rows).read(out, 0, rows);
         return;
     }
-    PyObject* snapshot = row_snapshot(source.object, call, width);
-    try {
-        const Py_ssize_t count = PyTuple_GET_SIZE(snapshot);
-        if (count != static_cast<Py_ssize_t>(rows)) {
-            PyErr_Format(PyExc_ValueError, "%s expects %zu rows, got %zd", call, rows, count);
-            throw PythonError{};
-        }
-        for (Py_ssize_t r = 0; r < count; ++r)
-            read_row(PyTuple_GET_ITEM(snapshot, r), r, call, width, out + static_cast<std::size_t>(r) * width);
-    } catch (...) {
-        Py_DECREF(snapshot);
-        throw;
+    const Ref snapshot = row_snapshot(source.object, call, width);
+    const Py_ssize_t count = PyTuple_GET_SIZE(snapshot.get());
+    if (count != static_cast<Py_ssize_t>(rows)) {
+        PyErr_Format(PyExc_ValueError, "%s expects %zu rows, got %zd", call, rows, count);
+        throw PythonError{};
     }
-    Py_DECREF(snapshot);
+    for (Py_ssize_t r = 0; r < count; ++r)
+        read_row(PyTuple_GET_ITEM(snapshot.get(), r), r, call, width, out + static_cast<std::size_t>(r) * width);
 }
 
 namespace {
@@ -209,35 +200,28 @@ void IndexTable::read_sequence(PyObject* data, const char* call) {
         throw PythonError{};
     }
     // A snapshot, so that code run by the conversions cannot change the items under them.
-    PyObject* items = checked(PySequence_Tuple(data));
-    try {
-        const Py_ssize_t n = PyTuple_GET_SIZE(items);
-        values_.resize(static_cast<std::size_t>(n));
-        for (Py_ssize_t k = 0; k < n; ++k) {
-            PyObject* number = PyNumber_Index(PyTuple_GET_ITEM(items, k));
-            if (number == nullptr) {
-                const std::string prefix = std::string(call) + " item " + std::to_string(k) + ": ";
-                prefix_type_error(prefix.c_str());
-                throw PythonError{};
-            }
-            int overflow = 0;
-            const long long value = PyLong_AsLongLongAndOverflow(number, &overflow);
-            if (overflow != 0 && first_huge_ > static_cast<std::size_t>(k)) {
-                first_huge_ = static_cast<std::size_t>(k);
-                PyObject* spelled = PyObject_Str(number);
-                const char* utf8 = spelled != nullptr ? PyUnicode_AsUTF8(spelled) : nullptr;
-                if (utf8 != nullptr) huge_text_ = utf8;
-                Py_XDECREF(spelled);
-            }
-            Py_DECREF(number);
-            if (PyErr_Occurred()) throw PythonError{};
-            values_[static_cast<std::size_t>(k)] = overflow != 0 ? std::numeric_limits<std::int64_t>::min() : value;
+    const Ref items = steal(PySequence_Tuple(data));
+    const Py_ssize_t n = PyTuple_GET_SIZE(items.get());
+    values_.resize(static_cast<std::size_t>(n));
+    for (Py_ssize_t k = 0; k < n; ++k) {
+        const Ref number = Ref::adopt(PyNumber_Index(PyTuple_GET_ITEM(items.get(), k)));
+        if (!number) {
+            const std::string prefix = std::string(call) + " item " + std::to_string(k) + ": ";
+            prefix_type_error(prefix.c_str());
+            throw PythonError{};
         }
-    } catch (...) {
-        Py_DECREF(items);
-        throw;
+        int overflow = 0;
+        const long long value = PyLong_AsLongLongAndOverflow(number.get(), &overflow);
+        if (value == -1 && PyErr_Occurred()) throw PythonError{};
+        if (overflow != 0 && first_huge_ > static_cast<std::size_t>(k)) {
+            first_huge_ = static_cast<std::size_t>(k);
+            const Ref spelled = steal(PyObject_Str(number.get()));
+            const char* utf8 = PyUnicode_AsUTF8(spelled.get());
+            if (utf8 == nullptr) throw PythonError{};
+            huge_text_ = utf8;
+        }
+        values_[static_cast<std::size_t>(k)] = overflow != 0 ? std::numeric_limits<std::int64_t>::min() : value;
     }
-    Py_DECREF(items);
     count_ = values_.size();
     packed_ = values_.data();
 }
