@@ -3,10 +3,10 @@
 rings, with exact duplicates). Every peer uses both cores where it can (Open3D's OpenMP, cKDTree's
 workers=-1); numpy's fancy indexing is one thread.
 
-Prints median ms per call over ROUNDS interleaved rounds and the ratio ours / peer (below 1.0: we
-are faster), both clouds side by side. Open3D's outlier removals and normals build their own tree
-inside the call, so ours are timed with the KDTree built in the same statement. A row whose method
-is not in this build of lumeric_py is skipped. Writes build/bench/bench_cloud.json for bench/plot.py.
+Prints median ms per call over ROUNDS interleaved rounds (a fast call repeated for RUN_SECONDS in
+each) and the ratio ours / peer (below 1.0: we are faster), both clouds side by side. Open3D's
+outlier removals and normals build their own tree inside the call, so ours are timed with the KDTree
+built in the same statement. A row whose method is not in this build of lumeric_py is skipped. Writes build/bench/bench_cloud.json for bench/plot.py.
 
 Goals (each ratio, on both clouds):
   normals(k=30)                  <= 0.5 x Open3D estimate_normals(KDTreeSearchParamKNN(30))
@@ -29,6 +29,7 @@ from common import OtherLoad, per_call_ns, save
 from lumeric_py import KDTree, VecList
 
 ROUNDS = 3
+RUN_SECONDS = 0.3  # a run repeats a fast call for about this long (one call at least)
 NEIGHBOURS = 10  # points in a ball of the radius rows
 KEEP = 0.1  # the share of points voxel_down_sample keeps
 
@@ -144,7 +145,7 @@ def measure(name, points, queries):
     print(header + "\n" + "-" * len(header))
     saved = []
     for operation, peer, ours, theirs in rows_for(ns):
-        mine, other = per_call_ns([ours, theirs], ns, number=None, runs=ROUNDS, run_seconds=0.0)
+        mine, other = per_call_ns([ours, theirs], ns, number=None, runs=ROUNDS, run_seconds=RUN_SECONDS)
         saved.append({"operation": operation, "peer": peer, "ours": mine, "theirs": other})
         print(f"{operation:<22}{peer:>9}{mine / 1e6:>10.1f}{other / 1e6:>10.1f}{mine / other:>8.2f}", flush=True)
     return saved
