@@ -1,7 +1,7 @@
 # VecList.voxel_down_sample and VecList.take against references written from their definitions:
 # the grid corner min - size/2, floor((p - ref) / size) per axis, coordinates summed from 0.0 in
 # ascending index, voxels in (ix, iy, iz) order, -1 in the inverse for a point left out; take's
-# rows in the order of the indices, and the first index out of range named.
+# rows in the order of the indices. Their refusals are rows of tests/refusals.py.
 
 import math
 
@@ -44,6 +44,8 @@ CLOUDS = [  # (name, rows, size)
     ("nothing finite", [(NAN, 0.0, 0.0), (INF, INF, INF)], 1.0),
     ("empty", [], 1.0),
     ("huge extent", [(-1e300, 0.0, 0.0), (1e300, 1.0, 2.0), (5e299, 1.0, 2.0)], 1e298),
+    ("indices near 2**62", [(0.0, 0.0, 0.0), (3.0, 1.0, -1.0), (1.5, 0.5, 0.0)], 3.0 / 2**62 * 1.01),
+    ("sparse, 41-bit keys, four passes", grid_cloud(2000, 3) + [(2e4, -1e4, 1e4)] * 3, 1.0),
     ("many per voxel", grid_cloud(3000, 1), 0.5),
     ("cut into pieces", grid_cloud(70_000, 2), 0.25),
 ]
@@ -66,21 +68,6 @@ def test_voxel_down_sample_is_the_definition(name, rows, size):
     down, got_inverse = cloud.voxel_down_sample(size, return_inverse=True)
     assert bit_rows(as_rows(alone)) == bit_rows(as_rows(down)) == bit_rows(means)
     assert got_inverse.format == "q" and got_inverse.readonly and got_inverse.tolist() == inverse
-
-
-@pytest.mark.parametrize("size, text", [
-    (0.0, "size must be finite and above 0, got 0.0"), (-1.0, "got -1.0"), (NAN, "got nan"), (INF, "got inf"),
-    (1e-300, "size 1e-300 is too small for the cloud's extent 3.0: a voxel index would exceed 2**62"),
-    (3.0 / 2**62 * 1.01, None),  # the highest index just below 2**62
-])
-def test_voxel_sizes_refused(size, text):
-    cloud = VecList.from_array([(0.0, 0.0, 0.0), (3.0, 1.0, -1.0)])
-    if text is None:
-        assert len(cloud.voxel_down_sample(size)) == 2
-        return
-    with pytest.raises(ValueError, match="^voxel_down_sample\\(\\) " if "size must" in text else None) as error:
-        cloud.voxel_down_sample(size)
-    assert text in str(error.value)
 
 
 @pytest.mark.no_leak_check  # numpy, open3d
@@ -125,27 +112,6 @@ def test_take_on_the_pool_keeps_the_inliers():
     _, inverse = cloud.voxel_down_sample(0.1, return_inverse=True)
     keep = np.flatnonzero(np.asarray(inverse) % 3 == 0)
     assert np.asarray(cloud.take(memoryview(keep))).tobytes() == rows[keep].tobytes()
-
-
-@pytest.mark.no_leak_check  # numpy
-@pytest.mark.parametrize("indices, error, text", [
-    ([0, 5, -1, 60], IndexError, "take() index -1 is out of range for a VecList of length 50"),
-    (np.array([3, 50, -2]), IndexError, "take() index 50 is out of range"),
-    (np.array([1, 2**64 - 1], dtype=np.uint64), IndexError, "take() index 18446744073709551615 is out"),
-    ([1, 2**70, -1], IndexError, "take() index 1180591620717411303424 is out"),
-    (np.array([1.0]), TypeError, "take() expects integer indices, got a buffer of format 'd'"),
-    (np.array([True]), TypeError, "got a buffer of format '?'"),
-    (np.zeros((2, 2), dtype=np.int64), ValueError, "take() expects a 1-D buffer of indices, got shape (2, 2)"),
-    ([1, 2.0], TypeError, "take() item 1: 'float' object cannot be interpreted as an integer"),
-    (3, TypeError, "take() expects a buffer or a sequence of ints, not 'int'"),
-    ("01", TypeError, "not 'str'"),
-])
-def test_take_refusals(indices, error, text):
-    cloud = VecList.from_array(BASE)
-    with pytest.raises(error) as raised:
-        cloud.take(indices)
-    assert text in str(raised.value)
-    assert bit_rows(as_rows(cloud)) == bit_rows(BASE)
 
 
 @pytest.mark.no_leak_check  # child processes
