@@ -195,10 +195,13 @@ def cloud(inputs):
     ax.axvline(0.5, color=PEER, lw=1, ls="--", label="goal: at most 0.5")
     ax.set_yticks(range(len(ops)), [f"{op} / {peer}" for op, peer in ops], fontsize=8)
     ax.invert_yaxis()
-    ax.set(xscale="log", xlabel="time ours / the peer's, log scale (below 1: faster)",
-           title=f"Point-cloud steps, {data['n']:,} points, against Open3D, cKDTree(workers=-1) and numpy")
-    ax.title.set_fontsize(10)
+    low = min([0.1] + [r["ours"] / r["theirs"] for rows in clouds.values() for r in rows])
+    high = max([2.0] + [r["ours"] / r["theirs"] for rows in clouds.values() for r in rows])
+    ax.set(xscale="log", xlim=(low / 1.5, high * 1.5), xlabel="time ours / the peer's, log scale (below 1: faster)")
+    ax.set_title(f"Point-cloud steps on {data['n']:,} points", fontsize=10)
+    ax.set_xticks([t for t in (0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1, 2, 5, 10) if low / 1.5 <= t <= high * 1.5])
     ax.xaxis.set_major_formatter(FuncFormatter(lambda value, _: f"{value:g}"))
+    ax.xaxis.set_minor_formatter(NullFormatter())
     ax.grid(axis="x", alpha=0.3, which="both")
     ax.legend(fontsize=7, loc="lower right")
     return fig
