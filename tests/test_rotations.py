@@ -184,6 +184,8 @@ def rotate_each_under_a_view(lst):  # a live view holds a shared borrow, as for 
      "rotate_each() expects one quaternion per vector: got 2 for a list of 3"),
     (lambda: THREE.rotate_each(table("d", [[1, 0, 0, 0]] * 4)), ValueError,
      "rotate_each() expects one quaternion per vector: got 4 for a list of 3"),
+    (lambda: THREE.rotate_each(np.lib.stride_tricks.as_strided(np.zeros(1, np.float32), (2**58, 4), (0, 0))),
+     ValueError, "rotate_each() expects one quaternion per vector: got 288230376151711744 for a list of 3"),
     (lambda: THREE.rotate_each(table("d", EYE, 3)), ValueError, "rotate_each() expects shape (n, 4), got (3, 3)"),
     (lambda: THREE.rotate_each([X90, X90, (1, 0, 0, 0)]), TypeError,
      "argument 'quats': 'tuple' object is not an instance of 'Quat'"),

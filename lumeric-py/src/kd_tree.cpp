@@ -182,6 +182,8 @@ NearestAnswer query(const KdTree& tree, QueryPoints x, Defaulted<NeighbourCount,
     }
     vec_array::RowsView rows({x.object});
     const std::size_t m = rows.items().size(), columns = k == 1 ? 0 : k;
+    // Both arrays must fit together; checked before either is allocated.
+    require_room({ArrayResult<double>::extent(m, columns), ArrayResult<std::int64_t>::extent(m, columns)});
     ArrayResult<double> distances(m, columns);
     ArrayResult<std::int64_t> indices(m, columns);
     tree.nearest(rows.items(), k, distances.data(), indices.data());
@@ -213,6 +215,7 @@ BallAnswer query_radius(const KdTree& tree, QueryPoints x, double r) {
     ArrayResult<std::int64_t> offsets(m + 1, 0);
     std::optional<ArrayResult<std::int64_t>> indices;
     tree.within(rows.items(), r, offsets.data(), [&](std::size_t total) {
+        require_room({ArrayResult<std::int64_t>::extent(m + 1, 0), ArrayResult<std::int64_t>::extent(total, 0)});
         indices.emplace(total, 0);
         return indices->data();
     });

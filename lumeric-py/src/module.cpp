@@ -11,6 +11,7 @@
 
 #include "angle.hpp"
 #include "frame/guard.hpp"
+#include "frame/interrupt.hpp"
 #include "frame/module.hpp"
 #include "frame/pickle.hpp"
 #include "geometry/circle.hpp"
@@ -41,6 +42,7 @@ int exec_lumeric(PyObject* module) noexcept {
         require_module(module);
         // A second interpreter is turned away before anything is made or added.
         claim_interpreter();
+        stop_batches_on_signals();
         Members::add_all(module);
         // `__all__` keeps its fixed value; the tree is an attribute beyond it.
         register_unlisted_class(module, ClassFor<spatial::KdTree>::cell);

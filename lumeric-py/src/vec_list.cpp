@@ -70,7 +70,8 @@ std::optional<Vec3d> next(VecListCursor& cursor) noexcept {
 // The quaternions are read here, where their class is known: a sequence of Quat or an (n, 4)
 // buffer of (w, i, j, k) rows; the step sees only their doubles.
 void rotate_each(VecListData& list, PackedSource<tovrin::Quat> quats) {
-    batch::rotate_each(list, PackedValues<tovrin::Quat>(quats, "rotate_each()", "quats"));
+    batch::rotate_each(list, PackedValues<tovrin::Quat>(quats, "rotate_each()", "quats", list.items.size(),
+                                                        &batch::wrong_quaternion_count));
 }
 
 using Constructor = L::Constructor<&batch::from_items, "list">;
