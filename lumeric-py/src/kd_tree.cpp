@@ -9,6 +9,7 @@
 //             x a Vec3d:  list[int]
 //             x m rows:   (indices, offsets) memoryviews 'q'; offsets has m + 1 entries
 //         len(tree), repr(tree), copy.copy, copy.deepcopy, pickle
+//         sys.getsizeof(tree)                         # counts the points, indices and nodes it holds
 //
 // Missing places of k nearest are (inf, len(tree)). Batches run on the pool.
 #include "kd_tree.hpp"
@@ -111,6 +112,7 @@ KdTree build(RowsSource points) {
 }
 
 std::size_t size(const KdTree& tree) noexcept { return tree.size(); }
+std::size_t owned_bytes(const KdTree& tree) noexcept { return tree.owned_bytes(); }
 
 std::string repr(const KdTree& tree) { return "KDTree(n=" + std::to_string(tree.size()) + ")"; }
 
@@ -205,7 +207,8 @@ PyType_Spec* kd_tree_spec() {
         K::methods(
             K::method<"query", &query, "x", "k">(),
             K::method<"query_radius", &query_radius, "x", "r">(),
-            K::copy_and_pickle()),
+            K::copy_and_pickle(),
+            K::size_of<&owned_bytes>()),
         K::properties(),
         K::op<Py_tp_repr, &repr>(),
         K::length<&size>());
