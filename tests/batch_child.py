@@ -35,12 +35,18 @@ def interrupted(call, after=0.3):  # SIGINT `after` seconds into call(): seconds
     return None
 
 
-def rotated_until_interrupted():  # every element rotated equally often: no call stopped part-way
-    lst = VecList.from_array(np.ones((1_000_000, 3)))
-    quarter = Quat(0.5 ** 0.5, 0, 0, 0.5 ** 0.5)
-    late = interrupted(lambda: [lst.rotate(quarter) for _ in range(10**6)])
+def rotated_while_interrupted():  # Ctrl-C 5 ms into a rotation in place that takes far longer
+    lst = VecList.from_array(np.ones((6_000_000, 3)))
+    signal.signal(signal.SIGALRM, signal.default_int_handler)
+    signal.setitimer(signal.ITIMER_REAL, 0.005)
+    try:
+        lst.rotate(Quat(0.5 ** 0.5, 0, 0, 0.5 ** 0.5))
+        time.sleep(1)  # where the interrupt is raised, the rotation done
+        raised = False
+    except KeyboardInterrupt:
+        raised = True
     a = np.asarray(lst)
-    return late, bool((a == a[0]).all())
+    return raised, bool((a == a[0]).all() and (a[0] != 1).any())  # every element turned, once
 
 
 def peak_growth(tree, call, headroom):  # (what call(tree) raised, growth of the peak address space) under a limit
@@ -62,7 +68,7 @@ CHECKS = {
     "query": lambda: interrupted(lambda: KDTree(sphere(100_000)).query(np.zeros((30_000, 3)), 8), 1.0),
     "query_radius": lambda: interrupted(lambda: KDTree(sphere(100_000)).query_radius(np.zeros((3_000, 3)), 0.9999),
                                         1.0),
-    "rotate": rotated_until_interrupted,
+    "rotate": rotated_while_interrupted,
     # Each of the two result arrays fits alone, both do not: no room is taken for the first.
     "query memory": lambda: peak_growth(KDTree([[0, 0, 0]]), lambda t: t.query([[0, 0, 0]], int(0.6 * LIMIT / 8)),
                                         int(0.8 * LIMIT)),
