@@ -25,6 +25,7 @@
 //
 // Queries with an infinite or NaN coordinate, rare, are answered by a scan of every point.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -42,6 +43,10 @@ using tovrin::is_finite;
 using tovrin::rank_of;
 
 constexpr std::size_t query_piece = 64;    // queries per piece: ~1 us each, so ~10x the hand-over
+constexpr std::size_t ball_block = 16;     // queries whose balls are gathered together (a chunk the pool
+                                           // may stop before, so few)
+// Indices a radius batch gathers before it knows the size of its result: 8 MiB.
+constexpr std::size_t gather_cap = std::size_t{1} << 20;
 
 void box_gaps(const Vec3d& q, const double lo[3], const double hi[3], double gap[3]) noexcept {
     for (int a = 0; a < 3; ++a) gap[a] = q[a] < lo[a] ? lo[a] - q[a] : q[a] > hi[a] ? q[a] - hi[a] : 0.0;
@@ -330,23 +335,55 @@ void KdTree::within(const Vec3d& x, double r, std::vector<std::int64_t>& out) co
 void KdTree::within(std::span<const Vec3d> xs, double r, std::int64_t* offsets,
                     const std::function<std::int64_t*(std::size_t)>& place) const {
     const std::size_t m = xs.size();
-    // Every ball is counted first, so that the room of the whole result is checked (by `place`)
-    // before anything is gathered; then each ball is written straight to its place.
+    const std::size_t blocks = (m + ball_block - 1) / ball_block;
+    // A block of queries gathers its balls in a row while the batch has gathered few indices
+    // (its row never grows past the cap); any other block only counts. So the size of the whole
+    // result is known, and its room checked by `place`, with at most a few caps gathered: an
+    // oversized result is refused before it takes memory. The rows are then copied to their
+    // places, and the balls of the blocks that only counted are searched again, straight into
+    // theirs.
+    std::vector<std::vector<std::int64_t>> found(blocks);
+    std::vector<char> gathered(blocks, 0);
+    std::atomic<std::size_t> total{0};
     offsets[0] = 0;
-    pool::for_each_range(
-        m, [&](std::size_t lo, std::size_t hi) {
-            for (std::size_t j = lo; j < hi; ++j) {
+    pool::for_each_range(blocks, [&](std::size_t lo, std::size_t hi) {
+        for (std::size_t b = lo; b < hi; ++b) {
+            const std::size_t first = b * ball_block, last = std::min(m, first + ball_block);
+            std::vector<std::int64_t>& row = found[b];
+            bool complete = total.load(std::memory_order_relaxed) <= gather_cap;
+            for (std::size_t j = first; j < last; ++j) {
+                if (complete) {
+                    const std::size_t before = row.size();
+                    auto push = [&row, &complete](std::int64_t index) {
+                        if (row.size() < gather_cap) row.push_back(index);
+                        else complete = false;
+                    };
+                    BallIndices<decltype(push)> sink{*this, push};
+                    ball(xs[j], r, sink);
+                    std::sort(row.begin() + static_cast<std::ptrdiff_t>(before), row.end());
+                    offsets[j + 1] = static_cast<std::int64_t>(row.size() - before);
+                    if (complete) continue;
+                    std::vector<std::int64_t>().swap(row);
+                }
                 BallCount count;
                 ball(xs[j], r, count);
                 offsets[j + 1] = static_cast<std::int64_t>(count.n);
             }
-        },
-        query_piece);
+            gathered[b] = complete;
+            if (complete) total.fetch_add(row.size(), std::memory_order_relaxed);
+        }
+    });
     for (std::size_t j = 0; j < m; ++j) offsets[j + 1] += offsets[j];
     std::int64_t* out = place(static_cast<std::size_t>(offsets[m]));
-    pool::for_each_range(
-        m, [&](std::size_t lo, std::size_t hi) {
-            for (std::size_t j = lo; j < hi; ++j) {
+    pool::for_each_range(blocks, [&](std::size_t lo, std::size_t hi) {
+        for (std::size_t b = lo; b < hi; ++b) {
+            const std::size_t first = b * ball_block, last = std::min(m, first + ball_block);
+            if (gathered[b]) {
+                if (!found[b].empty())
+                    std::memcpy(out + offsets[first], found[b].data(), found[b].size() * sizeof(std::int64_t));
+                continue;
+            }
+            for (std::size_t j = first; j < last; ++j) {
                 std::int64_t* row = out + offsets[j];
                 std::int64_t* const end = out + offsets[j + 1];
                 std::int64_t* next = row;
@@ -358,8 +395,8 @@ void KdTree::within(std::span<const Vec3d> xs, double r, std::int64_t* offsets,
                 ball(xs[j], r, sink);
                 std::sort(row, next);
             }
-        },
-        query_piece);
+        }
+    });
 }
 
 }  // namespace lumeric::spatial
