@@ -17,6 +17,49 @@ bool load_index(PyObject* op, std::uint64_t& out) noexcept {
     return !(out == static_cast<std::uint64_t>(-1) && PyErr_Occurred());
 }
 
+bool load_doubles(PyObject* op, double* out, std::size_t n) noexcept {
+    if (PyUnicode_Check(op) || !PySequence_Check(op)) {
+        set_not_instance(op, "Sequence");
+        return false;
+    }
+    // A tuple or list is read in place; any other sequence through one snapshot of its items.
+    PyObject* items = PySequence_Fast(op, "");
+    if (items == nullptr) return false;
+    Py_ssize_t size = PySequence_Fast_GET_SIZE(items);
+    bool ok = static_cast<std::size_t>(size) == n;
+    if (!ok) {
+        PyErr_Format(PyExc_TypeError, "expected a sequence of %zu numbers, got %zd items", n, size);
+    } else {
+        PyObject** item = PySequence_Fast_ITEMS(items);
+        Arg<double> number;
+        for (std::size_t k = 0; ok && k < n; ++k) {
+            ok = number.load(item[k]);
+            out[k] = number.get();
+        }
+    }
+    Py_DECREF(items);
+    return ok;
+}
+
+bool load_euler_sequence(PyObject* op, tovrin::EulerSequence& out) noexcept {
+    if (!PyUnicode_Check(op)) {
+        set_not_instance(op, "str");
+        return false;
+    }
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(op, &size);
+    if (text == nullptr) return false;
+    if (auto seq = tovrin::EulerSequence::parse({text, static_cast<std::size_t>(size)})) [[likely]] {
+        out = *seq;
+        return true;
+    }
+    PyErr_Format(PyExc_ValueError,
+                 "seq %R is not an Euler sequence: three of the letters \"xyz\" (extrinsic) or \"XYZ\" "
+                 "(intrinsic), no letter twice in a row",
+                 op);
+    return false;
+}
+
 namespace {
 
 // numpy's boolean scalar type, recognised by its module and name without importing numpy.
