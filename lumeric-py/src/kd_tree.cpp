@@ -2,7 +2,7 @@
 //
 //     class KDTree:                                   # not in __all__
 //         def __new__(cls, points) -> KDTree          # a VecList or what from_array takes; copied
-//         query(x, k=1)                               # k nearest, ranked exactly (spatial/kd_tree.hpp)
+//         query(x, k=1)                               # k nearest, ranked exactly (spatial/tree.hpp)
 //             x a Vec3d:  (distance, index), or (distances, indices) lists when k > 1
 //             x m rows:   (distances, indices) memoryviews 'd' and 'q', shape (m,) or (m, k)
 //         query_radius(x, r)                          # indices within distance r, ascending

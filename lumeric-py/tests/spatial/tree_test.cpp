@@ -11,8 +11,9 @@
 #include <random>
 #include <vector>
 
-#include "batch/kernels.hpp"
-#include "spatial/kd_tree.hpp"
+#include <tovrin/rank.hpp>
+
+#include "spatial/tree.hpp"
 
 namespace lumeric::spatial {
 namespace {
@@ -61,7 +62,7 @@ std::vector<std::size_t> ranked(const std::vector<Vec3d>& points, const Vec3d& x
     std::vector<std::size_t> order(points.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return kernels::rank_of(points[a].distance_squared(x)) < kernels::rank_of(points[b].distance_squared(x));
+        return tovrin::rank_of(points[a].distance_squared(x)) < tovrin::rank_of(points[b].distance_squared(x));
     });
     return order;
 }
