@@ -18,6 +18,35 @@ Quat turn(std::uint8_t axis, double angle) noexcept {
     return Quat::from_axis_angle(e, AngleRadians{angle});
 }
 
+// atan2(y, x) from the atan of the smaller magnitude over the larger, a ratio of at most 1,
+// which the platform computes several times faster than atan2, to within an ulp or two of it:
+//   |y| < |x|: t = atan(y / x); x > 0 gives t, x < 0 gives t - pi when y's sign is set, else t + pi;
+//   |y| > |x|: t = atan(x / y); y > 0 gives pi/2 - t, y < 0 gives -pi/2 - t;
+//   otherwise (equal magnitudes, zeros, two infinities, NaN) atan2(y, x) itself.
+double angle_of(double y, double x) noexcept {
+    double ax = std::fabs(x), ay = std::fabs(y);
+    if (ay < ax) {
+        double t = std::atan(y / x);
+        if (x > 0) return t;
+        return std::signbit(y) ? t - pi : t + pi;
+    }
+    if (ay > ax) {
+        double t = std::atan(x / y);
+        return y > 0 ? half_pi - t : -half_pi - t;
+    }
+    return std::atan2(y, x);
+}
+
+// q times the power of two that brings its largest |component| into [1, 2) when that lies
+// outside [2^-500, 2^500], where the squares of step 3 would overflow or underflow; the
+// angles depend only on the ratios of the components, which the exact scaling keeps.
+Quat in_range(const Quat& q) noexcept {
+    double m = std::fmax(std::fmax(std::fabs(q.w), std::fabs(q.i)), std::fmax(std::fabs(q.j), std::fabs(q.k)));
+    if (!std::isfinite(m) || m == 0 || (m >= 0x1p-500 && m <= 0x1p500)) return q;
+    int e = -std::ilogb(m);
+    return {std::scalbn(q.w, e), std::scalbn(q.i, e), std::scalbn(q.j, e), std::scalbn(q.k, e)};
+}
+
 // Into [-pi, pi]: the angles wrapped here lie in [-2pi, 2pi].
 double wrapped(double angle) noexcept {
     if (angle < -pi) return angle + 2.0 * pi;
@@ -39,13 +68,14 @@ Quat from_euler(const EulerSequence& seq, const EulerAngles& angles) noexcept {
 
 // to_euler(q, seq), after Bernardes and Viollet (2022), on the extrinsic form of seq: axes
 // (i, j, k) in the order applied (an intrinsic sequence reversed), angles (α, β, γ).
-//   1. p = (w, x0, x1, x2) = (q.w, -q.i, -q.j, -q.k): the same rotation in the v -> p v p*
-//      form that the paper uses. s = +1 when (i, j, k) is a cyclic order of (0, 1, 2), else -1.
+//   1. p = (w, x0, x1, x2) = (r.w, -r.i, -r.j, -r.k) for r = in_range(q): the same rotation
+//      in the v -> p v p* form that the paper uses. s = +1 when (i, j, k) is a cyclic order of (0, 1, 2), else -1.
 //   2. Same first and third axis (proper Euler): k = 3 - i - j, and
 //        a = w, b = x_i, c = x_j, d = s·x_k.
 //      Three different axes (Tait-Bryan), the same with the frame turned a quarter about j:
 //        a = w - x_j, b = x_i + s·x_k, c = x_j + w, d = s·x_k - x_i.
-//   3. β = 2·atan2(hypot(c, d), hypot(a, b)), in [0, pi]; σ = atan2(b, a), δ = atan2(d, c).
+//   3. β = 2·angle_of(sqrt(c·c + d·d), sqrt(a·a + b·b)), in [0, pi]; σ = angle_of(b, a),
+//      δ = angle_of(d, c) (angle_of is atan2 to an ulp or two, below).
 //   4. β > 1e-7 and |β - pi| > 1e-7: α = σ - δ, γ = σ + δ.
 //      Otherwise (gimbal lock) the written third angle is 0 and the first carries the turn:
 //        extrinsic: α = 2·σ for the lower end, -2·δ for the upper; γ = 0;
@@ -62,16 +92,17 @@ EulerAngles to_euler(const Quat& q, const EulerSequence& seq) noexcept {
     bool proper = i == k;
     if (proper) k = 3 - i - j;
     bool cyclic = (j - i + 3) % 3 == 1;
-    const double x[3] = {-q.i, -q.j, -q.k};
+    const Quat r = in_range(q);
+    const double x[3] = {-r.i, -r.j, -r.k};
     double sxk = cyclic ? x[k] : -x[k];
     double a, b, c, d;
     if (proper) {
-        a = q.w, b = x[i], c = x[j], d = sxk;
+        a = r.w, b = x[i], c = x[j], d = sxk;
     } else {
-        a = q.w - x[j], b = x[i] + sxk, c = x[j] + q.w, d = sxk - x[i];
+        a = r.w - x[j], b = x[i] + sxk, c = x[j] + r.w, d = sxk - x[i];
     }
-    double beta = 2.0 * std::atan2(std::hypot(c, d), std::hypot(a, b));
-    double sigma = std::atan2(b, a), delta = std::atan2(d, c);
+    double beta = 2.0 * angle_of(std::sqrt(c * c + d * d), std::sqrt(a * a + b * b));
+    double sigma = angle_of(b, a), delta = angle_of(d, c);
     bool lower = beta <= gimbal_band, upper = std::fabs(beta - pi) <= gimbal_band;
     double alpha, gamma;
     if (!lower && !upper) {

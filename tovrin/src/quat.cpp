@@ -73,7 +73,7 @@ Vec3d in_range(const Vec3d& v) noexcept {
 // |v|, as Vec3d::magnitude computes it, unless the squares of v's largest |component| would
 // overflow or underflow: then the magnitude of in_range(v), scaled back. Non-finite v as given.
 double length(const Vec3d& v) noexcept {
-    if (!finite(v)) return v.magnitude();
+    if (!is_finite(v)) return v.magnitude();
     int e = range_exponent(larger(larger(std::fabs(v.x), std::fabs(v.y)), std::fabs(v.z)));
     if (e == 0) return v.magnitude();
     return std::scalbn(in_range(v).magnitude(), e);

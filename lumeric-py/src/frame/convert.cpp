@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "frame/ref.hpp"
+
 namespace lumeric {
 
 bool load_index(PyObject* op, std::uint64_t& out) noexcept {
@@ -23,22 +25,21 @@ bool load_doubles(PyObject* op, double* out, std::size_t n) noexcept {
         return false;
     }
     // A tuple or list is read in place; any other sequence through one snapshot of its items.
-    PyObject* items = PySequence_Fast(op, "");
-    if (items == nullptr) return false;
-    Py_ssize_t size = PySequence_Fast_GET_SIZE(items);
-    bool ok = static_cast<std::size_t>(size) == n;
-    if (!ok) {
+    PyObject* fast = PySequence_Fast(op, "");
+    if (fast == nullptr) return false;
+    Ref items = Ref::adopt(fast);
+    Py_ssize_t size = PySequence_Fast_GET_SIZE(fast);
+    if (static_cast<std::size_t>(size) != n) {
         PyErr_Format(PyExc_TypeError, "expected a sequence of %zu numbers, got %zd items", n, size);
-    } else {
-        PyObject** item = PySequence_Fast_ITEMS(items);
-        Arg<double> number;
-        for (std::size_t k = 0; ok && k < n; ++k) {
-            ok = number.load(item[k]);
-            out[k] = number.get();
-        }
+        return false;
     }
-    Py_DECREF(items);
-    return ok;
+    PyObject** item = PySequence_Fast_ITEMS(fast);
+    Arg<double> number;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (!number.load(item[k])) return false;
+        out[k] = number.get();
+    }
+    return true;
 }
 
 bool load_euler_sequence(PyObject* op, tovrin::EulerSequence& out) noexcept {
