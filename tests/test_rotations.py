@@ -199,6 +199,8 @@ def rotate_each_under_a_view(lst):  # a live view holds a shared borrow, as for 
      "argument 'quats': 'tuple' object is not an instance of 'Quat'"),
     (lambda: THREE.rotate_each(5), TypeError, "argument 'quats': 'int' object is not an instance of 'Sequence'"),
     (lambda: Quat.from_euler("xyx", (1, 2)), TypeError, "argument 'angles': expected a sequence of 3 numbers, got 2 items"),
+    (lambda: Quat.from_euler("xyx", [1, 2, 3, 4]), TypeError,
+     "argument 'angles': expected a sequence of 3 numbers, got 4 items"),
     (lambda: Quat.from_euler("xyx", 1.0), TypeError, "argument 'angles': 'float' object is not an instance of 'Sequence'"),
     (lambda: X90.to_euler(b"xyz"), TypeError, "argument 'seq': 'bytes' object is not an instance of 'str'"),
     (lambda: X90.to_euler("xYz"), ValueError, 'seq \'xYz\' is not an Euler sequence: three of the letters "xyz" '
