@@ -37,14 +37,16 @@ double angle_of(double y, double x) noexcept {
     return std::atan2(y, x);
 }
 
-// q times the power of two that brings its largest |component| into [1, 2) when that lies
-// outside [2^-500, 2^500], where the squares of step 3 would overflow or underflow; the
-// angles depend only on the ratios of the components, which the exact scaling keeps.
-Quat in_range(const Quat& q) noexcept {
-    double m = std::fmax(std::fmax(std::fabs(q.w), std::fabs(q.i)), std::fmax(std::fabs(q.j), std::fabs(q.k)));
-    if (!std::isfinite(m) || m == 0 || (m >= 0x1p-500 && m <= 0x1p500)) return q;
-    int e = -std::ilogb(m);
-    return {std::scalbn(q.w, e), std::scalbn(q.i, e), std::scalbn(q.j, e), std::scalbn(q.k, e)};
+double larger(double a, double b) noexcept { return a < b ? b : a; }
+
+// The exponent e for which 2^e brings q's largest |component| into [1, 2) when that lies
+// outside [2^-100, 2^100], else 0: step 3's fourth powers then neither overflow nor lose
+// digits to underflow, and the angles, which depend only on the ratios of the components,
+// keep them (the scaling is exact).
+int scale_exponent(const Quat& q) noexcept {
+    double m = larger(larger(std::fabs(q.w), std::fabs(q.i)), larger(std::fabs(q.j), std::fabs(q.k)));
+    if (!std::isfinite(m) || m == 0 || (m >= 0x1p-100 && m <= 0x1p100)) return 0;
+    return -std::ilogb(m);
 }
 
 // Into [-pi, pi]: the angles wrapped here lie in [-2pi, 2pi].
@@ -68,14 +70,16 @@ Quat from_euler(const EulerSequence& seq, const EulerAngles& angles) noexcept {
 
 // to_euler(q, seq), after Bernardes and Viollet (2022), on the extrinsic form of seq: axes
 // (i, j, k) in the order applied (an intrinsic sequence reversed), angles (α, β, γ).
-//   1. p = (w, x0, x1, x2) = (r.w, -r.i, -r.j, -r.k) for r = in_range(q): the same rotation
-//      in the v -> p v p* form that the paper uses. s = +1 when (i, j, k) is a cyclic order of (0, 1, 2), else -1.
+//   1. p = (w, x0, x1, x2) = 2^e·(q.w, -q.i, -q.j, -q.k), e = scale_exponent(q) (0 unless q's
+//      largest |component| lies outside [2^-100, 2^100]): the same rotation in the
+//      v -> p v p* form that the paper uses. s = +1 when (i, j, k) is a cyclic order of (0, 1, 2), else -1.
 //   2. Same first and third axis (proper Euler): k = 3 - i - j, and
 //        a = w, b = x_i, c = x_j, d = s·x_k.
 //      Three different axes (Tait-Bryan), the same with the frame turned a quarter about j:
 //        a = w - x_j, b = x_i + s·x_k, c = x_j + w, d = s·x_k - x_i.
-//   3. β = 2·angle_of(sqrt(c·c + d·d), sqrt(a·a + b·b)), in [0, pi]; σ = angle_of(b, a),
-//      δ = angle_of(d, c) (angle_of is atan2 to an ulp or two, below).
+//   3. With n1 = c·c + d·d and n2 = a·a + b·b, β = angle_of(2·sqrt(n1·n2), n2 - n1), in
+//      [0, pi] (twice atan2(sqrt(n1), sqrt(n2)), with one square root); σ = angle_of(b, a),
+//      δ = angle_of(d, c) (angle_of is atan2 to an ulp or two, above).
 //   4. β > 1e-7 and |β - pi| > 1e-7: α = σ - δ, γ = σ + δ.
 //      Otherwise (gimbal lock) the written third angle is 0 and the first carries the turn:
 //        extrinsic: α = 2·σ for the lower end, -2·δ for the upper; γ = 0;
@@ -92,16 +96,21 @@ EulerAngles to_euler(const Quat& q, const EulerSequence& seq) noexcept {
     bool proper = i == k;
     if (proper) k = 3 - i - j;
     bool cyclic = (j - i + 3) % 3 == 1;
-    const Quat r = in_range(q);
-    const double x[3] = {-r.i, -r.j, -r.k};
+    // Scalars, not a scaled copy of q: a copy read back from memory stalls the loads.
+    double w = q.w, x[3] = {-q.i, -q.j, -q.k};
+    if (int e = scale_exponent(q); e != 0) {
+        w = std::scalbn(w, e);
+        for (double& v : x) v = std::scalbn(v, e);
+    }
     double sxk = cyclic ? x[k] : -x[k];
     double a, b, c, d;
     if (proper) {
-        a = r.w, b = x[i], c = x[j], d = sxk;
+        a = w, b = x[i], c = x[j], d = sxk;
     } else {
-        a = r.w - x[j], b = x[i] + sxk, c = x[j] + r.w, d = sxk - x[i];
+        a = w - x[j], b = x[i] + sxk, c = x[j] + w, d = sxk - x[i];
     }
-    double beta = 2.0 * angle_of(std::sqrt(c * c + d * d), std::sqrt(a * a + b * b));
+    double n1 = c * c + d * d, n2 = a * a + b * b;
+    double beta = angle_of(2.0 * std::sqrt(n1 * n2), n2 - n1);
     double sigma = angle_of(b, a), delta = angle_of(d, c);
     bool lower = beta <= gimbal_band, upper = std::fabs(beta - pi) <= gimbal_band;
     double alpha, gamma;

@@ -47,11 +47,15 @@ bool load_euler_sequence(PyObject* op, tovrin::EulerSequence& out) noexcept {
         set_not_instance(op, "str");
         return false;
     }
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(op, &size);
-    if (text == nullptr) return false;
-    if (auto seq = tovrin::EulerSequence::parse({text, static_cast<std::size_t>(size)})) [[likely]] {
-        out = *seq;
+    // Read in place: a sequence is ASCII, and any other text is refused below all the same.
+    std::string_view text;
+    if (PyUnicode_IS_ASCII(op))
+        text = {reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(op)), static_cast<std::size_t>(PyUnicode_GET_LENGTH(op))};
+    if (auto seq = tovrin::EulerSequence::parse(text)) [[likely]] {
+        // Field by field: GCC copies the whole struct as one word read back from the bytes it
+        // has just stored, which stalls that read.
+        for (std::size_t k = 0; k < 3; ++k) out.axes[k] = seq->axes[k];
+        out.intrinsic = seq->intrinsic;
         return true;
     }
     PyErr_Format(PyExc_ValueError,

@@ -27,14 +27,13 @@ struct EulerSequence {
     static constexpr std::optional<EulerSequence> parse(std::string_view text) noexcept {
         if (text.size() != 3) return std::nullopt;
         bool intrinsic = text[0] >= 'X' && text[0] <= 'Z';
-        char base = intrinsic ? 'X' : 'x';
-        EulerSequence seq{{}, intrinsic};
-        for (std::size_t n = 0; n < 3; ++n) {
-            if (text[n] < base || text[n] > base + 2) return std::nullopt;
-            seq.axes[n] = static_cast<std::uint8_t>(text[n] - base);
-            if (n > 0 && seq.axes[n] == seq.axes[n - 1]) return std::nullopt;
-        }
-        return seq;
+        int base = intrinsic ? 'X' : 'x';
+        int a = text[0] - base, b = text[1] - base, c = text[2] - base;
+        if (a < 0 || a > 2 || b < 0 || b > 2 || c < 0 || c > 2 || a == b || b == c) return std::nullopt;
+        // Built whole from values in registers: filled byte by byte in memory and then read
+        // as one word, it would stall the read.
+        return EulerSequence{{static_cast<std::uint8_t>(a), static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(c)},
+                             intrinsic};
     }
 };
 
