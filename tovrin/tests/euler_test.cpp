@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "bit_equal.hpp"
+
 namespace tovrin {
 namespace {
 
@@ -34,10 +36,8 @@ TEST(Euler, DocumentedValues) {
     };
     for (const auto& c : from) {
         Quat q = from_euler(seq(c.seq), c.angles);
-        EXPECT_EQ(q.w, c.want.w) << c.seq;
-        EXPECT_EQ(q.i, c.want.i) << c.seq;
-        EXPECT_EQ(q.j, c.want.j) << c.seq;
-        EXPECT_EQ(q.k, c.want.k) << c.seq;
+        for (double Quat::*f : {&Quat::w, &Quat::i, &Quat::j, &Quat::k})
+            EXPECT_TRUE(testing::same(q.*f, c.want.*f)) << c.seq << ": " << q.*f;
     }
     const Quat q{0.5811411273976281, -0.10004035180177517, 0.7818429390783826, 0.2024562586626237};
     const Quat locked = from_euler(seq("xyz"), {0.3, 1.5707963267948966, -0.7});
@@ -57,7 +57,7 @@ TEST(Euler, DocumentedValues) {
     };
     for (const auto& c : to) {
         EulerAngles got = to_euler(c.q, seq(c.seq));
-        for (int k = 0; k < 3; ++k) EXPECT_EQ(got[k], c.want[k]) << c.seq << " angle " << k;
+        for (int k = 0; k < 3; ++k) EXPECT_TRUE(testing::same(got[k], c.want[k])) << c.seq << " angle " << k << ": " << got[k];
     }
 }
 
