@@ -81,13 +81,9 @@ Z90, X90, Y180, DIAGONAL120 = turn(0, 0, 1, 90), turn(1, 0, 0, 90), turn(0, 1, 0
     (lambda: Quat.from_two_vectors(Vec3d(1, 2, 3), Vec3d(-2.5, -5, -7.5)), Quat(0, *Vec3d(0, 3, -2).normalize())),
     (lambda: Quat.from_two_vectors(Vec3d(3, -1, 2), Vec3d(-6, 2, -4)), Quat(0, *Vec3d(-2, 0, 3).normalize())),
     (lambda: Quat.from_two_vectors(Vec3d(0, 0, -4), Vec3d(0, 0, 1)), Quat(0, 0, -1, 0)),
-    # Euler angles: extrinsic "xyz" turns about x, then y, then z; intrinsic "ZYX" is the same, angles reversed.
+    # Euler angles: extrinsic "xyz" turns about x, then y, then z.
     (lambda: Quat.from_euler("xyz", (0.3, -0.4, 1.1)), turn(1, 0, 0, math.degrees(0.3)).multiply(
         turn(0, 1, 0, math.degrees(-0.4))).multiply(turn(0, 0, 1, math.degrees(1.1)))),
-    (lambda: Quat.from_euler("ZYX", [1.1, -0.4, 0.3]), Quat.from_euler("xyz", np.array([0.3, -0.4, 1.1]))),
-    (lambda: list(Z90.to_euler("zxz")), [math.pi / 2, 0, 0]),  # gimbal lock: the third angle 0, the first the whole turn
-    (lambda: Quat.from_rotation_vector(Vec3d(0, 0, math.pi / 2)), Z90),
-    (lambda: DIAGONAL120.to_rotation_vector(), Vec3d(1, 1, 1) * (2 * math.pi / 3 / math.sqrt(3))),
     # Near the identity acos(w) loses half the digits; 2·atan2(|(i, j, k)|, w) keeps them.
     (lambda: turn(1, 0, 0, math.degrees(5e-8)).to_rotation_vector().x / 5e-8, 1.0),
     (lambda: abs(turn(1, 0, 0, math.degrees(5e-8)).to_axis_angle()[1].angle / 5e-8 - 1) > 0.03, True),

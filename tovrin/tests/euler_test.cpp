@@ -1,10 +1,6 @@
 // Euler angles: documented values whose bits change under any other grouping of the formulas,
-// the gimbal-lock rule, and the round trip over all 24 sequences.
+// and the gimbal-lock rule. scipy, in the Python suite, is the oracle for all 24 sequences.
 #include <tovrin/euler.hpp>
-
-#include <cmath>
-#include <random>
-#include <string>
 
 #include <gtest/gtest.h>
 
@@ -14,19 +10,6 @@ namespace tovrin {
 namespace {
 
 EulerSequence seq(const char* text) { return *EulerSequence::parse(text); }
-
-TEST(Euler, Sequences) {
-    int valid = 0;
-    for (const char* letters : {"xyz", "XYZ"})
-        for (int n = 0; n < 27; ++n) {
-            std::string text{letters[n / 9], letters[n / 3 % 3], letters[n % 3]};
-            auto parsed = EulerSequence::parse(text);
-            EXPECT_EQ(parsed.has_value(), text[0] != text[1] && text[1] != text[2]) << text;
-            valid += parsed.has_value();
-        }
-    EXPECT_EQ(valid, 24);
-    for (const char* bad : {"", "xy", "xyzx", "xYz", "Xyz", "xya", "w", "xy{"}) EXPECT_FALSE(EulerSequence::parse(bad)) << bad;
-}
 
 TEST(Euler, DocumentedValues) {
     // The three turns multiplied left to right; the right product first rounds differently.
@@ -59,29 +42,6 @@ TEST(Euler, DocumentedValues) {
         EulerAngles got = to_euler(c.q, seq(c.seq));
         for (int k = 0; k < 3; ++k) EXPECT_TRUE(testing::same(got[k], c.want[k])) << c.seq << " angle " << k << ": " << got[k];
     }
-}
-
-TEST(Euler, RoundTripsEverySequenceWithinItsRanges) {
-    std::mt19937_64 rng(3);
-    std::normal_distribution<double> n;
-    for (const char* letters : {"xyz", "XYZ"})
-        for (int s = 0; s < 27; ++s) {
-            std::string text{letters[s / 9], letters[s / 3 % 3], letters[s % 3]};
-            auto parsed = EulerSequence::parse(text);
-            if (!parsed) continue;
-            bool proper = text[0] == text[2];
-            for (int trial = 0; trial < 200; ++trial) {
-                Quat q = Quat{n(rng), n(rng), n(rng), n(rng)}.normalize();
-                EulerAngles a = to_euler(q, *parsed);
-                EXPECT_LE(std::fabs(a[0]), 3.141592653589793);
-                EXPECT_LE(std::fabs(a[2]), 3.141592653589793);
-                EXPECT_TRUE(proper ? a[1] >= 0 && a[1] <= 3.141592653589793 : std::fabs(a[1]) <= 1.5707963267948966);
-                Quat back = from_euler(*parsed, a);
-                double sign = back.w * q.w + back.i * q.i + back.j * q.j + back.k * q.k < 0 ? -1.0 : 1.0;
-                for (double Quat::*f : {&Quat::w, &Quat::i, &Quat::j, &Quat::k})
-                    EXPECT_NEAR(sign * (back.*f), q.*f, 1e-14) << text;
-            }
-        }
 }
 
 }  // namespace
