@@ -16,9 +16,9 @@
 //         copy.copy, copy.deepcopy, pickle
 //
 // `seq` is an Euler sequence ("xyz" extrinsic, "XYZ" intrinsic; ValueError naming any other
-// str) and `angles` three numbers in radians. `matrix` is three rows of three numbers or a (3, 3) buffer. No arithmetic operators (a
-// product is `multiply`, never `*`) and no ordering; unhashable, since it defines equality
-// without a hash.
+// str) and `angles` three numbers in radians. `matrix` is three rows of three numbers or a
+// (3, 3) buffer. No arithmetic operators (a product is `multiply`, never `*`) and no
+// ordering; unhashable, since it defines equality without a hash.
 #include "quat.hpp"
 
 #include <array>

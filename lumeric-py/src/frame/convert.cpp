@@ -49,8 +49,10 @@ bool load_euler_sequence(PyObject* op, tovrin::EulerSequence& out) noexcept {
     }
     // Read in place: a sequence is ASCII, and any other text is refused below all the same.
     std::string_view text;
-    if (PyUnicode_IS_ASCII(op))
-        text = {reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(op)), static_cast<std::size_t>(PyUnicode_GET_LENGTH(op))};
+    if (PyUnicode_IS_ASCII(op)) {
+        auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(op));
+        text = {reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(op)), length};
+    }
     if (auto seq = tovrin::EulerSequence::parse(text)) [[likely]] {
         // Field by field: GCC copies the whole struct as one word read back from the bytes it
         // has just stored, which stalls that read.
