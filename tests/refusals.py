@@ -6,6 +6,8 @@
 import math
 from array import array
 
+import numpy as np
+
 from helpers import Callback, Sequence
 from lumeric_py import AngleDegrees, AngleRadians, KDTree, Quat, Vec3d, VecList, geometry
 
@@ -22,6 +24,10 @@ RECEIVERS = [V, C, ONE, THREE, TREE]
 def table(kind, rows, width=4):  # a (rows, width) buffer of this element kind, without numpy
     flat = array(kind, [x for row in rows for x in row])
     return memoryview(flat).cast("B").cast(kind, (len(rows), width))
+
+
+def beyond_memory(width):  # 2**58 rows of one float32 element: counted before they are read
+    return np.lib.stride_tricks.as_strided(np.zeros(1, np.float32), (2**58, width), (0, 0))
 
 
 def released_view():
@@ -142,6 +148,7 @@ REFUSALS = [
     (lambda: THREE.rotate_each(table("d", EYE, 3)), ValueError, SHAPE, ("rotate_each", "n", 4, "(3, 3)")),
     (lambda: THREE.rotate_each([X90] * 2), ValueError, QUATS_PER_VECTOR, (2, 3)),
     (lambda: THREE.rotate_each(table("d", [[1, 0, 0, 0]] * 4)), ValueError, QUATS_PER_VECTOR, (4, 3)),
+    (lambda: THREE.rotate_each(beyond_memory(4)), ValueError, QUATS_PER_VECTOR, (2**58, 3)),
     # The values' own refusals.
     (lambda: Quat.from_rotation_matrix([[1, 0, 0], [0, 1, 0], [0, 0, math.nan]]), ValueError, MATRIX,
      ("has a NaN or infinite entry",)),

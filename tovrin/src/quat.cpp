@@ -24,11 +24,15 @@ AxisAngle Quat::to_axis_angle() const noexcept {
 // slerp(b, t), for a = *this:
 //   1. d = ((a.w·b.w + a.i·b.i) + a.j·b.j) + a.k·b.k; if d < 0, c = -b and d = -d, else c = b.
 //   2. t == 0 gives a and t == 1 gives c, unchanged.
-//   3. d > 1 - 2^-34: r = a·(1 - t) + c·t field by field (each field a_f·s + c_f·t with
-//      s = 1 - t), then r.normalize(). Within that band the chord, normalised, strays from
-//      the arc by less than 2^-55 for t in [0, 1], so the switch cannot be seen.
-//   4. Otherwise θ = acos(d), h = sin(θ), s0 = sin((1 - t)·θ) / h, s1 = sin(t·θ) / h, and
-//      each field is a_f·s0 + c_f·s1, not normalised.
+//   3. d > 1 - 2^-34 and 0 < t < 1: r = a·(1 - t) + c·t field by field (each field
+//      a_f·s + c_f·t with s = 1 - t), then r.normalize(). Within that band the chord,
+//      normalised, strays from the arc by less than 2^-55 for t in [0, 1], so the switch
+//      cannot be seen; outside [0, 1] it would leave the arc, so it is not used there.
+//   4. Otherwise θ = 2·atan2(|a - c|, |a + c|), the differences and sums field by field and
+//      |q| = sqrt(((q.w·q.w + q.i·q.i) + q.j·q.j) + q.k·q.k): unlike acos(d), accurate for
+//      small angles too, where extrapolation multiplies any error of θ by t. θ = 0 (a and c
+//      equal) gives a. Else h = sin(θ), s0 = sin((1 - t)·θ) / h, s1 = sin(t·θ) / h, and each
+//      field is a_f·s0 + c_f·s1, not normalised.
 // The inputs are used as given: for unit inputs the result is unit to rounding.
 Quat Quat::slerp(const Quat& b, double t) const noexcept {
     constexpr double near_parallel = 1.0 - 0x1p-34;
@@ -40,11 +44,15 @@ Quat Quat::slerp(const Quat& b, double t) const noexcept {
     }
     if (t == 0) return *this;
     if (t == 1) return c;
-    if (d > near_parallel) {
+    if (d > near_parallel && t > 0 && t < 1) {
         double s = 1.0 - t;
         return Quat{w * s + c.w * t, i * s + c.i * t, j * s + c.j * t, k * s + c.k * t}.normalize();
     }
-    double theta = std::acos(d);
+    const Quat apart{w - c.w, i - c.i, j - c.j, k - c.k};
+    const Quat together{w + c.w, i + c.i, j + c.j, k + c.k};
+    double half = std::atan2(apart.magnitude(), together.magnitude());
+    double theta = half + half;
+    if (theta == 0) return *this;
     double h = std::sin(theta);
     double s0 = std::sin((1.0 - t) * theta) / h;
     double s1 = std::sin(t * theta) / h;
