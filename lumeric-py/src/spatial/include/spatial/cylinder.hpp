@@ -1,0 +1,70 @@
+// spatial/cylinder.hpp: a second bound for thin, slanted parts of a cloud.
+//
+// An axis-aligned box around a piece of a slanted line (a wire, a scan line) is as wide as it
+// is long, so its bound is loose by that width: every piece near the foot of the
+// perpendicular from a query then looks as close as the answer. A child whose points are thin
+// along one direction also gets a cylinder: the points lie within `radius` of the axis
+// through the box's centre c along the unit direction u, and their position along the axis,
+// (p - c) . u, within [along_lo, along_hi]. A search uses the larger of the box's bound and
+// the cylinder's, both lower bounds of every key of the child.
+//
+// Why the cylinder's bound is a true lower bound, in exact arithmetic first. Let û = u / |u|
+// (the stored u is unit to a few ulps), v = q - c, s = v . û, w = v - s û and r = |w|; a point p
+// has s_p and w_p likewise. Then |p - q|^2 = (s_p - s)^2 + |w_p - w|^2; |s_p - s| >= a =
+// max(0, along_lo - s, s - along_hi) since s_p lies in [along_lo, along_hi], and
+// |w_p - w| >= |w| - |w_p| >= r - radius, so >= b = max(0, r - radius). So a^2 + b^2 <= |p - q|^2.
+//
+// Rounding. The fit (build.cpp) computes s_p and |w_p| in doubles with errors below 32 ulps of
+// the child's size D (the sum of the box's sides, at least |p - c|); it widens [along_lo,
+// along_hi] and radius by D * 2^-40, 256 times that, so they hold the exact values. The bound
+// computes s and r with errors below 32 ulps of |v|_1 + the cylinder's own size, and shrinks
+// each gap by `slack`, 2^-40 of that, so the computed gaps are at most the exact a and b. The
+// computed a^2 + b^2 is at most (1 + 2^-53)^3 times theirs; times (1 - 2^-40) it is below the
+// exact |p - q|^2 by more than the key's own rounding takes off (at most 5 ulps relative, as
+// Vec3d::distance_squared rounds three products and two sums), except where underflow's
+// absolute error (below 2^-1072) could matter: a bound under 2^-1000 is taken as 0. Nothing
+// overflows: a cylinder is fitted only to a child of size within [2^-300, 2^300], and the
+// bound is taken only while every |v| component is at most 2^300 (else 0, which also catches
+// NaN); then every square stays below 2^610.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+
+#include <tovrin/vec3d.hpp>
+
+namespace lumeric::spatial {
+
+struct Cylinder {
+    double u[3];
+    double along_lo, along_hi;
+    double radius;
+
+    static constexpr double tiny = 0x1p-1000;  // bounds below this are taken as 0 (underflow)
+    static constexpr double far = 0x1p300;      // beyond this no cylinder is fitted or used
+    static constexpr double slack = 0x1p-40;
+
+    // The box's centre, the cylinder's origin: computed the same way by the fit and the bound.
+    static double centre(double lo, double hi) noexcept { return lo * 0.5 + hi * 0.5; }
+
+    // A lower bound of the key of every point within the cylinder, for a finite q; 0 when
+    // none is known. `lo` and `hi`: the box the cylinder was fitted in.
+    double bound(const tovrin::Vec3d& q, const double lo[3], const double hi[3]) const noexcept {
+        double v[3];
+        for (int a = 0; a < 3; ++a) {
+            v[a] = q[a] - centre(lo[a], hi[a]);
+            if (!(std::fabs(v[a]) <= far)) return 0.0;
+        }
+        const double s = (v[0] * u[0] + v[1] * u[1]) + v[2] * u[2];
+        const double w[3] = {v[0] - s * u[0], v[1] - s * u[1], v[2] - s * u[2]};
+        const double r = std::sqrt((w[0] * w[0] + w[1] * w[1]) + w[2] * w[2]);
+        const double error = slack * ((((std::fabs(v[0]) + std::fabs(v[1])) + std::fabs(v[2])) +
+                                       (std::fabs(along_lo) + std::fabs(along_hi))) + radius);
+        const double a = std::max(0.0, std::max(along_lo - s, s - along_hi) - error);
+        const double b = std::max(0.0, (r - radius) - error);
+        const double found = (a * a + b * b) * (1.0 - slack);
+        return found < tiny ? 0.0 : found;
+    }
+};
+
+}  // namespace lumeric::spatial
