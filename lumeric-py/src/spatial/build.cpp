@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 #include "pool/pool.hpp"
 
@@ -97,48 +96,6 @@ unsigned widest(const Box& box) noexcept {
     return axis;
 }
 
-// A cylinder around `count` items in `box` when it is at most a quarter as thick as the box's
-// middle side (so its bound is much tighter than the box's somewhere), else none (radius NaN).
-// The axis runs through the items lowest and highest along the box's widest side: along a line
-// or an arc, the chord. Sizes and margins as cylinder.hpp argues.
-Cylinder fit(const Item* items, std::size_t count, const Box& box) noexcept {
-    Cylinder none{};
-    none.radius = std::numeric_limits<double>::quiet_NaN();
-    double sides[3];
-    for (int a = 0; a < 3; ++a) sides[a] = box.hi[a] - box.lo[a];
-    const double size = (sides[0] + sides[1]) + sides[2];
-    std::sort(sides, sides + 3);
-    if (!(size >= 0x1p-300 && size <= Cylinder::far) || sides[1] == 0.0) return none;
-    const unsigned axis = widest(box);
-    std::size_t low = 0, high = 0;
-    for (std::size_t j = 1; j < count; ++j) {
-        if (items[j].c[axis] < items[low].c[axis]) low = j;
-        if (items[j].c[axis] > items[high].c[axis]) high = j;
-    }
-    double u[3], length2 = 0.0;
-    for (int a = 0; a < 3; ++a) {
-        u[a] = items[high].c[a] - items[low].c[a];
-        length2 += u[a] * u[a];
-    }
-    const double length = std::sqrt(length2);
-    for (double& c : u) c /= length;
-    double centre[3];
-    for (int a = 0; a < 3; ++a) centre[a] = Cylinder::centre(box.lo[a], box.hi[a]);
-    double along_lo = std::numeric_limits<double>::infinity(), along_hi = -along_lo, radius2 = 0.0;
-    for (std::size_t j = 0; j < count; ++j) {
-        const double v[3] = {items[j].c[0] - centre[0], items[j].c[1] - centre[1], items[j].c[2] - centre[2]};
-        const double s = (v[0] * u[0] + v[1] * u[1]) + v[2] * u[2];
-        const double w[3] = {v[0] - s * u[0], v[1] - s * u[1], v[2] - s * u[2]};
-        along_lo = std::min(along_lo, s);
-        along_hi = std::max(along_hi, s);
-        radius2 = std::max(radius2, (w[0] * w[0] + w[1] * w[1]) + w[2] * w[2]);
-    }
-    const double margin = size * Cylinder::slack;
-    const double radius = std::sqrt(radius2) + margin;
-    if (!(radius <= sides[1] * 0.25)) return none;
-    return {{u[0], u[1], u[2]}, along_lo - margin, along_hi + margin, radius};
-}
-
 // Runs f(0) and f(1), in parallel on the pool when `parallel`.
 template <class F>
 void both(bool parallel, F&& f) {
@@ -180,7 +137,7 @@ struct KdTree::Build {
             const Item* first = side == 0 ? items + lo : items + mid;
             const std::size_t count = side == 0 ? mid - lo : hi - mid;
             halves[side] = bounds(first, count);
-            fitted[2 * node + side] = fit(first, count, halves[side]);
+            fitted[2 * node + side] = Cylinder::fit(first, count, halves[side].lo, halves[side].hi);
         });
         std::uint64_t first[2];
         both(parallel, [&](std::size_t side) {
