@@ -9,8 +9,8 @@
 // answer (see search.cpp), so results never depend on the layout, the worker count or
 // how the queries were cut.
 //
-// Layout (at most 43 bytes a point for a cloud below 2^32 points, 47 above, plus 6 for
-// cylinders where every child is thin and slanted, as on a line):
+// Layout (at most 44 bytes a point for a cloud below 2^32 points, 48 above, plus at most 12
+// for cylinders, 6 at a million points, where every child is thin and slanted, as on a line):
 //   - the points, reordered into tree order: the searched points leaf by leaf, then the
 //     points with a NaN coordinate (never near anything) in index order;
 //   - each point's original index, as 32 low bits, plus 32 high bits only for clouds of
