@@ -53,7 +53,8 @@ struct Cylinder {
     // A cylinder around `count` items (anything with coordinates `c[3]`) in the box [lo, hi]
     // when it is at most a quarter as thick as the box's middle side (so its bound is much
     // tighter than the box's somewhere), else none (radius NaN). The axis runs through the
-    // items lowest and highest along the box's widest side: along a line or an arc, the chord.
+    // lowest and highest along the box's widest side of up to 33 items spread over them: along a
+    // line its direction, along an arc nearly the chord (any axis gives a true bound).
     template <class Item>
     static Cylinder fit(const Item* items, std::size_t count, const double lo[3], const double hi[3]) noexcept {
         Cylinder none{};
@@ -69,7 +70,7 @@ struct Cylinder {
         std::sort(sides, sides + 3);
         if (sides[1] == 0.0) return none;  // on a line along an axis: the box is as thin
         std::size_t low = 0, high = 0;
-        for (std::size_t j = 1; j < count; ++j) {
+        for (std::size_t j = 0, step = std::max<std::size_t>(1, count / 32); j < count; j += step) {
             if (items[j].c[axis] < items[low].c[axis]) low = j;
             if (items[j].c[axis] > items[high].c[axis]) high = j;
         }
