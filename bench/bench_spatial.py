@@ -4,9 +4,10 @@ KDTreeFlann, on 1,000,000 uniform points in a cube and 1,000,000 uniform queries
 Prints median ns per point (build) or per query, and ratios ours / peer (below 1.0: we are
 faster). Open3D answers one query per Python call, so its loop runs over every 50th query only
 and is scaled to the whole set. pykdtree has no radius search. Then: clouds that trip trees up,
-slow clouds (a diagonal line and a scan's rings, 200,000 queries each), the tree's memory, 1 against 2 pool workers (child processes), and lumeric_dask.query on the
-2-worker LocalCluster of bench_dask.py with 10,000,000 points and 1,000,000 queries, with where
-the time goes. Writes build/bench/bench_spatial.json for bench/plot.py.
+slow clouds (a diagonal line and a scan's rings, 200,000 queries each), the tree's memory, 1
+against 2 pool workers (child processes), and lumeric_dask.query on the 2-worker LocalCluster of
+bench_dask.py with 10,000,000 points and 1,000,000 queries, with where the time goes. Writes
+build/bench/bench_spatial.json for bench/plot.py.
 
 Goals (ratios within one run):
   build    <= 0.25 x cKDTree's build

@@ -9,7 +9,7 @@
 //             x a Vec3d:  list[int]
 //             x m rows:   (indices, offsets) memoryviews 'q'; offsets has m + 1 entries
 //         len(tree), repr(tree), copy.copy, copy.deepcopy, pickle
-//         sys.getsizeof(tree)                         # counts the points, indices and nodes it holds
+//         sys.getsizeof(tree)                         # counts the arrays it holds, cylinders too
 //
 // Missing places of k nearest are (inf, len(tree)). Batches run on the pool.
 #include "kd_tree.hpp"

@@ -188,11 +188,12 @@ TEST(Cylinder, BoundsEveryKeyOfItsPoints) {
             const Cylinder cylinder = Cylinder::fit(items.data(), items.size(), lo, hi);
             ASSERT_FALSE(std::isnan(cylinder.radius)) << "a line is thin";
             for (const Item& p : items) {
-                const Vec3d at{p.c[0], p.c[1], p.c[2]};
                 for (double t : {0.0, 1e-15, 0.5, 3.0, -3.0}) {
-                    const Vec3d q{at.x + t * along[0] * scale, at.y + t * (along[1] + 1) * scale, at.z + t * along[2] * scale};
-                    for (const Item& other : items)
-                        ASSERT_LE(cylinder.bound(q, lo, hi), Vec3d(other.c[0], other.c[1], other.c[2]).distance_squared(q));
+                    // Along the line, and off it as much.
+                    const Vec3d q{p.c[0] + t * along[0] * scale, p.c[1] + t * (along[1] + 1) * scale,
+                                  p.c[2] + t * along[2] * scale};
+                    for (const Item& o : items)
+                        ASSERT_LE(cylinder.bound(q, lo, hi), Vec3d(o.c[0], o.c[1], o.c[2]).distance_squared(q));
                 }
             }
         }

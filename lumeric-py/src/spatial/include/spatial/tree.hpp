@@ -58,10 +58,11 @@ public:
     explicit KdTree(Array<Vec3d>&& points);
 
     std::size_t size() const noexcept { return points_.size(); }
-    // The bytes of memory the tree holds: its points, their indices and the inner nodes.
+    // The bytes of memory the tree holds: its points, their indices, the inner nodes and the
+    // cylinders.
     std::size_t owned_bytes() const noexcept {
         return points_.capacity() * sizeof(Vec3d) + (index_low_.capacity() + index_high_.capacity()) * 4 +
-               nodes_.capacity() * sizeof(Node);
+               nodes_.capacity() * sizeof(Node) + cylinders_.capacity() * sizeof(Cylinder);
     }
     // The original index of the point stored at `position` (in tree order).
     std::int64_t original_index(std::size_t position) const noexcept {
