@@ -37,7 +37,7 @@ def task_parts(cloud_rows, query_rows, chunks):
     """Seconds of one chunk's steps on one worker thread (run on a worker): building its tree, its
     k best for one query chunk (the tree's query, then the keys and the rest), and merging the
     candidates of `chunks` cloud chunks."""
-    from lumeric_dask import _blocks
+    from lumeric_dask import _query
     from lumeric_py import KDTree as Tree  # imported there: a class of the module does not travel by value
 
     rng = np.random.default_rng(5)
@@ -49,9 +49,9 @@ def task_parts(cloud_rows, query_rows, chunks):
         t1 = time.perf_counter()
         tree.query(queries, 1)
         t2 = time.perf_counter()
-        part = _blocks.nearest_in_tree(tree, block, queries, 1, 0, cloud_rows)
+        part = _query.nearest_in_tree(tree, block, queries, 1, 0, cloud_rows)
         t3 = time.perf_counter()
-        _blocks.best_of(1, *[part] * chunks)
+        _query.best_of(1, *[part] * chunks)
         t4 = time.perf_counter()
         for name, seconds in [("build", t1 - t0), ("query", t2 - t1), ("keys and the rest", (t3 - t2) - (t2 - t1)),
                               ("merge", t4 - t3)]:

@@ -153,7 +153,7 @@ def test_query_any_chunking(points, cuts, k, query_rows):
 @given(st.lists(st.tuples(*[st.floats(-1e200, 1e200) | st.sampled_from([0.0, -0.0, np.nan, np.inf])] * 6),
                 min_size=1, max_size=20))
 def test_merge_keys_are_the_trees(pairs):
-    from lumeric_dask._blocks import squared_distances
+    from lumeric_dask._query import squared_distances
 
     points, queries = np.array(pairs)[:, :3], np.array(pairs)[:, 3:]
     want = [Vec3d(*p).distance_squared(Vec3d(*q)) for p, q in zip(points, queries)]
