@@ -136,18 +136,47 @@ def test_query_matches_one_tree(cloud_chunks, query_chunks, k):
         assert same_neighbours(dask.compute(*ld.query(cloud, queries, k)), KDTree(NEIGHBOURS).query(QUERIES, k))
 
 
-@settings(max_examples=40, deadline=None)
-@given(st.lists(st.tuples(*[st.sampled_from([0.0, 1.0, -1.0, 2.0, np.nan])] * 3), max_size=40),
-       st.lists(st.integers(0, 5), min_size=1, max_size=20), st.integers(1, 9), st.integers(1, 7))
-def test_query_any_chunking(points, cuts, k, query_rows):
-    rows, chunks = np.array(points).reshape(-1, 3), []
+def bounded(answer, r, n):
+    """One tree's (distances, indices), places farther than a finite r (or NaN) padded with (inf, n)."""
+    d, i = (np.asarray(a) for a in answer)
+    far = ~(d <= r) & (r < np.inf)
+    return np.where(far, np.inf, d), np.where(far, n, i)
+
+
+COORDINATES = st.sampled_from([0.0, 1.0, -1.0, 2.0, 0.5, np.nan, np.inf])  # ties on boxes' edges, NaN, inf
+
+
+# Any partitioning and chunking, against one tree: ties, NaN and inf points and queries, padding.
+@settings(max_examples=80, deadline=None)
+@given(st.lists(st.tuples(*[COORDINATES] * 3), max_size=40), st.lists(st.tuples(*[COORDINATES] * 3), min_size=1,
+       max_size=8), st.lists(st.integers(0, 5), min_size=1, max_size=20), st.integers(1, 9), st.integers(1, 7),
+       st.sampled_from([np.inf, 0.0, 1.0, 2.5]))
+def test_tree_any_partitioning(points, queries, cuts, k, partitions, r):
+    rows, chunks, queries = np.array(points).reshape(-1, 3), [], np.array(queries)
     for cut in cuts:  # empty chunks included
         chunks.append(min(cut, len(rows) - sum(chunks)))
     chunks.append(len(rows) - sum(chunks))
-    queries = np.array([[0.5, 1, 0], [2, 2, 2], [-1, 0, np.nan], [1, -1, 1], [0, 0, 0], [3, 0, 1], [1, 1, 1]])
     with dask.config.set(scheduler="sync"):
-        got = dask.compute(*ld.query(da.from_array(rows, chunks=(tuple(chunks), 3)), queries, k))
-    assert same_neighbours(got, KDTree(rows).query(queries, k))
+        tree = ld.KDTree(da.from_array(rows, chunks=(tuple(chunks), 3)), partitions=partitions)
+        *got, counts = dask.compute(*tree.query(da.from_array(queries, chunks=(3, 3)), k, r),
+                                    tree.count_radius(queries, r))
+    one = KDTree(rows)
+    assert same_neighbours(got, bounded(one.query(queries, k), r, len(rows)))
+    assert counts.tolist() == np.diff(np.asarray(one.query_radius(queries, r)[1])).tolist()
+
+
+def test_routing_visits_few_pieces():
+    rng = np.random.default_rng(3)
+    uniform = rng.uniform(0, 1, (100_000, 3))
+    clusters = (rng.normal(0, 0.01, (100_000, 3)) + rng.uniform(0, 1, (5, 3))[rng.integers(0, 5, 100_000)])
+    with dask.config.set(scheduler="sync"):
+        for cloud, most in ((uniform, 1.2), (clusters, 2.0)):  # mean pieces visited per query, of 8
+            tree = ld.KDTree(cloud, partitions=8)
+            queries = cloud[::50] + rng.normal(0, 1e-3, (2_000, 3))
+            for k in (1, 8):
+                *got, visits = dask.compute(*tree.query(queries, k), tree.pieces_visited(queries, k))
+                assert same_neighbours(got, KDTree(cloud).query(queries, k))
+                assert 1 <= visits.mean() <= most
 
 
 @given(st.lists(st.tuples(*[st.floats(-1e200, 1e200) | st.sampled_from([0.0, -0.0, np.nan, np.inf])] * 6),

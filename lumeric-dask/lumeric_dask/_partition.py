@@ -20,6 +20,7 @@ from lumeric_py import KDTree, VecList
 
 BITS = 6  # cells per axis 2**6: 262,144 cells, counted per block in 2 MiB
 FAN_IN = 8  # counts summed per task
+SLACK = 0.25  # how far from an even share a piece may end, as a share
 
 # A 6-bit number with two zero bits after each of its bits: SPREAD[q] << 2 | SPREAD[r] << 1 | SPREAD[s]
 # interleaves three of them into one Morton cell number.
@@ -73,10 +74,23 @@ def summed(*counts):
 
 
 def first_cells(counts, pieces):
-    """The first cell of each of `pieces` runs of cells holding about equal numbers of points."""
-    running = np.cumsum(counts)
-    targets = np.arange(1, pieces) * (running[-1] / pieces)
-    return np.concatenate([[0], np.searchsorted(running, targets, side="left") + 1])
+    """The first cell of each of `pieces` runs of cells holding about equal numbers of points. Each
+    cut is the coarsest boundary of the curve within SLACK of an even share: a run that starts and
+    ends on coarse boundaries fills whole aligned blocks of cells, so its box is tight."""
+    running = np.concatenate([[0], np.cumsum(counts)])  # running[c]: points in the cells before c
+    share = running[-1] / pieces
+    starts = [0]
+    for target in np.arange(1, pieces) * share:
+        near = np.arange(np.searchsorted(running, target - SLACK * share, side="left"),
+                         np.searchsorted(running, target + SLACK * share, side="right"))
+        near = near[near > starts[-1]] if len(near) else near
+        if not len(near):
+            starts.append(max(starts[-1], int(np.searchsorted(running, target, side="left"))))
+            continue
+        coarseness = (near & -near).astype(np.float64)  # the largest power of two dividing the cell
+        closeness = -np.abs(running[near] - target)
+        starts.append(int(near[np.lexsort((closeness, coarseness))[-1]]))
+    return np.array(starts)
 
 
 def piece_of(rows, lo, hi, starts):
