@@ -52,17 +52,25 @@ def route(part, table):
 
 
 def candidates(piece, queries, k, n):
-    """The piece's k best for each query, ranked by the keys its tree ranked them by, recomputed
-    from the two rows, with global indices."""
-    tree, rows, indices = piece
+    """The piece's k best for each query, as its tree reports them: (distances, global indices,
+    local indices), the piece's size marking padding in the local ones."""
+    tree, _, indices = piece
     m = len(queries)
     distances, local = (np.asarray(a).reshape(m, k) for a in tree.query(queries, k))
     padding = local == len(tree)
-    if not len(tree):
-        return np.full((m, k), PADDING_RANK), distances, np.full((m, k), n, np.int64)
-    at = np.where(padding, 0, local)
-    keys = squared_distances(rows[at], queries)
-    return np.where(padding, PADDING_RANK, rank_of(keys)), distances, np.where(padding, n, indices[at])
+    found = np.where(padding, n, indices[np.where(padding, 0, local)]) if len(tree) else np.full((m, k), n)
+    return distances, found, local
+
+
+def ranks(piece, queries, local):
+    """The ranks of a piece's candidates: the keys its tree ranked them by, recomputed from the two
+    rows (only where candidates of several pieces meet: the ranks within a piece are its tree's)."""
+    _, rows, _ = piece
+    padding = local == len(rows)
+    if not len(rows):
+        return np.full(local.shape, PADDING_RANK)
+    keys = squared_distances(rows[np.where(padding, 0, local)], queries)
+    return np.where(padding, PADDING_RANK, rank_of(keys))
 
 
 def home_visit(piece, routed, j, k, n, r, table):
@@ -72,44 +80,45 @@ def home_visit(piece, routed, j, k, n, r, table):
     queries, home = routed
     at = np.flatnonzero(home == j)
     queries = queries[at]
-    found = candidates(piece, queries, k, n)
+    distances, found, local = candidates(piece, queries, k, n)
     keys = bound_keys(queries, table)
-    bound, kth, kth_index = rank_of(keys), found[0][:, -1:], found[2][:, -1:]
+    bound, kth, kth_index = rank_of(keys), ranks(piece, queries, local[:, -1:]), found[:, -1:]
     need = (bound < kth) | ((bound == kth) & (table.first < kth_index))
     with np.errstate(invalid="ignore"):
         need &= ~(np.sqrt(keys) > r)  # every point there is farther than max_distance
     need[:, j] = False
     some = need.any(axis=1)
-    return (at, found), (at[some], queries[some], need[some])
+    meeting = (at[some], distances[some], found[some], ranks(piece, queries[some], local[some]))
+    return (at, distances, found, meeting), (at[some], queries[some], need[some])
 
 
 def second_visit(piece, j, k, n, *needs):
-    """Piece j's k best for the queries from other homes that must visit it."""
+    """Piece j's k best, ranked, for the queries from other homes that must visit it."""
     at = np.concatenate([a[need[:, j]] for a, _, need in needs]) if needs else np.empty(0, np.intp)
     queries = np.concatenate([q[need[:, j]] for _, q, need in needs]) if needs else np.empty((0, 3))
-    return at, candidates(piece, queries, k, n)
+    distances, found, local = candidates(piece, queries, k, n)
+    return at, distances, found, ranks(piece, queries, local)
 
 
 def finish(k, n, r, homes, seconds):
-    """(distances, indices, pieces visited) of a query chunk from its candidates: the k first in
-    the order (rank, global index) of each query's home and second candidates; places farther
-    than r (or NaN) padded with (inf, n)."""
-    m = sum(len(at) for at, _ in homes)
-    rank, distances, indices = np.empty((m, k), np.uint64), np.empty((m, k)), np.empty((m, k), np.int64)
-    for at, found in homes:
-        rank[at], distances[at], indices[at] = found
+    """(distances, indices, pieces visited) of a query chunk: the home piece's k best, or, for a
+    query that visited other pieces, the k first of all its candidates in the order (rank, global
+    index); places farther than r (or NaN) padded with (inf, n)."""
+    m = sum(len(at) for at, *_ in homes)
+    distances, indices = np.empty((m, k)), np.empty((m, k), np.int64)
+    for at, d, i, _ in homes:
+        distances[at], indices[at] = d, i
     visits = np.ones(m, np.int64)
-    extra = [s for s in seconds if len(s[0])]
-    if extra:
-        again = np.concatenate([at for at, _ in extra])
-        np.add.at(visits, again, 1)
-        who = np.unique(again)
-        sets = [(who, (rank[who], distances[who], indices[who]))] + extra
-        where = np.concatenate([np.repeat(at, k) for at, _ in sets])
-        flat = [np.concatenate([found[i].ravel() for _, found in sets]) for i in range(3)]
-        order = np.lexsort((flat[2], flat[0], where))
-        take = np.searchsorted(where[order], who)[:, None] + np.arange(k)
-        rank[who], distances[who], indices[who] = (a[order][take] for a in flat)
+    sets = [h[3] for h in homes if len(h[3][0])] + [s for s in seconds if len(s[0])]
+    if sets:
+        for at, *_ in seconds:
+            visits[at] += 1  # a piece's queries are distinct
+        where = np.concatenate([np.repeat(at, k) for at, *_ in sets])
+        flat = [np.concatenate([found[i].ravel() for found in sets]) for i in (1, 2, 3)]
+        order = np.lexsort((flat[1], flat[2], where))
+        who = np.unique(where)
+        take = order[np.searchsorted(where[order], who)[:, None] + np.arange(k)]
+        distances[who], indices[who] = flat[0][take], flat[1][take]
     if not math.isinf(r):
         far = ~(distances <= r)
         distances[far], indices[far] = np.inf, n

@@ -29,7 +29,8 @@ def split_block(block, corner, size, slabs, top):
     """The block's finite points in each slab, in index order, with their voxels; slab s holds the
     first voxel indices from top * s / slabs on (top = the largest first index, plus one)."""
     rows = as_float64(block)
-    rows = rows[np.isfinite(rows).all(axis=1)]
+    if not np.isfinite(rows).all():
+        rows = rows[np.isfinite(rows).all(axis=1)]
     voxels = voxels_of(rows, corner, size)
     slab = np.minimum((voxels[:, 0] * (slabs / top)).astype(np.int64), slabs - 1)  # monotone in the index
     order = np.argsort(slab, kind="stable")
