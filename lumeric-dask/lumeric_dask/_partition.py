@@ -66,8 +66,7 @@ def cells(rows, lo, hi):
         q *= scale
         np.floor(q, out=q)
         np.clip(q, 0, (1 << BITS) - 1, out=q)
-    if not finite.all():
-        q[~finite] = 0
+    np.nan_to_num(q, copy=False)  # inf * 0 for a flat box, or an empty one
     q = q.astype(np.intp)
     cell = (SPREAD[q[:, 0]] << 2) | (SPREAD[q[:, 1]] << 1) | SPREAD[q[:, 2]]
     return cell if finite.all() else np.where(finite, cell, -1)

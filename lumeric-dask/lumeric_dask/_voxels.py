@@ -15,7 +15,6 @@ import numpy as np
 from ._partition import as_float64, finite_box
 
 LIMIT = 2**62  # the largest voxel index
-SLAB_ROWS = 1_000_000  # about the points per slab
 ROUNDS = 64  # voxels with at most this many points are summed side by side, the rest one by one
 
 
@@ -84,7 +83,7 @@ def voxel_down_sample(rows, size):
     if not (highest <= LIMIT).all():
         raise ValueError(f"voxel_down_sample() size {size!r} is too small for the cloud's extent "
                          f"{tuple((hi - lo).tolist())}: a voxel index would exceed 2**62")
-    slabs = max(1, min(-(-rows.shape[0] // SLAB_ROWS), int(highest[0]) + 1))
+    slabs = max(1, min(len(blocks), int(highest[0]) + 1))  # as many slabs as blocks, or first indices
     parts = [delayed(split_block, pure=True, nout=slabs)(b, corner, size, slabs, highest[0] + 1.0) for b in blocks]
     means = [delayed(slab_means, pure=True)(*[p[s] for p in parts]) for s in range(slabs)]
     return da.concatenate([da.from_delayed(m, (math.nan, 3), dtype=np.float64, meta=np.empty((0, 3)))
