@@ -165,6 +165,20 @@ def test_tree_any_partitioning(points, queries, cuts, k, partitions, r):
     assert counts.tolist() == np.diff(np.asarray(one.query_radius(queries, r)[1])).tolist()
 
 
+@pytest.mark.parametrize("partitions", [2, 5, 8])
+def test_tree_bounds_on_a_line(partitions):
+    # Integers on a line in shuffled order, queried at every half: each query near a cut ties points
+    # of two pieces, or has its k-th neighbour one place beyond the other piece's box.
+    rows = np.zeros((64, 3))
+    rows[:, 0] = np.random.default_rng(5).permutation(64)
+    queries = np.zeros((133, 3))
+    queries[:, 0] = np.arange(-2, 131) / 2
+    with dask.config.set(scheduler="sync"):
+        tree = ld.KDTree(rows, partitions=partitions)
+        for k in (1, 2, 3, 5):
+            assert same_neighbours(dask.compute(*tree.query(queries, k)), KDTree(rows).query(queries, k))
+
+
 def test_routing_visits_few_pieces():
     rng = np.random.default_rng(3)
     uniform = rng.uniform(0, 1, (100_000, 3))
