@@ -20,7 +20,7 @@ def count_visit(piece, routed, j, r, table):
     queries, _ = routed
     with np.errstate(invalid="ignore"):
         at = np.flatnonzero(~(np.sqrt(bound_keys(queries, table, slice(j, j + 1))[:, 0]) > r))
-    return at, counts_in(piece[0], queries[at], r), len(queries)
+    return at, counts_in(piece.tree, queries[at], r), len(queries)
 
 
 def total(*visits):

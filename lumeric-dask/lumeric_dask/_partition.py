@@ -13,6 +13,7 @@ block sending each piece only its own rows, never the cloud to one place.
 """
 
 import itertools
+import sys
 
 import numpy as np
 
@@ -121,11 +122,34 @@ def split_block(block, offset, lo, hi, starts):
     return tuple((rows[order[a:b]], offset + order[a:b]) for a, b in itertools.pairwise(bounds))
 
 
+class Piece:
+    """A piece: its tree, its float64 rows in ascending global index, and their global indices."""
+
+    __slots__ = ("tree", "rows", "indices")
+
+    def __init__(self, tree, rows, indices):
+        self.tree, self.rows, self.indices = tree, rows, indices
+
+    def __iter__(self):
+        return iter((self.tree, self.rows, self.indices))
+
+    def __reduce__(self):
+        return Piece, (self.tree, self.rows, self.indices)
+
+    def __sizeof__(self):
+        # What it costs to hold, and so to move: dask's scheduler, which measures results by
+        # sys.getsizeof, then runs a piece's tasks where it lives rather than carry it elsewhere.
+        return self.rows.nbytes + self.indices.nbytes + TREE_BYTES * len(self.rows)
+
+
+TREE_BYTES = 64  # per point: the tree's copy of the points, their order and its nodes, about
+
+
 def build_piece(*parts):
-    """A piece from its parts of consecutive blocks: (tree, float64 rows, global indices)."""
+    """A piece from its parts of consecutive blocks."""
     rows = np.concatenate([p[0] for p in parts]) if parts else np.empty((0, 3))
     indices = np.concatenate([p[1] for p in parts]) if parts else np.empty(0, np.int64)
-    return KDTree(rows), rows, indices.astype(np.int64, copy=False)
+    return Piece(KDTree(rows), rows, indices.astype(np.int64, copy=False))
 
 
 def summary(piece):
@@ -141,7 +165,6 @@ def partition(rows, pieces):
     box, size and first global index."""
     import dask
     from dask import delayed
-
     blocks = rows.to_delayed(optimize_graph=False).ravel()  # unoptimised: persisted blocks stay keys
     boxes = dask.compute(*[delayed(finite_box, pure=True)(b) for b in blocks])
     lo = np.min([b[0] for b in boxes], axis=0) if boxes else np.full(3, np.inf)
@@ -154,6 +177,30 @@ def partition(rows, pieces):
     offsets = itertools.accumulate(rows.chunks[0][:-1], initial=0)
     parts = [delayed(split_block, pure=True, nout=pieces + 1)(b, o, lo, hi, starts) for b, o in zip(blocks, offsets)]
     built = [delayed(build_piece, pure=True)(*[p[j] for p in parts]) for j in range(pieces + 1)]
-    built = dask.persist(*built)
+    built = persisted(built)
     tables = dask.compute(*[delayed(summary, pure=True)(p) for p in built])
     return list(built), (lo, hi, starts), tables
+
+
+def _client():
+    """The default distributed client, or None."""
+    distributed = sys.modules.get("distributed")
+    try:
+        return distributed.default_client() if distributed else None
+    except ValueError:  # no client
+        return None
+
+
+def persisted(pieces):
+    """The pieces persisted; on a distributed cluster spread evenly over the workers, each worker
+    preferred for its share (another takes over when it dies). The scheduler runs a piece's tasks
+    where the piece lives unless that worker is much busier than another; an even share keeps it
+    from moving pieces, each move costing the piece's tree built again."""
+    import dask
+
+    client = _client()
+    if client is None:
+        return list(dask.persist(*pieces))
+    workers = sorted(client.scheduler_info()["workers"])
+    return [client.persist(p, workers=[workers[j % len(workers)]], allow_other_workers=True)
+            for j, p in enumerate(pieces)]
