@@ -5,7 +5,7 @@
 
 #include "frame/object.hpp"
 #include "frame/pickle.hpp"
-#include "spatial/kd_tree.hpp"
+#include "spatial/tree.hpp"
 
 namespace lumeric {
 
