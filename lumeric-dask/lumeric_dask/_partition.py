@@ -182,7 +182,7 @@ def partition(rows, pieces):
     return list(built), (lo, hi, starts), tables
 
 
-def _client():
+def default_client():
     """The default distributed client, or None."""
     distributed = sys.modules.get("distributed")
     try:
@@ -198,7 +198,7 @@ def persisted(pieces):
     from moving pieces, each move costing the piece's tree built again."""
     import dask
 
-    client = _client()
+    client = default_client()
     if client is None:
         return list(dask.persist(*pieces))
     workers = sorted(client.scheduler_info()["workers"])

@@ -73,19 +73,43 @@ def ranks(piece, queries, local):
     return np.where(padding, PADDING_RANK, rank_of(keys))
 
 
+def deep_inside(queries, kth, lo, hi):
+    """Which queries are so deep inside the box [lo, hi] that no piece whose box lies beyond one of
+    its faces can hold a point ranking with their k-th: the gap g to such a box along that axis is
+    at least the query's margin m to the face (rounding is monotone), so every key there is at
+    least m·m, which ranks above the k-th."""
+    with np.errstate(invalid="ignore"):
+        margin = np.minimum.reduce([np.minimum(queries[:, a] - lo[a], hi[a] - queries[:, a]) for a in range(3)])
+        return (margin >= 0) & (rank_of(margin * margin) > kth[:, 0])
+
+
+def needed(queries, kth, kth_index, r, table, pieces=slice(None)):
+    """(m, pieces): whether each query must visit each piece: the piece's bound ranks ahead of its
+    k-th, or equal to it with a first global index below the k-th's, and is within r."""
+    keys = bound_keys(queries, table, pieces)
+    bound = rank_of(keys)
+    need = (bound < kth) | ((bound == kth) & (table.first[pieces] < kth_index))
+    with np.errstate(invalid="ignore"):
+        return need & ~(np.sqrt(keys) > r)  # every point there is farther than max_distance
+
+
 def home_visit(piece, routed, j, k, n, r, table):
     """The k best of home piece j for the chunk's queries at home there, and the other pieces
-    each of them must visit: those whose bound ranks ahead of its k-th, or equal to it with a
-    first global index below the k-th's. The others hold no point that ranks ahead of it."""
+    each of them must visit. The others hold no point that ranks ahead of its k-th. Queries deep
+    inside the home box are checked only against the boxes that reach into it."""
     queries, home = routed
     at = np.flatnonzero(home == j)
     queries = queries[at]
     distances, found, local = candidates(piece, queries, k, n)
-    keys = bound_keys(queries, table)
-    bound, kth, kth_index = rank_of(keys), ranks(piece, queries, local[:, -1:]), found[:, -1:]
-    need = (bound < kth) | ((bound == kth) & (table.first < kth_index))
-    with np.errstate(invalid="ignore"):
-        need &= ~(np.sqrt(keys) > r)  # every point there is farther than max_distance
+    kth, kth_index = ranks(piece, queries, local[:, -1:]), found[:, -1:]
+    deep = deep_inside(queries, kth, table.box_lo[j], table.box_hi[j])
+    need = np.zeros((len(queries), len(table.first)), bool)
+    rest = np.flatnonzero(~deep)
+    need[rest] = needed(queries[rest], kth[rest], kth_index[rest], r, table)
+    near = np.flatnonzero(table.overlap[j])
+    if len(near):
+        deep = np.flatnonzero(deep)
+        need[np.ix_(deep, near)] = needed(queries[deep], kth[deep], kth_index[deep], r, table, near)
     need[:, j] = False
     some = need.any(axis=1)
     meeting = (at[some], distances[some], found[some], ranks(piece, queries[some], local[some]))

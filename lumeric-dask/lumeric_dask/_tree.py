@@ -2,7 +2,6 @@
 kept where the piece lives; the client holds only each piece's box, size and first index."""
 
 import math
-import sys
 from typing import NamedTuple
 
 import numpy as np
@@ -25,15 +24,13 @@ class Table(NamedTuple):
     box_hi: np.ndarray
     special: np.ndarray
     first: np.ndarray
+    overlap: np.ndarray  # (pieces, pieces): whether a box reaches into another, beyond none of its faces
 
 
 def _workers():
     """The worker count of the default distributed client, 1 without one."""
-    distributed = sys.modules.get("distributed")
-    try:
-        return len(distributed.default_client().scheduler_info()["workers"]) if distributed else 1
-    except ValueError:  # no client
-        return 1
+    client = _partition.default_client()
+    return len(client.scheduler_info()["workers"]) if client else 1
 
 
 class KDTree:
@@ -42,8 +39,8 @@ class KDTree:
 
     cloud is a dask (n, 3) array, or anything VecList.from_array takes (then chunked). The points
     are cut along a Morton curve over the cloud's bounding box into `partitions` pieces of about
-    equal size (default: one per 1,000,000 points, and at least one per worker of the default
-    distributed client), plus one piece for points with a coordinate that is not finite. Each
+    equal size (default: about one per 1,000,000 points, a power of two, and at least one per
+    worker of the default distributed client), plus one piece for points with a coordinate that is not finite. Each
     piece's tree is built where the piece lives and persisted; nothing is gathered."""
 
     def __init__(self, cloud, *, partitions=None):
@@ -53,7 +50,8 @@ class KDTree:
             raise ValueError("KDTree() needs the cloud's chunk sizes: call cloud.compute_chunk_sizes() first")
         count = _checks.partitions(partitions)
         if count is None:
-            count = max(_workers(), -(-n // PIECE_ROWS), 1)
+            # A power of two: on an even cloud the curve's even shares then end on aligned blocks.
+            count = max(_workers(), 2 ** round(math.log2(max(n, 1) / PIECE_ROWS)) if n > PIECE_ROWS else 1)
         built, (lo, hi, starts), summaries = _partition.partition(rows, count)
         sizes = [s[2] for s in summaries]
         live = [j for j, size in enumerate(sizes) if size] or [0]
@@ -61,9 +59,11 @@ class KDTree:
         home = np.array([min(range(len(live)), key=lambda i: abs(live[i] - j)) for j in range(count + 1)])
         self._n, self._sizes = n, [sizes[j] for j in live]
         self._pieces = [built[j] for j in live]
-        self._table = Table(lo, hi, starts, home, np.array([summaries[j][0] for j in live]),
-                            np.array([summaries[j][1] for j in live]), np.array([j == count for j in live]),
-                            np.array([summaries[j][3] for j in live], np.int64))
+        box_lo, box_hi = np.array([summaries[j][0] for j in live]), np.array([summaries[j][1] for j in live])
+        overlap = ~((box_lo[None] >= box_hi[:, None]) | (box_hi[None] <= box_lo[:, None])).any(axis=2)
+        np.fill_diagonal(overlap, False)
+        self._table = Table(lo, hi, starts, home, box_lo, box_hi, np.array([j == count for j in live]),
+                            np.array([summaries[j][3] for j in live], np.int64), overlap)
 
     def __len__(self):
         return self._n
