@@ -165,14 +165,14 @@ def test_tree_any_partitioning(points, queries, cuts, k, partitions, r):
     assert counts.tolist() == np.diff(np.asarray(one.query_radius(queries, r)[1])).tolist()
 
 
-@pytest.mark.parametrize("partitions", [2, 5, 8])
-def test_tree_bounds_on_a_line(partitions):
-    # Integers on a line in shuffled order, queried at every half: each query near a cut ties points
-    # of two pieces, or has its k-th neighbour one place beyond the other piece's box.
-    rows = np.zeros((64, 3))
-    rows[:, 0] = np.random.default_rng(5).permutation(64)
-    queries = np.zeros((133, 3))
-    queries[:, 0] = np.arange(-2, 131) / 2
+@pytest.mark.parametrize("partitions", [2, 5, 10])
+def test_tree_bounds_on_a_grid(partitions):
+    # A 4 x 4 x 4 grid in shuffled order, queried at every half: a query near a cut ties points of
+    # two pieces, at a box's edge or one face away, or has its k-th neighbour one place beyond the
+    # other piece's box.
+    grid = np.stack(np.meshgrid(*[np.arange(4.0)] * 3, indexing="ij"), axis=-1).reshape(-1, 3)
+    rows = grid[np.random.default_rng(5).permutation(64)]
+    queries = np.stack(np.meshgrid(*[np.arange(-1, 8) / 2] * 3, indexing="ij"), axis=-1).reshape(-1, 3)
     with dask.config.set(scheduler="sync"):
         tree = ld.KDTree(rows, partitions=partitions)
         for k in (1, 2, 3, 5):
