@@ -23,6 +23,13 @@
 // units above r * r, and fl(r * r) is within half a unit of it); each candidate is then
 // tested exactly.
 //
+// Bounded k nearest and counts: sqrt is monotone, so the keys whose square root is at most r
+// are exactly those up to the largest such key, found once by stepping from fl(r * r). A
+// point takes part iff its key is at most that key, the same set the radius test gives; a
+// node is skipped when its bound is above it. A count adds a whole node whose far bound (the
+// same sums over the far side of each gap, never below any point's computed key, by the same
+// argument) is at most that key.
+//
 // Queries with an infinite or NaN coordinate, rare, are answered by a scan of every point.
 #include <algorithm>
 #include <cmath>
@@ -55,6 +62,22 @@ double ball_threshold(double r) noexcept {
     double t = r * r;
     for (int step = 0; step < 4; ++step) t = std::nextafter(t, std::numeric_limits<double>::infinity());
     return t;
+}
+
+// The largest key whose square root is at most r (r >= 0): every key up to it passes the
+// radius test, none above it does.
+double largest_key(double r) noexcept {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    double t = r * r;
+    while (t < inf && std::sqrt(std::nextafter(t, inf)) <= r) t = std::nextafter(t, inf);
+    while (std::sqrt(t) > r) t = std::nextafter(t, -inf);
+    return t;
+}
+
+// The highest rank a k-nearest search may keep: with no bound, every rank (NaN keys included).
+std::int64_t rank_limit(double max_distance) noexcept {
+    return max_distance == std::numeric_limits<double>::infinity() ? std::numeric_limits<std::int64_t>::max()
+                                                                   : rank_of(largest_key(max_distance));
 }
 
 // The order in which to answer a batch of queries: along a Morton curve over their bounding
@@ -120,11 +143,13 @@ struct KdTree::Search {
     Entry* best = nullptr;
     std::size_t capacity = 0;
     std::size_t count = 0;
+    std::int64_t limit = std::numeric_limits<std::int64_t>::max();  // ranks above it never take a place
 
     bool in_order() const noexcept { return capacity <= in_order_up_to; }
     const Entry& worst() const noexcept { return in_order() ? best[count - 1] : best[0]; }
 
     void offer(std::int64_t rank, std::size_t position) noexcept {
+        if (rank > limit) return;
         if (count == capacity && rank > worst().rank) return;
         const Entry entry{rank, tree.index_at(position), position};
         if (count == capacity && !before(entry, worst())) return;
@@ -148,8 +173,9 @@ struct KdTree::Search {
     }
 
     bool skip(double bound, std::uint64_t first_index) const noexcept {
-        if (count < capacity) return false;
         const std::int64_t rank = rank_of(bound);
+        if (rank > limit) return true;
+        if (count < capacity) return false;
         const Entry& last = worst();
         return rank > last.rank || (rank == last.rank && first_index > last.index);
     }
@@ -189,6 +215,33 @@ struct KdTree::Search {
             if (c.bound <= threshold) within(c.node, c.lo, c.hi, level + 1);
     }
 
+    // -- counts: keys up to `largest`, until `cap` are found --
+    double largest = 0;
+    std::size_t counted = 0;
+    std::size_t cap = 0;
+
+    void count_in(std::size_t node, std::size_t lo, std::size_t hi, unsigned level) noexcept {
+        if (level == tree.depth_) {
+            for (std::size_t j = lo; j < hi; ++j) counted += tree.points_[j].distance_squared(q) <= largest;
+            return;
+        }
+        Child child[2];
+        split(node, lo, hi, child);
+        const Node& s = tree.nodes_[node];
+        for (int side = 0; side < 2 && counted < cap; ++side) {
+            const Child& c = child[side];
+            if (!(c.bound <= largest)) continue;
+            if (far_bound(s.lo[side], s.hi[side]) <= largest) counted += c.hi - c.lo;
+            else count_in(c.node, c.lo, c.hi, level + 1);
+        }
+    }
+
+    double far_bound(const double lo[3], const double hi[3]) const noexcept {
+        double far[3];
+        for (int a = 0; a < 3; ++a) far[a] = std::max(q[a] - lo[a], hi[a] - q[a]);
+        return bound_of(far);
+    }
+
     // -- both --
     struct Child {
         std::size_t node, lo, hi;
@@ -212,8 +265,10 @@ struct KdTree::Search {
 
 void KdTree::start_gaps(const Vec3d& x, double gap[3]) const noexcept { box_gaps(x, lo_, hi_, gap); }
 
-void KdTree::scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& count) const noexcept {
+void KdTree::scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& count,
+                          double max_distance) const noexcept {
     Search search{*this, x};
+    search.limit = rank_limit(max_distance);
     search.best = best.data();
     search.capacity = std::min(best.size(), points_.size());
     for (std::size_t j = 0; j < points_.size(); ++j) search.offer(rank_of(points_[j].distance_squared(x)), j);
@@ -221,20 +276,26 @@ void KdTree::scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& co
     count = search.count;
 }
 
+std::size_t KdTree::nearest_entries(const Vec3d& x, std::size_t k, double max_distance,
+                                    std::span<Entry> scratch) const noexcept {
+    Search search{*this, x};
+    search.best = scratch.data();
+    search.capacity = std::min(k, searched_);
+    search.limit = rank_limit(max_distance);
+    if (search.capacity > 0) search.nearest(0, 0, searched_, 0);
+    search.finish();
+    return search.count;
+}
+
 void KdTree::nearest(const Vec3d& x, std::size_t k, std::span<Entry> scratch, double* distances,
-                     std::int64_t* indices) const noexcept {
+                     std::int64_t* indices, double max_distance) const noexcept {
     std::size_t count = 0;
     std::size_t next_nan = points_.size();  // the NaN points still to append, from here on
     if (is_finite(x)) {
-        Search search{*this, x};
-        search.best = scratch.data();
-        search.capacity = std::min(k, searched_);
-        if (search.capacity > 0) search.nearest(0, 0, searched_, 0);
-        search.finish();
-        count = search.count;
-        next_nan = searched_;
+        count = nearest_entries(x, k, max_distance, scratch);
+        if (max_distance == inf) next_nan = searched_;  // a NaN distance is never within a bound
     } else {
-        scan_nearest(x, scratch.first(std::min(k, points_.size())), count);
+        scan_nearest(x, scratch.first(std::min(k, points_.size())), count, max_distance);
     }
     std::size_t t = 0;
     for (; t < count; ++t) {
@@ -252,7 +313,8 @@ void KdTree::nearest(const Vec3d& x, std::size_t k, std::span<Entry> scratch, do
     }
 }
 
-void KdTree::nearest(std::span<const Vec3d> xs, std::size_t k, double* distances, std::int64_t* indices) const {
+void KdTree::nearest(std::span<const Vec3d> xs, std::size_t k, double* distances, std::int64_t* indices,
+                     double max_distance) const {
     const std::size_t room = std::min(k, points_.size());
     const std::vector<std::size_t> order = curve_order(xs);
     pool::for_each_range(
@@ -260,7 +322,7 @@ void KdTree::nearest(std::span<const Vec3d> xs, std::size_t k, double* distances
             std::vector<Entry> scratch(room);
             for (std::size_t p = lo; p < hi; ++p) {
                 const std::size_t j = order.empty() ? p : order[p];
-                nearest(xs[j], k, scratch, distances + j * k, indices + j * k);
+                nearest(xs[j], k, scratch, distances + j * k, indices + j * k, max_distance);
             }
         },
         query_piece);
@@ -308,6 +370,41 @@ void KdTree::within(std::span<const Vec3d> xs, double r, std::int64_t* offsets,
             if (!found[b].empty())
                 std::memcpy(out + offsets[b * ball_block], found[b].data(), found[b].size() * sizeof(std::int64_t));
     });
+}
+
+}  // namespace lumeric::spatial
+
+namespace lumeric::spatial {
+
+std::size_t KdTree::count_within(const Vec3d& x, double r, std::size_t cap) const noexcept {
+    if (searched_ == 0) return 0;
+    const double largest = largest_key(r);
+    if (!is_finite(x)) {
+        std::size_t found = 0;  // NaN keys fail the test, so a NaN coordinate finds nothing
+        for (std::size_t j = 0; j < searched_; ++j) found += points_[j].distance_squared(x) <= largest;
+        return found;
+    }
+    Search search{*this, x};
+    search.largest = largest;
+    search.cap = cap;
+    double gap[3];
+    start_gaps(x, gap);
+    if (!(bound_of(gap) <= largest)) return 0;
+    if (search.far_bound(lo_, hi_) <= largest) return searched_;
+    search.count_in(0, 0, searched_, 0);
+    return search.counted;
+}
+
+void KdTree::count_within(std::span<const Vec3d> xs, double r, std::int64_t* counts) const {
+    const std::vector<std::size_t> order = curve_order(xs);
+    pool::for_each_range(
+        xs.size(), [&](std::size_t lo, std::size_t hi) {
+            for (std::size_t p = lo; p < hi; ++p) {
+                const std::size_t j = order.empty() ? p : order[p];
+                counts[j] = static_cast<std::int64_t>(count_within(xs[j], r));
+            }
+        },
+        query_piece);
 }
 
 }  // namespace lumeric::spatial
