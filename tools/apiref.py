@@ -49,7 +49,7 @@ class Reference:
 
     @staticmethod
     def arguments(f):
-        listed = f["arguments"].get("posonlyargs", []) + f["arguments"].get("args", [])
+        listed = sum((f["arguments"].get(kind, []) for kind in ("posonlyargs", "args", "kwonlyargs")), [])
         return [a for a in listed if a["name"] not in ("self", "cls")]
 
     def row(self, f, owner, setter=None) -> str:

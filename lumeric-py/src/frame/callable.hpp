@@ -95,13 +95,24 @@ constexpr Py_ssize_t required_count(TypeList<P...>) {
     return required;
 }
 
+// The number of parameters that may be given by position: those before the first keyword-only one.
+template <class... P>
+constexpr Py_ssize_t positional_count(TypeList<P...>) {
+    constexpr bool keyword[] = {false, is_keyword_only<std::remove_cvref_t<P>>...};
+    for (std::size_t i = 1; i <= sizeof...(P); ++i)
+        if (keyword[i]) return static_cast<Py_ssize_t>(i) - 1;
+    return sizeof...(P);
+}
+
 // The text signature's spelling of each parameter's default (names.hpp).
 template <class P>
 struct DefaultSpelling {
     static constexpr std::string_view view{};
 };
 template <class P, auto Default>
-struct DefaultSpelling<Defaulted<P, Default>> : DefaultDigits<Default> {};
+struct DefaultSpelling<Defaulted<P, Default>> : DefaultText<Default> {};
+template <class P>
+struct DefaultSpelling<KeywordOnly<P>> : DefaultSpelling<P> {};
 
 template <class L>
 struct DefaultsOf;
@@ -111,6 +122,7 @@ struct DefaultsOf<TypeList<P...>> {
         constexpr std::string_view spelled[] = {std::string_view{}, DefaultSpelling<std::remove_cvref_t<P>>::view...};
         return spelled[i + 1];
     }
+    static constexpr std::size_t keyword_from = static_cast<std::size_t>(positional_count(TypeList<P...>{}));
 };
 
 // Loads every argument in order into `loaders`; throws PythonError on the first failure.

@@ -214,7 +214,8 @@ inline constexpr bool is_defaulted = false;
 template <class P, auto Default>
 inline constexpr bool is_defaulted<Defaulted<P, Default>> = true;
 
-// An omitted argument arrives as a null slot (arguments.hpp lets only these be omitted).
+// An omitted argument arrives as a null slot (arguments.hpp lets only these be omitted). A
+// default of nullptr is None, P{} then.
 template <class P, auto Default>
 struct Arg<Defaulted<P, Default>> {
     Arg<P> given;
@@ -223,7 +224,30 @@ struct Arg<Defaulted<P, Default>> {
         present = op != nullptr;
         return !present || given.load(op);
     }
-    Defaulted<P, Default> get() const { return {present ? P(given.get()) : P{Default}}; }
+    Defaulted<P, Default> get() const {
+        if (present) return {P(given.get())};
+        if constexpr (std::is_null_pointer_v<decltype(Default)>) return {P{}};
+        else return {P{Default}};
+    }
+};
+
+// A parameter that is given by keyword only (`*` before it in the signature), as every one after
+// it must be: `KeywordOnly<Defaulted<Distance, inf>>`. It is a P.
+template <class P>
+struct KeywordOnly : P {};
+
+template <class P>
+inline constexpr bool is_defaulted<KeywordOnly<P>> = is_defaulted<P>;
+template <class P>
+inline constexpr bool is_keyword_only = false;
+template <class P>
+inline constexpr bool is_keyword_only<KeywordOnly<P>> = true;
+
+template <class P>
+struct Arg<KeywordOnly<P>> {
+    Arg<P> given;
+    bool load(PyObject* op) noexcept(noexcept(given.load(op))) { return given.load(op); }
+    KeywordOnly<P> get() const { return {given.get()}; }
 };
 
 // -- Results --

@@ -9,6 +9,8 @@
 #include <array>
 #include <cstddef>
 #include <string_view>
+#include <limits>
+#include <type_traits>
 
 namespace lumeric {
 
@@ -47,9 +49,11 @@ constexpr Text<Length> concat(Views... views) noexcept {
     return out;
 }
 
-// How the text signature spells parameter i's default ("=1"), empty for a required one.
+// How the text signature spells parameter i's default ("=1"), empty for a required one, and the
+// first parameter given by keyword only (`*` goes before it).
 struct NoDefaults {
     static constexpr std::string_view of(std::size_t) noexcept { return {}; }
+    static constexpr std::size_t keyword_from = ~std::size_t{0};
 };
 
 // "=" and the decimal digits of V, a non-negative integer.
@@ -71,7 +75,27 @@ struct DefaultDigits {
     static constexpr std::string_view view{text.c_str(), digits + 1};
 };
 
-// "name(a, b=1)" style parameter list, with an optional leading "$self".
+// A default that is not an integer: None (nullptr) or an infinite float, spelled as the
+// interpreter's signature parser reads it back ("=math.inf").
+template <auto V>
+struct DefaultText : DefaultDigits<V> {};
+template <auto V>
+    requires std::is_null_pointer_v<decltype(V)>
+struct DefaultText<V> {
+    static constexpr std::string_view view{"=None"};
+};
+template <auto V>
+    requires std::is_floating_point_v<decltype(V)>
+struct DefaultText<V> {
+    static_assert(V == std::numeric_limits<double>::infinity() || (V >= 0 && V < 1e15 && V == static_cast<long long>(V)),
+                  "a float default is spelled when it is infinite or a whole number");
+    using Whole = DefaultDigits<static_cast<long long>(V < 1e15 ? V : 0)>;
+    static constexpr auto text = concat<Whole::view.size() + 2>(Whole::view, std::string_view(".0"));
+    static constexpr std::string_view view =
+        V == std::numeric_limits<double>::infinity() ? std::string_view{"=math.inf"} : std::string_view{text.c_str(), Whole::view.size() + 2};
+};
+
+// "name(a, b=1, *, c=None)" style parameter list, with an optional leading "$self".
 template <bool WithSelf, class Defaults, Name... Params>
 struct ParamList {
     static constexpr std::size_t count = sizeof...(Params);
@@ -80,9 +104,10 @@ struct ParamList {
         for (std::size_t i = 0; i < count; ++i) n += Defaults::of(i).size();
         return n;
     }();
+    static constexpr bool star = Defaults::keyword_from < count;
     static constexpr std::size_t length =
         (WithSelf ? 5 : 0) + (std::size_t{0} + ... + Params.view().size()) + default_length +
-        (count == 0 ? 0 : 2 * (count - (WithSelf ? 0 : 1)));
+        (count == 0 ? 0 : 2 * (count - (WithSelf ? 0 : 1))) + (star ? 3 : 0);
     static constexpr Text<length> text = [] {
         Text<length> out{};
         std::size_t k = 0;
@@ -98,7 +123,7 @@ struct ParamList {
             for (char c : suffix) out.chars[k++] = c;
         };
         if (WithSelf) put("$self", {});
-        (put(Params.view(), Defaults::of(index++)), ...);
+        (((star && index == Defaults::keyword_from ? put("*", {}) : void()), put(Params.view(), Defaults::of(index++))), ...);
         out.chars[k] = '\0';
         return out;
     }();

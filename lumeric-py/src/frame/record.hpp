@@ -125,6 +125,8 @@ template <class T>
 struct Annotation<Borrowed<T>> : Annotation<T> {};
 template <class P, auto Default>
 struct Annotation<Defaulted<P, Default>> : Annotation<P> {};
+template <class P>
+struct Annotation<KeywordOnly<P>> : Annotation<P> {};
 template <class E, std::size_t N>
 struct Annotation<std::array<E, N>> {
     static constexpr std::string text() { return subscript(builtin("list"), Annotation<E>::text()); }
@@ -209,6 +211,7 @@ struct Argument {
     std::string_view name;
     std::string annotation;
     std::string default_value;  // Python source of the default, empty for a required parameter
+    bool keyword_only = false;
 };
 
 // The default of a parameter type, as Python source ("" when it has none).
@@ -218,21 +221,29 @@ struct DefaultValue {
 };
 template <class P, auto Default>
 struct DefaultValue<Defaulted<P, Default>> {
-    static constexpr std::string text() { return decimal(Default); }
+    static constexpr std::string text() {
+        if constexpr (std::is_integral_v<decltype(Default)>) return decimal(Default);
+        else return std::string(DefaultText<Default>::view.substr(1));
+    }
 };
+template <class P>
+struct DefaultValue<KeywordOnly<P>> : DefaultValue<P> {};
 
 constexpr std::string arguments(Receiver receiver, const std::vector<Argument>& args) {
     std::string out = "{";
     if (receiver != Receiver::none)
         out += std::string("\"posonlyargs\":[{\"name\":\"") + (receiver == Receiver::self ? "self" : "cls") + "\"}]";
-    if (!args.empty()) {
-        if (receiver != Receiver::none) out += ",";
-        out += "\"args\":[";
-        for (std::size_t i = 0; i < args.size(); ++i)
-            out += (i ? ",{" : "{") + std::string("\"name\":") + quoted(args[i].name) + ",\"annotation\":" +
-                   args[i].annotation +
-                   (args[i].default_value.empty() ? "" : ",\"default\":" + quoted(args[i].default_value)) + "}";
-        out += "]";
+    // Positional-or-keyword parameters under "args", keyword-only ones under "kwonlyargs".
+    for (bool keyword : {false, true}) {
+        std::string listed;
+        for (const Argument& a : args) {
+            if (a.keyword_only != keyword) continue;
+            listed += (listed.empty() ? "{" : ",{") + std::string("\"name\":") + quoted(a.name) + ",\"annotation\":" +
+                      a.annotation + (a.default_value.empty() ? "" : ",\"default\":" + quoted(a.default_value)) + "}";
+        }
+        if (listed.empty()) continue;
+        if (out.size() > 1) out += ",";
+        out += std::string(keyword ? "\"kwonlyargs\":[" : "\"args\":[") + listed + "]";
     }
     return out + "}";
 }
@@ -273,7 +284,10 @@ constexpr std::vector<Argument> zip(TypeList<P...>, const std::array<std::string
     static_assert(sizeof...(P) == N);
     std::vector<Argument> out;
     std::size_t i = 0;
-    ((out.push_back({names[i], annotation<P>(), DefaultValue<std::remove_cvref_t<P>>::text()}), ++i), ...);
+    ((out.push_back({names[i], annotation<P>(), DefaultValue<std::remove_cvref_t<P>>::text(),
+                     is_keyword_only<std::remove_cvref_t<P>>}),
+      ++i),
+     ...);
     return out;
 }
 
