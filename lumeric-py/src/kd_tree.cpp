@@ -3,7 +3,7 @@
 //     class KDTree:                                   # not in __all__
 //         def __new__(cls, points) -> KDTree          # a VecList or what from_array takes; copied
 //         query(x, k=1, max_distance=math.inf)        # k nearest, ranked exactly (spatial/tree.hpp),
-//             x a Vec3d:  (distance, index), or        # among those within max_distance
+//             x a Vec3d:  (distance, index), or        # among the points within max_distance
 //                         (distances, indices) lists when k > 1
 //             x m rows:   (distances, indices) memoryviews 'd' and 'q', shape (m,) or (m, k)
 //         query_radius(x, r)                          # indices within distance r, ascending
@@ -12,8 +12,8 @@
 //         count_radius(x, r)                          # len(query_radius(x, r)), no lists made
 //             x a Vec3d:  int;  x m rows: memoryview 'q', shape (m,)
 //         normals(k=30, *, max_distance=math.inf, toward=None) -> VecList   # spatial/normals.hpp
-//         statistical_inliers(k=20, std_ratio=2.0)    # kept indices, memoryview 'q' (spatial/outliers.hpp)
-//         radius_inliers(r, min_neighbours)           # kept indices, memoryview 'q'
+//         statistical_inliers(k=20, std_ratio=2.0)    # kept indices: memoryview 'q' (spatial/outliers.hpp)
+//         radius_inliers(r, min_neighbours)           # kept indices: memoryview 'q'
 //         len(tree), repr(tree), copy.copy, copy.deepcopy, pickle
 //
 // Missing places of k nearest are (inf, len(tree)). Batches run on the pool.
@@ -28,10 +28,9 @@
 #include <string>
 #include <utility>
 
-#include "frame/array_result.hpp"
+#include "frame/result_view.hpp"
 #include "frame/define.hpp"
 #include "frame/record.hpp"
-#include "frame/ref.hpp"
 #include "spatial/normals.hpp"
 #include "spatial/outliers.hpp"
 #include "vec3d.hpp"
@@ -43,8 +42,8 @@ namespace lumeric {
 using spatial::KdTree;
 using tovrin::Vec3d;
 
-// An integer of at least Least named Param ("k must be at least 1, got 0"); values beyond 64 bits
-// saturate (a count beyond memory fails when the result is made).
+// An integer of at least Least, named Param in the refusal ("k must be at least 1, got 0");
+// values beyond 64 bits saturate (a count beyond memory fails when the result is made).
 template <Name Param, long long Least>
 struct AtLeast {
     std::uint64_t value;
@@ -55,9 +54,8 @@ template <Name Param, long long Least>
 struct Arg<AtLeast<Param, Least>> {
     AtLeast<Param, Least> value{};
     bool load(PyObject* op) noexcept {
-        PyObject* given = PyNumber_Index(op);
-        if (given == nullptr) return false;
-        const Ref number = Ref::adopt(given);
+        const Ref number = Ref::adopt(PyNumber_Index(op));
+        if (!number) return false;
         int overflow = 0;
         const long long k = PyLong_AsLongLongAndOverflow(number.get(), &overflow);
         if (k == -1 && PyErr_Occurred()) return false;
@@ -71,46 +69,33 @@ struct Arg<AtLeast<Param, Least>> {
     AtLeast<Param, Least> get() const noexcept { return value; }
 };
 
-// A distance named Param: a non-negative float or inf ("r must be a non-negative number, got nan").
-template <Name Param>
-struct Distance {
+// A float that passes Rule, named Param in the refusal ("r must be a non-negative number, got nan").
+template <Name Param, class Rule>
+struct Checked {
     double value;
 };
-
+struct NonNegative {
+    static bool holds(double v) noexcept { return v >= 0; }
+    static constexpr const char* text = "%s must be a non-negative number, got %R";
+};
+struct Finite {
+    static bool holds(double v) noexcept { return std::isfinite(v); }
+    static constexpr const char* text = "%s must be a finite number, got %R";
+};
 template <Name Param>
-struct Arg<Distance<Param>> {
+using Distance = Checked<Param, NonNegative>;
+
+template <Name Param, class Rule>
+struct Arg<Checked<Param, Rule>> {
     Arg<double> given;
     bool load(PyObject* op) noexcept {
         if (!given.load(op)) return false;
-        if (given.get() >= 0) return true;
-        if (PyObject* made = PyFloat_FromDouble(given.get())) {
-            const Ref value = Ref::adopt(made);
-            PyErr_Format(PyExc_ValueError, "%s must be a non-negative number, got %R", Param.c_str(), value.get());
-        }
+        if (Rule::holds(given.get())) return true;
+        if (const Ref value = Ref::adopt(PyFloat_FromDouble(given.get())))
+            PyErr_Format(PyExc_ValueError, Rule::text, Param.c_str(), value.get());
         return false;
     }
-    Distance<Param> get() const noexcept { return {given.get()}; }
-};
-
-// A finite float named Param ("std_ratio must be a finite number, got inf").
-template <Name Param>
-struct FiniteNumber {
-    double value;
-};
-
-template <Name Param>
-struct Arg<FiniteNumber<Param>> {
-    Arg<double> given;
-    bool load(PyObject* op) noexcept {
-        if (!given.load(op)) return false;
-        if (std::isfinite(given.get())) return true;
-        if (PyObject* made = PyFloat_FromDouble(given.get())) {
-            const Ref value = Ref::adopt(made);
-            PyErr_Format(PyExc_ValueError, "%s must be a finite number, got %R", Param.c_str(), value.get());
-        }
-        return false;
-    }
-    FiniteNumber<Param> get() const noexcept { return {given.get()}; }
+    Checked<Param, Rule> get() const noexcept { return {given.get()}; }
 };
 
 // A Vec3d or None.
@@ -143,35 +128,27 @@ struct Arg<QueryPoints> : Arg<PyObject*> {
 
 // The two result forms of each query, already Python objects.
 struct NearestAnswer {
-    PyObject* object;
+    Ref object;
 };
 struct BallAnswer {
-    PyObject* object;
+    Ref object;
 };
 struct CountAnswer {
-    PyObject* object;
+    Ref object;
 };
-struct KeptIndices {
-    PyObject* object;
-};
-inline PyObject* to_python(KeptIndices answer) { return answer.object; }
-inline PyObject* to_python(NearestAnswer answer) { return answer.object; }
-inline PyObject* to_python(BallAnswer answer) { return answer.object; }
-inline PyObject* to_python(CountAnswer answer) { return answer.object; }
+inline PyObject* to_python(CountAnswer&& answer) { return answer.object.release(); }
+inline PyObject* to_python(NearestAnswer&& answer) { return answer.object.release(); }
+inline PyObject* to_python(BallAnswer&& answer) { return answer.object.release(); }
 
 namespace record {
 template <Name Param, long long Least>
 struct Annotation<AtLeast<Param, Least>> : Annotation<Index> {};
-template <Name Param>
-struct Annotation<Distance<Param>> : Annotation<double> {};
-template <Name Param>
-struct Annotation<FiniteNumber<Param>> : Annotation<double> {};
+template <Name Param, class Rule>
+struct Annotation<Checked<Param, Rule>> : Annotation<double> {};
 template <>
 struct Annotation<OptionalPoint> {
     static constexpr std::string text() { return either(Annotation<Vec3d>::text(), none_expr()); }
 };
-template <>
-struct Annotation<KeptIndices> : Annotation<MemoryView> {};
 template <>
 struct Annotation<CountAnswer> {
     static constexpr std::string text() { return either(annotation<std::uint64_t>(), annotation<MemoryView>()); }
@@ -210,14 +187,6 @@ std::size_t size(const KdTree& tree) noexcept { return tree.size(); }
 
 std::string repr(const KdTree& tree) { return "KDTree(n=" + std::to_string(tree.size()) + ")"; }
 
-// (first, second) from two new references, both given up whatever happens.
-PyObject* pair_of(PyObject* first, PyObject* second) {
-    PyObject* pair = PyTuple_Pack(2, first, second);
-    Py_DECREF(first);
-    Py_DECREF(second);
-    return checked(pair);
-}
-
 std::optional<Vec3d> single(PyObject* x) {
     if (!is_instance<Vec3d>(x)) return std::nullopt;
     Arg<Vec3d> point;
@@ -225,18 +194,14 @@ std::optional<Vec3d> single(PyObject* x) {
     return point.get();
 }
 
-// A new list of `length` items: the converted `values`, then `pad` (borrowed) in every other place.
+// A new list of `length` items: the converted `values`, then `pad` in every other place.
 template <class T>
-PyObject* padded_list(const std::vector<T>& values, std::size_t length, PyObject* pad) {
-    PyObject* list = checked(PyList_New(static_cast<Py_ssize_t>(length)));
+Ref padded_list(const std::vector<T>& values, std::size_t length, const Ref& pad) {
+    Ref list = steal(PyList_New(static_cast<Py_ssize_t>(length)));
     std::size_t k = 0;
-    try {
-        for (; k < values.size(); ++k) PyList_SET_ITEM(list, k, to_python(values[k]));
-    } catch (...) {
-        Py_DECREF(list);  // unset items are NULL, which list deallocation skips
-        throw;
-    }
-    for (; k < length; ++k) PyList_SET_ITEM(list, k, Py_NewRef(pad));
+    // Until then the unset items are NULL, which the list's deallocation skips.
+    for (; k < values.size(); ++k) PyList_SET_ITEM(list.get(), k, to_python(values[k]));
+    for (; k < length; ++k) PyList_SET_ITEM(list.get(), k, Py_NewRef(pad.get()));
     return list;
 }
 
@@ -253,40 +218,18 @@ NearestAnswer query(const KdTree& tree, QueryPoints x, Defaulted<NeighbourCount,
         std::vector<double> distances(room);
         std::vector<std::int64_t> found(room);
         tree.nearest(*point, room, scratch, distances.data(), found.data(), max_distance);
-        std::vector<std::uint64_t> indices(found.begin(), found.end());
+        const std::vector<std::uint64_t> indices(found.begin(), found.end());
         const double inf = std::numeric_limits<double>::infinity();
-        if (k == 1) return {to_python(room == 1 ? std::pair(distances[0], indices[0]) : std::pair(inf, std::uint64_t{0}))};
-        PyObject* far = to_python(inf);
-        PyObject* missing = PyLong_FromSize_t(tree.size());
-        PyObject* lists[2] = {nullptr, nullptr};
-        try {
-            if (missing == nullptr) raise_pending();
-            lists[0] = padded_list(distances, k, far);
-            lists[1] = padded_list(indices, k, missing);
-        } catch (...) {
-            Py_XDECREF(lists[0]);
-            Py_DECREF(far);
-            Py_XDECREF(missing);
-            throw;
-        }
-        Py_DECREF(far);
-        Py_DECREF(missing);
-        return {pair_of(lists[0], lists[1])};
+        if (k == 1) return {steal(to_python(room == 1 ? std::pair(distances[0], indices[0]) : std::pair(inf, std::uint64_t{0})))};
+        const Ref far = steal(to_python(inf));
+        const Ref missing = steal(PyLong_FromSize_t(tree.size()));
+        return {tuple_of(padded_list(distances, k, far), padded_list(indices, k, missing))};
     }
     vec_array::RowsView rows({x.object});
     const std::size_t m = rows.items().size(), columns = k == 1 ? 0 : k;
-    ArrayResult<double> distances(m, columns);
-    ArrayResult<std::int64_t> indices(m, columns);
-    tree.nearest(rows.items(), k, distances.data(), indices.data(), max_distance);
-    PyObject* first = distances.release();
-    PyObject* second;
-    try {
-        second = indices.release();
-    } catch (...) {
-        Py_DECREF(first);
-        throw;
-    }
-    return {pair_of(first, second)};
+    std::pair answer(ResultView<double>(m, columns), ResultView<std::int64_t>(m, columns));
+    tree.nearest(rows.items(), k, answer.first.data(), answer.second.data(), max_distance);
+    return {steal(to_python(std::move(answer)))};
 }
 
 BallAnswer query_radius(const KdTree& tree, QueryPoints x, Distance<"r"> radius) {
@@ -294,32 +237,23 @@ BallAnswer query_radius(const KdTree& tree, QueryPoints x, Distance<"r"> radius)
     if (std::optional<Vec3d> point = single(x.object)) {
         std::vector<std::int64_t> found;
         tree.within(*point, r, found);
-        return {to_python(std::vector<std::uint64_t>(found.begin(), found.end()))};
+        return {steal(to_python(std::vector<std::uint64_t>(found.begin(), found.end())))};
     }
     vec_array::RowsView rows({x.object});
-    const std::size_t m = rows.items().size();
-    ArrayResult<std::int64_t> offsets(m + 1, 0);
-    std::optional<ArrayResult<std::int64_t>> indices;
+    ResultView<std::int64_t> offsets(rows.items().size() + 1, 0);
+    std::optional<ResultView<std::int64_t>> indices;
     tree.within(rows.items(), r, offsets.data(), [&](std::size_t total) {
         indices.emplace(total, 0);
         return indices->data();
     });
-    PyObject* first = indices->release();
-    PyObject* second;
-    try {
-        second = offsets.release();
-    } catch (...) {
-        Py_DECREF(first);
-        throw;
-    }
-    return {pair_of(first, second)};
+    return {steal(to_python(std::pair(std::move(*indices), std::move(offsets))))};
 }
 
 CountAnswer count_radius(const KdTree& tree, QueryPoints x, Distance<"r"> radius) {
     if (std::optional<Vec3d> point = single(x.object))
-        return {to_python(std::uint64_t{tree.count_within(*point, radius.value)})};
+        return {steal(to_python(std::uint64_t{tree.count_within(*point, radius.value)}))};
     vec_array::RowsView rows({x.object});
-    ArrayResult<std::int64_t> counts(rows.items().size(), 0);
+    ResultView<std::int64_t> counts(rows.items().size(), 0);
     tree.count_within(rows.items(), radius.value, counts.data());
     return {counts.release()};
 }
@@ -333,19 +267,20 @@ VecListData normals(const KdTree& tree, Defaulted<NeighbourCount, 30> count,
     return {std::move(out)};
 }
 
-// The kept indices, ascending, as a read-only memoryview 'q'.
-KeptIndices index_view(const std::vector<std::int64_t>& kept) {
-    ArrayResult<std::int64_t> view(kept.size(), 0);
+// The kept indices, ascending.
+ResultView<std::int64_t> index_view(const std::vector<std::int64_t>& kept) {
+    ResultView<std::int64_t> view(kept.size(), 0);
     if (!kept.empty()) std::memcpy(view.data(), kept.data(), kept.size() * sizeof(std::int64_t));
-    return {view.release()};
+    return view;
 }
 
-KeptIndices statistical_inliers(const KdTree& tree, Defaulted<NeighbourCount, 20> count,
-                                Defaulted<FiniteNumber<"std_ratio">, 2.0> std_ratio) {
+ResultView<std::int64_t> statistical_inliers(const KdTree& tree, Defaulted<NeighbourCount, 20> count,
+                                             Defaulted<Checked<"std_ratio", Finite>, 2.0> std_ratio) {
     return index_view(spatial::statistical_inliers(tree, count.value, std_ratio.value));
 }
 
-KeptIndices radius_inliers(const KdTree& tree, Distance<"r"> radius, AtLeast<"min_neighbours", 0> least) {
+ResultView<std::int64_t> radius_inliers(const KdTree& tree, Distance<"r"> radius,
+                                        AtLeast<"min_neighbours", 0> least) {
     return index_view(spatial::radius_inliers(tree, radius.value, least.value));
 }
 

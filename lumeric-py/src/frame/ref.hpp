@@ -29,7 +29,7 @@ public:
     Ref& operator=(const Ref&) = delete;
     ~Ref() { Py_XDECREF(object_); }
 
-    // Takes over a new reference, which must not be NULL.
+    // Takes over a new reference (an empty Ref for NULL, for code that reports failure itself).
     static Ref adopt(PyObject* object) noexcept { return Ref(object); }
     // A new reference to an object owned elsewhere.
     static Ref borrow(PyObject* object) noexcept { return Ref(Py_NewRef(object)); }
