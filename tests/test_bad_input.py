@@ -108,12 +108,13 @@ VALUE_ERRORS = {
       for why in ("is zero", "has a NaN or infinite component")),
 }
 # the shape, row and length checks of tables read from buffers and sequences; int() of a list reads its buffer as
-# text, as the host does for any buffer; the tree's k and r
+# text, as the host does for any buffer; the tree's counts, distances and ratio
 VALUE_ERROR = re.compile(
     r"^((from_array|from_rotation_matrix|rotate_each)\(\) (expects shape \((n|3), [34]\), got \(.*\)|expects 3 rows, "
     r"got \d+|row \d+ has \d+ values, expected 3|expects one quaternion per vector: got \d+ for a list of \d+)"
     r"|invalid literal for int\(\) with base 10: b.*"
-    r"|k must be at least 1, got -?\d+|r must be a non-negative number, got \S+)$")
+    r"|(k|min_neighbours) must be at least [01], got -?\d+|(r|max_distance) must be a non-negative number, got \S+"
+    r"|std_ratio must be a finite number, got \S+)$")
 FRAME_TYPE_ERROR = re.compile(
     r"^(?P<call>\S+\(\)) (missing \d+ required positional arguments?: |takes \d+ positional arguments but \d+ "
     r"(was|were) given$|got an unexpected keyword argument '|got multiple values for argument ')")

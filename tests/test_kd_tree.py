@@ -108,6 +108,17 @@ ERRORS = [
     (lambda t: t.query([[1.0, 2.0]]), ValueError, "from_array() row 0 has 2 values, expected 3"),
     (lambda t: t.query_radius(memoryview(b"ab"), 1.0), ValueError, "from_array() expects shape (n, 3), got (2,)"),
     (lambda t: t.query(), TypeError, "KDTree.query() missing 1 required positional argument: 'x'"),
+    (lambda t: t.query(V, 2, NAN), ValueError, "max_distance must be a non-negative number, got nan"),
+    (lambda t: t.normals(3, max_distance=-0.5), ValueError, "max_distance must be a non-negative number, got -0.5"),
+    (lambda t: t.normals(3, 1.0), TypeError, "KDTree.normals() takes 1 positional arguments but 2 were given"),
+    (lambda t: t.normals(0), ValueError, "k must be at least 1, got 0"),
+    (lambda t: t.normals(toward=(0, 0, 1)), TypeError, "argument 'toward': 'tuple' object is not an instance of 'Vec3d'"),
+    (lambda t: t.count_radius(V, -1.0), ValueError, "r must be a non-negative number, got -1.0"),
+    (lambda t: t.statistical_inliers(2.5), TypeError, "argument 'k': 'float' object cannot be interpreted as an integer"),
+    (lambda t: t.statistical_inliers(3, INF), ValueError, "std_ratio must be a finite number, got inf"),
+    (lambda t: t.radius_inliers(1.0, -1), ValueError, "min_neighbours must be at least 0, got -1"),
+    (lambda t: t.radius_inliers(1.0, 1.0), TypeError,
+     "argument 'min_neighbours': 'float' object cannot be interpreted as an integer"),
     (lambda t: t.query(ROWS, 2**62), MemoryError, ""),  # far beyond memory
     (lambda t: t.query(V, 10**30), MemoryError, ""),
     (lambda t: t.query(V, 2**59), MemoryError, ""),  # beyond the machine's memory: refused before any work
