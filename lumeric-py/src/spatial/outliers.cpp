@@ -23,7 +23,7 @@ constexpr std::size_t point_piece = 64;
 
 }  // namespace
 
-std::vector<std::int64_t> statistical_inliers(const KdTree& tree, std::size_t k, double std_ratio) {
+std::vector<double> mean_distances(const KdTree& tree, std::size_t k) {
     const std::span<const Vec3d> points = tree.tree_points();
     const std::size_t n = points.size(), room = std::min(k, n);
     // In the original order; NaN marks the points that are not counted (a finite point's mean
@@ -47,23 +47,31 @@ std::vector<std::int64_t> statistical_inliers(const KdTree& tree, std::size_t k,
             }
         },
         point_piece);
+    return mean;
+}
+
+double statistical_threshold(const std::vector<double>& means, double std_ratio) noexcept {
     double sum = 0.0;
     std::size_t counted = 0;
-    for (double d : mean) {
+    for (double d : means) {
         if (std::isnan(d)) continue;
         sum = sum + d;
         ++counted;
     }
-    std::vector<std::int64_t> kept;
-    if (counted == 0) return kept;
     const double mu = sum / static_cast<double>(counted);
     double squares = 0.0;
-    for (double d : mean)
+    for (double d : means)
         if (!std::isnan(d)) squares = squares + (d - mu) * (d - mu);
     const double sigma = counted < 2 ? 0.0 : std::sqrt(squares / static_cast<double>(counted - 1));
-    const double threshold = mu + std_ratio * sigma;
-    for (std::size_t i = 0; i < n; ++i)
-        if (mean[i] <= threshold) kept.push_back(static_cast<std::int64_t>(i));  // false for NaN
+    return mu + std_ratio * sigma;
+}
+
+std::vector<std::int64_t> statistical_inliers(const KdTree& tree, std::size_t k, double std_ratio) {
+    const std::vector<double> means = mean_distances(tree, k);
+    const double threshold = statistical_threshold(means, std_ratio);
+    std::vector<std::int64_t> kept;
+    for (std::size_t i = 0; i < means.size(); ++i)
+        if (means[i] <= threshold) kept.push_back(static_cast<std::int64_t>(i));  // false for NaN
     return kept;
 }
 

@@ -160,8 +160,12 @@ TEST(Outliers, EqualBruteForce) {
         const double mu = sum / static_cast<double>(counted);
         for (double d : mean)
             if (!std::isnan(d)) squares = squares + (d - mu) * (d - mu);
+        const std::vector<double> means = mean_distances(tree, k);
+        for (std::size_t i = 0; i < points.size(); ++i)
+            ASSERT_TRUE(std::isnan(mean[i]) ? std::isnan(means[i]) : bits(means[i]) == bits(mean[i])) << i;
         for (double ratio : {-0.5, 0.0, 2.0}) {
             const double threshold = mu + ratio * std::sqrt(squares / static_cast<double>(counted - 1));
+            ASSERT_EQ(bits(statistical_threshold(means, ratio)), bits(threshold));
             std::vector<std::int64_t> expected;
             for (std::size_t i = 0; i < points.size(); ++i)
                 if (mean[i] <= threshold) expected.push_back(static_cast<std::int64_t>(i));
