@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <limits>
 #include <numeric>
@@ -15,13 +14,16 @@
 #include "spatial/normals.hpp"
 #include "spatial/outliers.hpp"
 
+#include "bit_equal.hpp"
+
 namespace lumeric::spatial {
 namespace {
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 const double nan = std::nan("");
 
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+using tovrin::testing::bits;
+using tovrin::testing::same;
 
 // A noisy plane, a line, copies of one point, a small grid of ties, and points that are not finite.
 std::vector<Vec3d> mixed_cloud() {
@@ -63,11 +65,6 @@ Symmetric3 covariance(const std::vector<Vec3d>& points, const std::vector<std::s
     return s;
 }
 
-void expect_same_bits(const Vec3d& a, const Vec3d& b, std::size_t i) {
-    for (int c = 0; c < 3; ++c)
-        ASSERT_TRUE(bits(a[c]) == bits(b[c]) || (std::isnan(a[c]) && std::isnan(b[c]))) << "point " << i << " axis " << c;
-}
-
 TEST(Normals, EqualBruteForce) {
     const std::vector<Vec3d> points = mixed_cloud();
     const KdTree tree(points);
@@ -80,7 +77,7 @@ TEST(Normals, EqualBruteForce) {
                 const Vec3d expected = !tovrin::is_finite(points[i]) || around.size() < 3
                                            ? Vec3d{nan, nan, nan}
                                            : orient(smallest_eigenvector(covariance(points, around)), points[i], toward);
-                expect_same_bits(got[i], expected, i);
+                ASSERT_TRUE(same(got[i], expected)) << "point " << i;
             }
         }
     }
@@ -162,7 +159,7 @@ TEST(Outliers, EqualBruteForce) {
             if (!std::isnan(d)) squares = squares + (d - mu) * (d - mu);
         const std::vector<double> means = mean_distances(tree, k);
         for (std::size_t i = 0; i < points.size(); ++i)
-            ASSERT_TRUE(std::isnan(mean[i]) ? std::isnan(means[i]) : bits(means[i]) == bits(mean[i])) << i;
+            ASSERT_TRUE(same(means[i], mean[i])) << i;
         for (double ratio : {-0.5, 0.0, 2.0}) {
             const double threshold = mu + ratio * std::sqrt(squares / static_cast<double>(counted - 1));
             ASSERT_EQ(bits(statistical_threshold(means, ratio)), bits(threshold));

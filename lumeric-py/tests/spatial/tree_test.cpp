@@ -15,8 +15,12 @@
 
 #include "spatial/tree.hpp"
 
+#include "bit_equal.hpp"
+
 namespace lumeric::spatial {
 namespace {
+
+using tovrin::testing::bits;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 const double nan = std::nan("");
@@ -67,7 +71,6 @@ std::vector<std::size_t> ranked(const std::vector<Vec3d>& points, const Vec3d& x
     return order;
 }
 
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
 
 void expect_nearest(const std::vector<Vec3d>& points, std::size_t k) {
     const KdTree tree(points);
