@@ -31,8 +31,8 @@ def test_record_matches_the_live_callable(e):
     if e.kind in ("getter", "setter"):
         assert type(attribute).__name__ == "getset_descriptor"
         return
-    listed = [n for n, _ in e.params] + (["*", *e.keywords] if e.keywords else [])
-    names = [n + (f"={e.defaults[n]}" if n in e.defaults else "") for n in listed]
+    names = [n + (f"={e.defaults[n]}" if n in e.defaults else "")
+             for n in [n for n, _ in e.params] + (["*", *e.keywords] if e.keywords else [])]
     live = owner if e.kind == "constructor" else getattr(owner, e.name)
     if type(attribute).__name__ == "wrapper_descriptor":  # operator slots: the interpreter names them
         slot = [p for p in live.__text_signature__.strip("()").split(", ") if p not in ("$self", "/")]

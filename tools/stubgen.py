@@ -88,8 +88,7 @@ class Writer:
         # Operator methods are called by the interpreter with positional arguments only.
         if f["name"].startswith("__") and f["name"].endswith("__") and f["name"] != "__new__":
             positional_only, ordinary = positional_only + ordinary, []
-        keyword_only = [f"{a['name']}: {self.expr(a['annotation'])}" + (f" = {a['default']}" if "default" in a else "")
-                        for a in args.get("kwonlyargs", [])]
+        keyword_only = [f"{a['name']}: {self.expr(a['annotation'])} = {a['default']}" for a in args.get("kwonlyargs", [])]
         parts = positional_only + (["/"] if positional_only else []) + ordinary + (["*"] if keyword_only else []) + keyword_only
         return f"def {f['name']}({', '.join(parts)}) -> {self.expr(f['returns'])}: ..."
 

@@ -48,7 +48,7 @@ struct Described {
     // Positional arguments are used in place when they are exactly right.
     static PyObject* const* place(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                                   PyObject** storage) {
-        if (nargs == count && desc.positional == count && kwnames == nullptr) [[likely]] return args;
+        if (nargs == count && kwnames == nullptr && desc.positional == count) [[likely]] return args;
         if (!place_arguments(desc, args, nargs, kwnames, storage)) throw PythonError{};
         return storage;
     }

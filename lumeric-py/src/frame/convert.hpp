@@ -215,8 +215,7 @@ inline constexpr bool is_defaulted = false;
 template <class P, auto Default>
 inline constexpr bool is_defaulted<Defaulted<P, Default>> = true;
 
-// An omitted argument arrives as a null slot (arguments.hpp lets only these be omitted). A
-// default of nullptr is None, P{} then.
+// An omitted argument arrives as a null slot (arguments.hpp lets only these be omitted).
 template <class P, auto Default>
 struct Arg<Defaulted<P, Default>> {
     Arg<P> given;
@@ -227,22 +226,24 @@ struct Arg<Defaulted<P, Default>> {
     }
     Defaulted<P, Default> get() const {
         if (present) return {P(given.get())};
-        if constexpr (std::is_null_pointer_v<decltype(Default)>) return {P{}};
+        if constexpr (std::is_null_pointer_v<decltype(Default)>) return {P{}};  // None
         else return {P{Default}};
     }
 };
 
-// A parameter that is given by keyword only (`*` before it in the signature), as every one after
-// it must be: `KeywordOnly<Defaulted<Distance, inf>>`. It is a P.
+// A parameter given only by keyword, as every one after it must be; each has a default:
+// `KeywordOnly<Defaulted<StrictBool, false>>`. It is a P.
 template <class P>
-struct KeywordOnly : P {};
+struct KeywordOnly : P {
+    static_assert(is_defaulted<P>, "a keyword-only parameter has a default");
+};
 
-template <class P>
-inline constexpr bool is_defaulted<KeywordOnly<P>> = is_defaulted<P>;
 template <class P>
 inline constexpr bool is_keyword_only = false;
 template <class P>
 inline constexpr bool is_keyword_only<KeywordOnly<P>> = true;
+template <class P>
+inline constexpr bool is_defaulted<KeywordOnly<P>> = true;
 
 template <class P>
 struct Arg<KeywordOnly<P>> {

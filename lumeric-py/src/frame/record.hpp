@@ -222,28 +222,33 @@ struct DefaultValue {
 template <class P, auto Default>
 struct DefaultValue<Defaulted<P, Default>> {
     static constexpr std::string text() {
-        if constexpr (std::is_integral_v<decltype(Default)>) return decimal(Default);
-        else return std::string(DefaultText<Default>::view.substr(1));
+        if constexpr (std::is_same_v<decltype(Default), bool>) return Default ? "True" : "False";
+        else if constexpr (std::is_integral_v<decltype(Default)>) return decimal(Default);
+        else return std::string(DefaultSpelling<Defaulted<P, Default>>::view.substr(1));  // None, floats
     }
 };
 template <class P>
 struct DefaultValue<KeywordOnly<P>> : DefaultValue<P> {};
 
+// `key`: the parameters of one kind ("args", "kwonlyargs"), none for an empty list.
+constexpr std::string argument_list(std::string_view key, const std::vector<Argument>& args, bool keyword_only) {
+    std::string out;
+    for (const Argument& a : args) {
+        if (a.keyword_only != keyword_only) continue;
+        out += (out.empty() ? "" : ",") + std::string("{\"name\":") + quoted(a.name) + ",\"annotation\":" +
+               a.annotation + (a.default_value.empty() ? "" : ",\"default\":" + quoted(a.default_value)) + "}";
+    }
+    return out.empty() ? out : quoted(key) + ":[" + out + "]";
+}
+
 constexpr std::string arguments(Receiver receiver, const std::vector<Argument>& args) {
     std::string out = "{";
     if (receiver != Receiver::none)
         out += std::string("\"posonlyargs\":[{\"name\":\"") + (receiver == Receiver::self ? "self" : "cls") + "\"}]";
-    // Positional-or-keyword parameters under "args", keyword-only ones under "kwonlyargs".
-    for (bool keyword : {false, true}) {
-        std::string listed;
-        for (const Argument& a : args) {
-            if (a.keyword_only != keyword) continue;
-            listed += (listed.empty() ? "{" : ",{") + std::string("\"name\":") + quoted(a.name) + ",\"annotation\":" +
-                      a.annotation + (a.default_value.empty() ? "" : ",\"default\":" + quoted(a.default_value)) + "}";
-        }
-        if (listed.empty()) continue;
+    for (const std::string& list : {argument_list("args", args, false), argument_list("kwonlyargs", args, true)}) {
+        if (list.empty()) continue;
         if (out.size() > 1) out += ",";
-        out += std::string(keyword ? "\"kwonlyargs\":[" : "\"args\":[") + listed + "]";
+        out += list;
     }
     return out + "}";
 }
