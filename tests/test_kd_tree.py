@@ -61,20 +61,27 @@ def test_nearest_and_balls_equal_brute_force(rows, queries, k, data):
 
 
 @pytest.mark.no_leak_check  # numpy
-@pytest.mark.parametrize("k", [1, 5])
-def test_a_deep_tree_of_duplicates_and_ties(k):
-    grid = np.stack(np.meshgrid(*[np.arange(-10.0, 10.0)] * 3, indexing="ij"), -1).reshape(-1, 3)
-    cloud = np.concatenate([grid, grid[::-1], [[NAN, 0.0, 0.0]]])  # each point twice, one NaN
-    queries = np.random.default_rng(3).integers(-12, 12, (300, 3)) / 2.0
-    distances, indices = KDTree(cloud).query(queries, k)
-    assert distances.shape == indices.shape == ((300,) if k == 1 else (300, k))
-    keys = ((cloud[None] - queries[:, None]) ** 2).sum(-1)  # exact: small halves, sums below 2**53
-    keys = np.where(np.isnan(keys), INF, keys)  # NaN last, after inf; no inf key exists here
-    expected = np.lexsort((np.broadcast_to(np.arange(len(cloud)), keys.shape), keys))[:, :k]
-    assert (np.asarray(indices).reshape(300, k) == expected).all()
-    assert (np.asarray(distances).reshape(300, k) == np.sqrt(np.take_along_axis(keys, expected, 1))).all()
+def test_a_deep_tree_of_duplicates_and_ties():
+    # Beyond 70,000 points the build runs in parallel, and 5,000 queries are answered along a curve.
+    grid = np.stack(np.meshgrid(*[np.arange(-17.0, 17.0)] * 3, indexing="ij"), -1).reshape(-1, 3)
+    cloud = np.concatenate([grid, grid[::-1], [[NAN, 0.0, 0.0]]])  # each point twice, one NaN: 78,609
+    queries = np.random.default_rng(3).integers(-19, 19, (5_000, 3)) / 2.0
+    tree = KDTree(cloud)
+    (d1, i1), (d5, i5) = [map(np.asarray, tree.query(queries, k)) for k in (1, 5)]
+    assert d1.shape == i1.shape == (5_000,) and d5.shape == i5.shape == (5_000, 5)
+    squares = (cloud**2).sum(1)
+    for block in range(0, len(queries), 500):
+        q = queries[block:block + 500]
+        # Exact: every term is a multiple of 1/4 below 2**53. NaN last, after inf; no inf key exists here.
+        keys = np.nan_to_num(squares[None] - 2 * q @ cloud.T + (q**2).sum(1)[:, None], nan=INF)
+        kth = np.partition(keys, 4, axis=1)[:, 4]
+        for row, (key, limit) in enumerate(zip(keys, kth)):  # the first five by (key, index) among those at most kth
+            near = np.flatnonzero(key <= limit)
+            expected = near[np.lexsort((near, key[near]))][:5]
+            assert (i5[block + row] == expected).all() and i1[block + row] == expected[0]
+            assert (d5[block + row] == np.sqrt(key[expected])).all() and d1[block + row] == d5[block + row, 0]
     lst = VecList.from_array(cloud)
-    assert [KDTree(lst).query(Vec3d(*q)) for q in queries[:20]] == \
+    assert [tree.query(Vec3d(*q)) for q in queries[:20]] == \
         [tuple(reversed(lst.minimum_distance_to(Vec3d(*q), 1))) for q in queries[:20]]
 
 
