@@ -15,6 +15,7 @@
 //         statistical_inliers(k=20, std_ratio=2.0)    # kept indices: memoryview 'q' (spatial/outliers.hpp)
 //         radius_inliers(r, min_neighbours)           # kept indices: memoryview 'q'
 //         len(tree), repr(tree), copy.copy, copy.deepcopy, pickle
+//         sys.getsizeof(tree)                         # counts the points, indices and nodes it holds
 //
 // Missing places of k nearest are (inf, len(tree)). Batches run on the pool.
 #include "kd_tree.hpp"
@@ -184,6 +185,7 @@ KdTree build(RowsSource points) {
 }
 
 std::size_t size(const KdTree& tree) noexcept { return tree.size(); }
+std::size_t owned_bytes(const KdTree& tree) noexcept { return tree.owned_bytes(); }
 
 std::string repr(const KdTree& tree) { return "KDTree(n=" + std::to_string(tree.size()) + ")"; }
 
@@ -227,6 +229,8 @@ NearestAnswer query(const KdTree& tree, QueryPoints x, Defaulted<NeighbourCount,
     }
     vec_array::RowsView rows({x.object});
     const std::size_t m = rows.items().size(), columns = k == 1 ? 0 : k;
+    // Both arrays must fit together; checked before either is allocated.
+    require_room({ResultView<double>::extent(m, columns), ResultView<std::int64_t>::extent(m, columns)});
     std::pair answer(ResultView<double>(m, columns), ResultView<std::int64_t>(m, columns));
     tree.nearest(rows.items(), k, answer.first.data(), answer.second.data(), max_distance);
     return {steal(to_python(std::move(answer)))};
@@ -243,6 +247,9 @@ BallAnswer query_radius(const KdTree& tree, QueryPoints x, Distance<"r"> radius)
     ResultView<std::int64_t> offsets(rows.items().size() + 1, 0);
     std::optional<ResultView<std::int64_t>> indices;
     tree.within(rows.items(), r, offsets.data(), [&](std::size_t total) {
+        // The offsets and the indices must fit together.
+        require_room({ResultView<std::int64_t>::extent(rows.items().size() + 1, 0),
+                      ResultView<std::int64_t>::extent(total, 0)});
         indices.emplace(total, 0);
         return indices->data();
     });
@@ -310,7 +317,8 @@ PyType_Spec* kd_tree_spec() {
             K::method<"normals", &normals, "k", "max_distance", "toward">(),
             K::method<"statistical_inliers", &statistical_inliers, "k", "std_ratio">(),
             K::method<"radius_inliers", &radius_inliers, "r", "min_neighbours">(),
-            K::copy_and_pickle()),
+            K::copy_and_pickle(),
+            K::size_of<&owned_bytes>()),
         K::properties(),
         K::op<Py_tp_repr, &repr>(),
         K::length<&size>());

@@ -113,7 +113,7 @@ void normals(const KdTree& tree, std::size_t k, double max_distance, const std::
             std::vector<KdTree::Entry> scratch(room);
             for (std::size_t position = lo; position < hi; ++position) {
                 const Vec3d& x = points[position];
-                Vec3d& normal = out[tree.original_index(position)];
+                Vec3d& normal = out[static_cast<std::size_t>(tree.original_index(position))];
                 normal = {nan, nan, nan};
                 if (!is_finite(x)) continue;
                 const std::size_t found = tree.nearest_entries(x, k, max_distance, scratch);

@@ -43,7 +43,7 @@ std::vector<double> mean_distances(const KdTree& tree, std::size_t k) {
                     if (!std::isfinite(distance)) break;  // the infinite ones come last
                     sum = sum + distance;
                 }
-                mean[tree.original_index(position)] = sum / static_cast<double>(m);
+                mean[static_cast<std::size_t>(tree.original_index(position))] = sum / static_cast<double>(m);
             }
         },
         point_piece);
@@ -81,12 +81,14 @@ std::vector<std::int64_t> radius_inliers(const KdTree& tree, double r, std::uint
     std::vector<std::int64_t> kept;
     if (min_neighbours >= n) return kept;  // no point has that many others
     const std::size_t needed = static_cast<std::size_t>(min_neighbours) + 1;  // itself included
+    // Balls are counted whole: a node wholly inside is one addition (search.cpp).
     std::vector<unsigned char> keep(n, 0);
     pool::for_each_range(
         n, [&](std::size_t lo, std::size_t hi) {
             for (std::size_t position = lo; position < hi; ++position) {
                 const Vec3d& x = points[position];
-                if (is_finite(x) && tree.count_within(x, r, needed) >= needed) keep[tree.original_index(position)] = 1;
+                if (is_finite(x) && tree.count_within(x, r) >= needed)
+                    keep[static_cast<std::size_t>(tree.original_index(position))] = 1;
             }
         },
         point_piece);
