@@ -23,6 +23,9 @@
 // units above r * r, and fl(r * r) is within half a unit of it); each candidate is then
 // tested exactly.
 //
+// A child with a cylinder (cylinder.hpp, which argues the same for it) is bounded by the larger
+// of the two bounds, each never above any key in the child.
+//
 // Bounded k nearest: sqrt is monotone, so the keys whose square root is at most r are exactly
 // those up to the largest such key, found once by stepping from fl(r * r). A point takes a
 // place only when its key is at most that key (the same set the radius test gives), and a node
@@ -252,8 +255,15 @@ struct KdTree::Search {
         for (int side = 0; side < 2; ++side) {
             Child& c = child[side];
             box_gaps(q, s.lo[side], s.hi[side], c.gap);
-            c.bound = bound_of(c.gap);
+            c.bound = child_bound(s, side, c.gap);
         }
+    }
+
+    // The box's bound from its gaps, raised by the child's cylinder where it has one.
+    double child_bound(const Node& s, int side, const double gap[3]) const noexcept {
+        const double box = bound_of(gap);
+        if (s.cylinder[side] == 0) return box;
+        return std::max(box, tree.cylinders_[s.cylinder[side] - 1].bound(q, s.lo[side], s.hi[side]));
     }
 };
 
