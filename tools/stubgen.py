@@ -160,6 +160,8 @@ class Writer:
             lines += ["", ""] + self.klass(c)
         for f in (m for m in members if m["type"] == "function"):
             lines += ["", ""] + self.function(f)
+        if any("= math.inf" in line for line in lines):  # a default spelled as the interpreter reads it
+            lines.insert(lines.index("import typing"), "import math")
         return "\n".join(lines) + "\n"
 
 

@@ -118,7 +118,8 @@ template <class P, auto Default>
 struct DefaultSpelling<Defaulted<P, Default>> {
     static constexpr std::string_view view = [] {
         if constexpr (std::is_same_v<decltype(Default), bool>) return std::string_view(Default ? "=True" : "=False");
-        else return DefaultDigits<Default>::view;
+        else if constexpr (std::is_integral_v<decltype(Default)>) return DefaultDigits<Default>::view;
+        else return DefaultText<Default>::view;
     }();
 };
 template <class P>

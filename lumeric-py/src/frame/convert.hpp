@@ -263,7 +263,11 @@ struct Arg<Defaulted<P, Default>> {
         present = op != nullptr;
         return !present || given.load(op);
     }
-    Defaulted<P, Default> get() const { return {present ? P(given.get()) : P{Default}}; }
+    Defaulted<P, Default> get() const {
+        if (present) return {P(given.get())};
+        if constexpr (std::is_null_pointer_v<decltype(Default)>) return {P{}};  // None
+        else return {P{Default}};
+    }
 };
 
 // A parameter given only by keyword, as every one after it must be; each has a default:
@@ -370,7 +374,6 @@ PyObject* to_python(const std::tuple<E...>& v) {
     }
     return tuple;
 }
-
 // A result of one of several forms (a list, or the list and its inverse), moved out.
 template <class... E>
 PyObject* to_python(std::variant<E...>&& v) {

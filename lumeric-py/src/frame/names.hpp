@@ -8,7 +8,9 @@
 
 #include <array>
 #include <cstddef>
+#include <limits>
 #include <string_view>
+#include <type_traits>
 
 namespace lumeric {
 
@@ -71,6 +73,24 @@ struct DefaultDigits {
         return out;
     }();
     static constexpr std::string_view view{text.c_str(), digits + 1};
+};
+
+// A default that is None (nullptr) or a float: an infinite one spelled as the interpreter's
+// signature parser reads it back ("=math.inf"), a whole one with its ".0" ("=2.0").
+template <auto V>
+struct DefaultText {
+    static constexpr std::string_view view{"=None"};
+};
+template <auto V>
+    requires std::is_floating_point_v<decltype(V)>
+struct DefaultText<V> {
+    static constexpr bool infinite = V == std::numeric_limits<double>::infinity();
+    static_assert(infinite || (V >= 0 && V < 1e15 && V == static_cast<long long>(V)),
+                  "a float default is spelled when it is infinite or a whole number");
+    using Whole = DefaultDigits<static_cast<long long>(infinite ? 0 : V)>;
+    static constexpr auto text = concat<Whole::view.size() + 2>(Whole::view, std::string_view(".0"));
+    static constexpr std::string_view view =
+        infinite ? std::string_view{"=math.inf"} : std::string_view{text.c_str(), Whole::view.size() + 2};
 };
 
 // "name(a, b=1, *, c=False)" style parameter list, with an optional leading "$self".

@@ -251,7 +251,8 @@ template <class P, auto Default>
 struct DefaultValue<Defaulted<P, Default>> {
     static constexpr std::string text() {
         if constexpr (std::is_same_v<decltype(Default), bool>) return Default ? "True" : "False";
-        else return decimal(Default);
+        else if constexpr (std::is_integral_v<decltype(Default)>) return decimal(Default);
+        else return std::string(DefaultSpelling<Defaulted<P, Default>>::view.substr(1));  // None, floats
     }
 };
 template <class P>
