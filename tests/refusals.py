@@ -63,6 +63,9 @@ STATE_SIZE = "the pickled state of {} holds {} bytes, {}"
 NO_CLASS = "_reconstruct(): no class of lumeric_py is named '{}'"
 MATRIX = "from_rotation_matrix(): the matrix {}"
 TWO_VECTORS = "from_two_vectors(): the {} vector {}"
+NUMBER_COUNT = "argument '{}': expected a sequence of {} numbers, got {} items"
+EULER_SEQUENCE = ('seq {!r} is not an Euler sequence: three of the letters "xyz" (extrinsic) or "XYZ" (intrinsic), '
+                  "no letter twice in a row")
 GEOMETRIES = "The given geometries {}"
 VIEW_ALIVE = "Already borrowed: a memoryview or numpy array of this list is alive; drop it (del, .release()) first"
 
@@ -92,6 +95,10 @@ REFUSALS = [
     (lambda: TREE.query_radius(V, "1"), TypeError, NOT_REAL, ("r", "str")),
     (lambda: THREE.rotate_each([X90, X90, (1, 0, 0, 0)]), TypeError, NOT_INSTANCE, ("quats", "tuple", "Quat")),
     (lambda: THREE.rotate_each(5), TypeError, NOT_INSTANCE, ("quats", "int", "Sequence")),
+    (lambda: Quat.from_euler("xyx", (1, 2)), TypeError, NUMBER_COUNT, ("angles", 3, 2)),
+    (lambda: Quat.from_euler("xyx", [1, 2, 3, 4]), TypeError, NUMBER_COUNT, ("angles", 3, 4)),
+    (lambda: Quat.from_euler("xyx", 1.0), TypeError, NOT_INSTANCE, ("angles", "float", "Sequence")),
+    (lambda: X90.to_euler(b"xyz"), TypeError, NOT_INSTANCE, ("seq", "bytes", "str")),
     (lambda: delattr(V, "x"), AttributeError, "property has no deleter", ()),
     (lambda: V[3], IndexError, "Index out of bounds", ()),
     (lambda: ONE[1], IndexError, "Index out of bounds", ()),
@@ -155,6 +162,7 @@ REFUSALS = [
      ("first", "has a NaN or infinite component")),
     (lambda: Quat.from_two_vectors(X, Vec3d(0, math.nan, 0)), ValueError, TWO_VECTORS,
      ("second", "has a NaN or infinite component")),
+    (lambda: X90.to_euler("xxz"), ValueError, EULER_SEQUENCE, ("xxz",)),
     (lambda: geometry.circle_circle(C, C), ValueError, GEOMETRIES, ("are identical.",)),
     (lambda: geometry.circle_circle(C, geometry.Circle(Vec3d(3, 0, 0), 1, Vec3d(0, 0, 1))), ValueError, GEOMETRIES,
      ("are too far apart and do not intersect at all.",)),

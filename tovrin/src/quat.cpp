@@ -78,7 +78,54 @@ Vec3d in_range(const Vec3d& v) noexcept {
     return {std::scalbn(v.x, -e), std::scalbn(v.y, -e), std::scalbn(v.z, -e)};
 }
 
+// |v|, as Vec3d::magnitude computes it, unless the squares of v's largest |component| would
+// overflow or underflow: then the magnitude of in_range(v), scaled back. Non-finite v as given.
+double length(const Vec3d& v) noexcept {
+    if (!is_finite(v)) return v.magnitude();
+    int e = range_exponent(larger(larger(std::fabs(v.x), std::fabs(v.y)), std::fabs(v.z)));
+    if (e == 0) return v.magnitude();
+    return std::scalbn(in_range(v).magnitude(), e);
+}
+
+// Below this angle, and this ratio |(i, j, k)| / w, the scales of the rotation-vector
+// conversions come from their Taylor series, whose next term then lies below 2^-64.
+constexpr double taylor_below = 0x1p-13;
+
 }  // namespace
+
+// from_rotation_vector(v):
+//   θ = length(v), h = θ·0.5;
+//   f = 0.5 - (θ·θ)/48 when θ < 2^-13 (sin(θ/2)/θ to within 2^-56·θ^2), else f = sin(h)/θ;
+//   the result is (cos(h), -f·v.x, -f·v.y, -f·v.z): from_axis_angle's (cos(-h), sin(-h)·axis).
+Quat Quat::from_rotation_vector(const Vec3d& v) noexcept {
+    double theta = length(v);
+    double h = theta * 0.5;
+    double f = theta < taylor_below ? 0.5 - (theta * theta) / 48.0 : std::sin(h) / theta;
+    double g = -f;
+    return {std::cos(h), g * v.x, g * v.y, g * v.z};
+}
+
+// to_rotation_vector() of (w, i, j, k):
+//   1. w >= 0 (-0.0 too): a = w, x = (-i, -j, -k); otherwise a = -w, x = (i, j, k). Either is
+//      the rotation as from_rotation_vector writes it, with a >= 0.
+//   2. n = length(x).
+//   3. n <= a·2^-13: r = n / a, t = r·r, s = (2 / a)·((1 - t/3) + (t·t)/5), the series of
+//      2·atan(r)/n; otherwise s = (2·atan2(n, a)) / n.
+//   4. The result is (s·x.x, s·x.y, s·x.z), of length 2·atan2(n, a) in [0, pi].
+Vec3d Quat::to_rotation_vector() const noexcept {
+    double a = w;
+    Vec3d x{-i, -j, -k};
+    if (w < 0) a = -w, x = {i, j, k};
+    double n = length(x);
+    double s;
+    if (n <= a * taylor_below) {
+        double r = n / a, t = r * r;
+        s = (2.0 / a) * ((1.0 - t / 3.0) + (t * t) / 5.0);
+    } else {
+        s = (2.0 * std::atan2(n, a)) / n;
+    }
+    return {s * x.x, s * x.y, s * x.z};
+}
 
 // from_two_vectors(a, b):
 //   1. a, then b: a non-finite component, or all three zero, is refused.

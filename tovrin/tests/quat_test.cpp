@@ -157,10 +157,28 @@ TEST(Quat, RotationsDocumentedValues) {
          {0, 0.8, -0.0, 0.6}},
         {"two vectors, tiny and huge", between({1e-300, 0, 0}, {0, 1e300, 0}),
          {0.7071067811865476, 0, 0, -0.7071067811865476}},
+        {"rotation vector, the series", Quat::from_rotation_vector({9.3312862e-05, 7.8748336e-05, -4.024222e-05}),
+         {0.99999999793399663, -4.6656430967869215e-05, -3.9374167972884272e-05, 2.0121109986143239e-05}},
+        {"rotation vector", Quat::from_rotation_vector({-0.55524026, -1.33617577, -1.41719236}),
+         {0.52958841576094329, 0.2325436944164441, 0.55961224776016216, 0.59354331959494289}},
+        {"rotation vector, its squares overflowing", Quat::from_rotation_vector({1e300, 1e300, 0}),
+         {-0.8986104300973718, -0.31024127297977006, -0.31024127297977006, -0.0}},
     };
     for (const auto& c : cases)
         for (double Quat::*f : {&Quat::w, &Quat::i, &Quat::j, &Quat::k})
             EXPECT_TRUE(same(c.got.*f, c.want.*f)) << c.name << ": " << c.got.*f << " for " << c.want.*f;
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct { const char* name; Quat q; Vec3d want; } vectors[] = {
+        {"the series", {0.999999999569, -4.9372732e-05, 2.7926332e-05, -4.5505168e-05},
+         {9.8745463868495187e-05, -5.5852663925617906e-05, 9.1010335878796467e-05}},
+        {"w negative", {-0.3, 0.5, -0.6, 0.2}, {1.5064847696035826, -1.807781723524299, 0.60259390784143307}},
+        {"w one ulp above 1", {1 + epsilon, 1e-17, 0, 0}, {-1.9999999999999998e-17, -0.0, -0.0}},
+        {"zero", {0, 0, 0, 0}, {nan, nan, nan}},
+    };
+    for (const auto& c : vectors) {
+        Vec3d got = c.q.to_rotation_vector();
+        for (int k = 0; k < 3; ++k) EXPECT_TRUE(same(got[k], c.want[k])) << c.name << ": " << got[k];
+    }
 }
 
 }  // namespace

@@ -125,6 +125,15 @@ template <class T>
 struct Annotation<Borrowed<T>> : Annotation<T> {};
 template <class P, auto Default>
 struct Annotation<Defaulted<P, Default>> : Annotation<P> {};
+// An Euler sequence is written as a str.
+template <>
+struct Annotation<tovrin::EulerSequence> : Annotation<std::string> {};
+template <std::size_t N>
+struct Annotation<Doubles<N>> {
+    static constexpr std::string text() {
+        return subscript(attribute(name_expr("collections.abc"), "Sequence"), builtin("float"));
+    }
+};
 template <class E, std::size_t N>
 struct Annotation<std::array<E, N>> {
     static constexpr std::string text() { return subscript(builtin("list"), Annotation<E>::text()); }
