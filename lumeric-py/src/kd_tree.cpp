@@ -9,7 +9,7 @@
 //             x a Vec3d:  list[int]
 //             x m rows:   (indices, offsets) memoryviews 'q'; offsets has m + 1 entries
 //         len(tree), repr(tree), copy.copy, copy.deepcopy, pickle
-//         sys.getsizeof(tree)                         # counts the points, indices and nodes it holds
+//         sys.getsizeof(tree)                         # counts the arrays it holds, cylinders too
 //
 // Missing places of k nearest are (inf, len(tree)). Batches run on the pool.
 #include "kd_tree.hpp"
@@ -27,6 +27,7 @@
 #include "frame/define.hpp"
 #include "frame/record.hpp"
 #include "vec3d.hpp"
+#include "vec_list.hpp"
 #include "vec_list_array.hpp"
 
 namespace lumeric {
@@ -107,6 +108,8 @@ namespace {
 using K = ClassDef<KdTree, "KDTree">;
 
 KdTree build(RowsSource points) {
+    // A copy made from an array becomes the tree's own points, so it is never held twice.
+    if (!is_instance<VecListData>(points.object)) return KdTree(vec_array::from_array(points).items);
     vec_array::RowsView rows(points);
     return KdTree(rows.items());
 }
@@ -198,8 +201,7 @@ std::vector<unsigned char> PickleState<KdTree>::bytes(const KdTree& tree) {
 
 KdTree PickleState<KdTree>::load(StateBytes state) {
     if (state.size() % sizeof(Vec3d) != 0) malformed_state("KDTree", state.size(), "not a multiple of 24");
-    const Vectors points = vec_array::copy_vectors(state.data(), state.size() / sizeof(Vec3d));
-    return KdTree(points);
+    return KdTree(vec_array::copy_vectors(state.data(), state.size() / sizeof(Vec3d)));
 }
 
 PyType_Spec* kd_tree_spec() {
