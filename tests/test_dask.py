@@ -193,17 +193,6 @@ def test_routing_visits_few_pieces():
                 assert 1 <= visits.mean() <= most
 
 
-def voxel_means(rows, size):
-    """voxel_down_sample by its definition, one point at a time."""
-    rows = rows[np.isfinite(rows).all(axis=1)]
-    corner = rows.min(axis=0) - size * 0.5 if len(rows) else None
-    voxels = {}
-    for p in rows:
-        voxels.setdefault(tuple(int(v) for v in np.floor((p - corner) / size)), []).append(p)
-    sums = {v: [sum(p[a] for p in ps) / len(ps) for a in range(3)] for v, ps in voxels.items()}  # sum() starts at 0
-    return np.array([sums[v] for v in sorted(sums)]).reshape(-1, 3)
-
-
 # Ties on voxel edges, -0.0 (a voxel of -0.0 alone has mean +0.0), NaN and inf rows, a crowded voxel.
 @settings(max_examples=60, deadline=None)
 @given(st.lists(st.tuples(*[st.sampled_from([0.0, -0.0, 1.0, 0.25, -2.5, 1e-3, 7.0, np.nan, np.inf])] * 3),
@@ -216,8 +205,7 @@ def test_voxel_down_sample_any_chunking(points, cuts, size, crowded):
         chunks.append(min(cuts[len(chunks) % len(cuts)], len(rows) - sum(chunks)))
     with dask.config.set(scheduler="sync"):
         got = ld.voxel_down_sample(da.from_array(rows, chunks=(tuple(chunks) or (0,), 3)), size).compute()
-    want = np.asarray(VecList.from_array(rows).voxel_down_sample(size)) if hasattr(VecList, "voxel_down_sample") \
-        else voxel_means(rows, size)
+    want = np.asarray(VecList.from_array(rows).voxel_down_sample(size))
     assert (got.shape, got.tobytes()) == (want.shape, want.tobytes())
 
 
