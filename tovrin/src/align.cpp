@@ -3,27 +3,11 @@
 
 #include <cmath>
 
+#include <tovrin/sums.hpp>
+
 namespace tovrin {
 
 namespace {
-
-// Σ f(k) for k in [0, n), in index order within blocks of sum_block terms, the block sums
-// then added in block order: the rounding error grows with the block length and the block
-// count, not with n.
-template <std::size_t Width, class Term>
-std::array<double, Width> blocked_sum(std::size_t n, Term term) noexcept {
-    std::array<double, Width> total{};
-    for (std::size_t lo = 0; lo < n; lo += sum_block) {
-        const std::size_t hi = n - lo < sum_block ? n : lo + sum_block;
-        std::array<double, Width> part{};
-        for (std::size_t k = lo; k < hi; ++k) {
-            const std::array<double, Width> t = term(k);
-            for (std::size_t c = 0; c < Width; ++c) part[c] = part[c] + t[c];
-        }
-        for (std::size_t c = 0; c < Width; ++c) total[c] = total[c] + part[c];
-    }
-    return total;
-}
 
 // A negligible off-diagonal entry: adding a hundred times it changes neither diagonal entry.
 bool negligible(double apq, double app, double aqq) noexcept {

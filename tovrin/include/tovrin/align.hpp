@@ -1,13 +1,13 @@
 // tovrin/align.hpp: least-squares rigid alignment and the rotation nearest to a matrix,
 // both by Horn's quaternion method with one deterministic eigen step.
 //
-// Every sum runs in index order, in blocks of `sum_block` terms whose partial sums are then
-// added in block order, so a result depends on nothing but its inputs.
+// Every sum is a blocked_sum (sums.hpp), so a result depends on nothing but its inputs.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <span>
+#include <string_view>
 #include <variant>
 
 #include <tovrin/quat.hpp>
@@ -15,10 +15,6 @@
 #include <tovrin/vec3d.hpp>
 
 namespace tovrin {
-
-inline constexpr std::size_t sum_block = 4096;
-
-using Matrix4 = std::array<std::array<double, 4>, 4>;
 
 // The unit eigenvector of the largest eigenvalue of the symmetric N (only its upper
 // triangle is read), by cyclic Jacobi rotations in the fixed pair order (0,1), (0,2), (0,3),
