@@ -1,7 +1,7 @@
 // module.cpp: the entry point of `lumeric_py` and the definitions of its two modules.
 //
 //     import lumeric_py                  # AngleDegrees, AngleRadians, Quat, VecList, Vec3d, geometry
-//                                        # (and KDTree, outside __all__)
+//                                        # (and KDTree and Transform, outside __all__)
 //     from lumeric_py import geometry    # Circle, circle_circle, circle_point,
 //                                        # circle_point_unchecked, plane_line, Plane
 //
@@ -18,6 +18,7 @@
 #include "geometry/module.hpp"
 #include "kd_tree.hpp"
 #include "quat.hpp"
+#include "transform.hpp"
 #include "vec3d.hpp"
 #include "vec_list.hpp"
 #include "vec_list_array.hpp"
@@ -34,7 +35,7 @@ using Members = ModuleMembers<"lumeric_py", ClassMember<tovrin::AngleDegrees>, C
 // Loads every pickled class by its name; private, so left out of `__all__`.
 using Reconstructor = lumeric::Reconstructor<tovrin::AngleDegrees, tovrin::AngleRadians, tovrin::Quat, VecListData,
                                              tovrin::Vec3d, tovrin::geometry::Plane, tovrin::geometry::Circle,
-                                             spatial::KdTree>;
+                                             spatial::KdTree, tovrin::Transform>;
 
 int exec_lumeric(PyObject* module) noexcept {
     return guard<int>(-1, [&] {
@@ -44,6 +45,7 @@ int exec_lumeric(PyObject* module) noexcept {
         Members::add_all(module);
         // `__all__` keeps its fixed value; the tree is an attribute beyond it.
         register_unlisted_class(module, ClassFor<spatial::KdTree>::cell);
+        register_unlisted_class(module, ClassFor<tovrin::Transform>::cell);
         add_reconstructor(module, Reconstructor::def());
         return 0;
     });

@@ -11,6 +11,7 @@
 //         collapse(axis), minimum_distance_to(other, stride)      # batch, on the pool
 //         rotate(quat)                                            # in place, once all are done
 //         rotate_each(quats)                # in place: element k by quats[k], a list or (n, 4) buffer
+//         transform(t: Transform)           # in place: each p by t.rotation.rotate(p) + t.translation
 //         lst + v, lst - v, lst * s, s * lst, lst / s             # new VecList
 //         memoryview(lst), numpy.asarray(lst)     # read-only (n, 3) float64 view, no copy;
 //                                                 # a shared borrow while any view lives
@@ -29,6 +30,7 @@
 #include "frame/define.hpp"
 #include "frame/record.hpp"
 #include "quat.hpp"
+#include "transform.hpp"
 #include "vec3d.hpp"
 #include "vec_list_array.hpp"
 
@@ -99,6 +101,7 @@ PyType_Spec* vec_list_spec() {
             L::method<"collapse", &batch::collapse, "axis">(),
             L::method<"rotate", &batch::rotate, "quat">(),
             L::method<"rotate_each", &rotate_each, "quats">(),
+            L::method<"transform", &batch::transform, "t">(),
             L::method<"minimum_distance_to", &batch::minimum_distance_to, "other", "stride">(),
             L::copy_and_pickle()),
         L::properties(

@@ -17,6 +17,7 @@
 #include <span>
 
 #include <tovrin/quat.hpp>
+#include <tovrin/transform.hpp>
 #include <tovrin/vec3d.hpp>
 
 namespace lumeric::kernels {
@@ -62,6 +63,8 @@ void is_unit(Elements in, Flags out) noexcept;
 
 // Each element replaced by its rotation.
 void rotate_in_place(std::span<Vec3d> items, Quat quat) noexcept;
+// Each element p replaced by t.rotation.rotate(p) + t.translation.
+void transform_in_place(std::span<Vec3d> items, tovrin::Transform t) noexcept;
 // Element k replaced by its rotation by the quaternion whose four raw native doubles
 // (w, i, j, k; any alignment) are quats[32k, 32k + 32).
 void rotate_each_in_place(std::span<Vec3d> items, std::span<const unsigned char> quats) noexcept;

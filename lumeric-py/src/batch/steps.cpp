@@ -113,6 +113,15 @@ void rotate(VecListData& list, const tovrin::Quat& quat) {
         static_cast<std::size_t>(heavy));
 }
 
+void transform(VecListData& list, const tovrin::Transform& t) {
+    std::span<Vec3d> items = list.items;
+    pool::for_each_range(
+        items.size(), [items, t](std::size_t lo, std::size_t hi) {
+            kernels::transform_in_place(items.subspan(lo, hi - lo), t);
+        },
+        static_cast<std::size_t>(heavy));
+}
+
 void rotate_each(VecListData& list, const PackedValues<tovrin::Quat>& values) {
     std::span<Vec3d> items = list.items;
     if (values.size() != items.size()) {

@@ -102,6 +102,19 @@ struct DefaultSpelling {
 };
 template <class P, auto Default>
 struct DefaultSpelling<Defaulted<P, Default>> : DefaultDigits<Default> {};
+template <bool Default>
+struct DefaultSpelling<Defaulted<StrictBool, Default>> {
+    static constexpr std::string_view view{Default ? "=True" : "=False"};
+};
+template <Name Spelling>
+struct DefaultSpelling<FloatDefault<Spelling>> {
+    static constexpr auto text = concat<Spelling.view().size() + 1>(std::string_view("="), Spelling.view());
+    static constexpr std::string_view view{text.c_str(), Spelling.view().size() + 1};
+};
+template <class P>
+struct DefaultSpelling<OrNone<P>> {
+    static constexpr std::string_view view{"=None"};
+};
 
 template <class L>
 struct DefaultsOf;

@@ -125,6 +125,12 @@ template <class T>
 struct Annotation<Borrowed<T>> : Annotation<T> {};
 template <class P, auto Default>
 struct Annotation<Defaulted<P, Default>> : Annotation<P> {};
+template <Name Spelling>
+struct Annotation<FloatDefault<Spelling>> : Annotation<double> {};
+template <class P>
+struct Annotation<OrNone<P>> {
+    static constexpr std::string text() { return or_none(Annotation<P>::text()); }
+};
 template <class E, std::size_t N>
 struct Annotation<std::array<E, N>> {
     static constexpr std::string text() { return subscript(builtin("list"), Annotation<E>::text()); }
@@ -158,6 +164,14 @@ struct Annotation<RowsSource> {
         return subscript(attribute(name_expr("typing"), "Union"),
                          tuple_expr({attribute(name_expr("collections.abc"), "Buffer"),
                                      subscript(sequence, subscript(sequence, builtin("float")))}));
+    }
+};
+template <>
+struct Annotation<FloatsSource> {
+    static constexpr std::string text() {
+        return subscript(attribute(name_expr("typing"), "Union"),
+                         tuple_expr({attribute(name_expr("collections.abc"), "Buffer"),
+                                     subscript(attribute(name_expr("collections.abc"), "Sequence"), builtin("float"))}));
     }
 };
 template <class T>
@@ -219,6 +233,22 @@ struct DefaultValue {
 template <class P, auto Default>
 struct DefaultValue<Defaulted<P, Default>> {
     static constexpr std::string text() { return decimal(Default); }
+};
+template <bool Default>
+struct DefaultValue<Defaulted<StrictBool, Default>> {
+    static constexpr std::string text() { return Default ? "True" : "False"; }
+};
+template <Name Spelling>
+struct DefaultValue<FloatDefault<Spelling>> {
+    static constexpr std::string text() {
+        std::string out;
+        for (char c : Spelling.view()) out += c;
+        return out;
+    }
+};
+template <class P>
+struct DefaultValue<OrNone<P>> {
+    static constexpr std::string text() { return "None"; }
 };
 
 constexpr std::string arguments(Receiver receiver, const std::vector<Argument>& args) {
