@@ -8,10 +8,16 @@
 //         query_radius(x, r)                          # indices within distance r, ascending
 //             x a Vec3d:  list[int]
 //             x m rows:   (indices, offsets) memoryviews 'q'; offsets has m + 1 entries
+//         icp(source, max_distance, init=None, iterations=30, relative_fitness=1e-06,
+//             relative_rmse=1e-06, normals=None) -> IcpResult       # the source registered
+//             onto the tree's points (spatial/icp.hpp); init None is the identity; with the
+//             tree's normals point-to-plane, else point-to-point
 //         len(tree), repr(tree), copy.copy, copy.deepcopy, pickle
 //
 // Missing places of k nearest are (inf, len(tree)). Batches run on the pool.
 #include "kd_tree.hpp"
+
+#include <tovrin/format.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -25,6 +31,7 @@
 #include "frame/array_result.hpp"
 #include "frame/define.hpp"
 #include "frame/record.hpp"
+#include "transform.hpp"
 #include "vec3d.hpp"
 #include "vec_list_array.hpp"
 
@@ -227,6 +234,32 @@ BallAnswer query_radius(const KdTree& tree, QueryPoints x, double r) {
     return {pair_of(first, second)};
 }
 
+AsStructSequence<spatial::IcpResult> icp(const KdTree& tree, RowsSource source, double max_distance,
+                                         OrNone<tovrin::Transform> init, Defaulted<Index, 30> iterations,
+                                         FloatDefault<"1e-06"> relative_fitness, FloatDefault<"1e-06"> relative_rmse,
+                                         OrNone<RowsSource> normals) {
+    if (!(max_distance > 0)) {
+        PyErr_Format(PyExc_ValueError, "icp(): max_distance must be a positive number, got %s",
+                     tovrin::format_double(max_distance).c_str());
+        throw PythonError{};
+    }
+    vec_array::RowsView points(source);
+    std::optional<vec_array::RowsView> given_normals;
+    std::span<const Vec3d> normal_items;
+    if (normals.value) {
+        normal_items = given_normals.emplace(*normals.value).items();
+        if (normal_items.size() != tree.size()) {
+            PyErr_Format(PyExc_ValueError, "icp(): normals must have one row per point of the tree: got %zu for %zu",
+                         normal_items.size(), tree.size());
+            throw PythonError{};
+        }
+    }
+    const std::vector<Vec3d> targets = tree.original_points();
+    const spatial::IcpOptions options{max_distance, init.value.value_or(tovrin::Transform::identity()),
+                                      iterations.value, relative_fitness.value, relative_rmse.value};
+    return {spatial::icp(tree, targets, points.items(), options, normal_items)};
+}
+
 using Constructor = K::Constructor<&build, "points">;
 
 }  // namespace
@@ -249,6 +282,8 @@ PyType_Spec* kd_tree_spec() {
         K::methods(
             K::method<"query", &query, "x", "k">(),
             K::method<"query_radius", &query_radius, "x", "r">(),
+            K::method<"icp", &icp, "source", "max_distance", "init", "iterations", "relative_fitness",
+                      "relative_rmse", "normals">(),
             K::copy_and_pickle()),
         K::properties(),
         K::op<Py_tp_repr, &repr>(),

@@ -46,6 +46,7 @@ int exec_lumeric(PyObject* module) noexcept {
         // `__all__` keeps its fixed value; the tree is an attribute beyond it.
         register_unlisted_class(module, ClassFor<spatial::KdTree>::cell);
         register_unlisted_class(module, ClassFor<tovrin::Transform>::cell);
+        register_struct_sequence<spatial::IcpResult>(module);
         add_reconstructor(module, Reconstructor::def());
         return 0;
     });
