@@ -101,17 +101,25 @@ VALUE_ERRORS = {
     "One of the given geometries is contained entirely within the other. The surfaces do not intersect.",
     "The given geometries are identical.", "The given geometries are out of plane from each other",
     "minimum_distance_to() on an empty VecList",
-    *(f"from_rotation_matrix(): the matrix {why}" for why in (
+    *(f"{call}(): the matrix {why}" for call in ("from_rotation_matrix", "from_matrix") for why in (
         "has a NaN or infinite entry", "is not orthonormal: max |M^T M - I| exceeds 1e-9",
         "is not a rotation: det(M) is not positive")),
+    "from_matrix(): the last row is not (0, 0, 0, 1)", "from_matrix(): the translation has a NaN or infinite entry",
+    *(f"align(): {why}" for why in ("the point sets are empty", "weights must be finite and non-negative",
+                                    "weights sum to 0")),
     *(f"from_two_vectors(): the {which} vector {why}" for which in ("first", "second")
       for why in ("is zero", "has a NaN or infinite component")),
 }
 # the shape, row and length checks of tables read from buffers and sequences; int() of a list reads its buffer as
 # text, as the host does for any buffer; the tree's k and r
 VALUE_ERROR = re.compile(
-    r"^((from_array|from_rotation_matrix|rotate_each)\(\) (expects shape \((n|3), [34]\), got \(.*\)|expects 3 rows, "
-    r"got \d+|row \d+ has \d+ values, expected 3|expects one quaternion per vector: got \d+ for a list of \d+)"
+    r"^((from_array|from_rotation_matrix|from_matrix|rotate_each|align)\(\) (expects shape \((n|3|4), [34]\), got \(.*\)"
+    r"|expects [34] rows, got \d+|row \d+ has \d+ values, expected [34]|expects one quaternion per vector: got \d+ for a "
+    r"list of \d+|expects a one-dimensional buffer, got shape \(.*\))"
+    r"|align\(\): (source and target differ in length: \d+ and \d+|weights must have one value per point: got \d+ "
+    r"for \d+ points)"
+    r"|icp\(\): (max_distance must be a positive number, got \S+|normals must have one row per point of the tree: "
+    r"got \d+ for \d+)"
     r"|invalid literal for int\(\) with base 10: b.*"
     r"|k must be at least 1, got -?\d+|r must be a non-negative number, got \S+)$")
 FRAME_TYPE_ERROR = re.compile(
