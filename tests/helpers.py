@@ -37,6 +37,8 @@ def fields(value):  # the numbers a result of the module holds, in field order, 
         return value.to_array()
     if type(value) is lumeric_py.Quat:
         return [lumeric_py.Quat, value.w, value.i, value.j, value.k]
+    if type(value) is lumeric_py.Transform:
+        return [lumeric_py.Transform, *fields(value.rotation), *fields(value.translation)]
     if type(value) in (lumeric_py.AngleRadians, lumeric_py.AngleDegrees):
         return [type(value), value.angle]
     if type(value) is lumeric_py.geometry.Plane:
