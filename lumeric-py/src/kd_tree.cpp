@@ -2,7 +2,7 @@
 //
 //     class KDTree:                                   # not in __all__
 //         def __new__(cls, points) -> KDTree          # a VecList or what from_array takes; copied
-//         query(x, k=1)                               # k nearest, ranked exactly (spatial/kd_tree.hpp)
+//         query(x, k=1)                               # k nearest, ranked exactly (spatial/tree.hpp)
 //             x a Vec3d:  (distance, index), or (distances, indices) lists when k > 1
 //             x m rows:   (distances, indices) memoryviews 'd' and 'q', shape (m,) or (m, k)
 //         query_radius(x, r)                          # indices within distance r, ascending
@@ -28,7 +28,7 @@
 #include <string>
 #include <utility>
 
-#include "frame/array_result.hpp"
+#include "frame/result_view.hpp"
 #include "frame/define.hpp"
 #include "frame/record.hpp"
 #include "transform.hpp"
@@ -49,20 +49,15 @@ template <>
 struct Arg<NeighbourCount> {
     NeighbourCount value{};
     bool load(PyObject* op) noexcept {
-        PyObject* number = PyNumber_Index(op);
-        if (number == nullptr) return false;
+        const Ref number = Ref::adopt(PyNumber_Index(op));
+        if (!number) return false;
         int overflow = 0;
-        const long long k = PyLong_AsLongLongAndOverflow(number, &overflow);
-        if (k == -1 && PyErr_Occurred()) {
-            Py_DECREF(number);
-            return false;
-        }
+        const long long k = PyLong_AsLongLongAndOverflow(number.get(), &overflow);
+        if (k == -1 && PyErr_Occurred()) return false;
         if (overflow < 0 || (overflow == 0 && k < 1)) {
-            PyErr_Format(PyExc_ValueError, "k must be at least 1, got %S", number);
-            Py_DECREF(number);
+            PyErr_Format(PyExc_ValueError, "k must be at least 1, got %S", number.get());
             return false;
         }
-        Py_DECREF(number);
         value.value = overflow > 0 ? ~std::uint64_t{0} : static_cast<std::uint64_t>(k);
         return true;
     }
@@ -81,13 +76,13 @@ struct Arg<QueryPoints> : Arg<PyObject*> {
 
 // The two result forms of each query, already Python objects.
 struct NearestAnswer {
-    PyObject* object;
+    Ref object;
 };
 struct BallAnswer {
-    PyObject* object;
+    Ref object;
 };
-inline PyObject* to_python(NearestAnswer answer) { return answer.object; }
-inline PyObject* to_python(BallAnswer answer) { return answer.object; }
+inline PyObject* to_python(NearestAnswer&& answer) { return answer.object.release(); }
+inline PyObject* to_python(BallAnswer&& answer) { return answer.object.release(); }
 
 namespace record {
 template <>
@@ -126,14 +121,6 @@ std::size_t size(const KdTree& tree) noexcept { return tree.size(); }
 
 std::string repr(const KdTree& tree) { return "KDTree(n=" + std::to_string(tree.size()) + ")"; }
 
-// (first, second) from two new references, both given up whatever happens.
-PyObject* pair_of(PyObject* first, PyObject* second) {
-    PyObject* pair = PyTuple_Pack(2, first, second);
-    Py_DECREF(first);
-    Py_DECREF(second);
-    return checked(pair);
-}
-
 std::optional<Vec3d> single(PyObject* x) {
     if (!is_instance<Vec3d>(x)) return std::nullopt;
     Arg<Vec3d> point;
@@ -141,18 +128,14 @@ std::optional<Vec3d> single(PyObject* x) {
     return point.get();
 }
 
-// A new list of `length` items: the converted `values`, then `pad` (borrowed) in every other place.
+// A new list of `length` items: the converted `values`, then `pad` in every other place.
 template <class T>
-PyObject* padded_list(const std::vector<T>& values, std::size_t length, PyObject* pad) {
-    PyObject* list = checked(PyList_New(static_cast<Py_ssize_t>(length)));
+Ref padded_list(const std::vector<T>& values, std::size_t length, const Ref& pad) {
+    Ref list = steal(PyList_New(static_cast<Py_ssize_t>(length)));
     std::size_t k = 0;
-    try {
-        for (; k < values.size(); ++k) PyList_SET_ITEM(list, k, to_python(values[k]));
-    } catch (...) {
-        Py_DECREF(list);  // unset items are NULL, which list deallocation skips
-        throw;
-    }
-    for (; k < length; ++k) PyList_SET_ITEM(list, k, Py_NewRef(pad));
+    // Until then the unset items are NULL, which the list's deallocation skips.
+    for (; k < values.size(); ++k) PyList_SET_ITEM(list.get(), k, to_python(values[k]));
+    for (; k < length; ++k) PyList_SET_ITEM(list.get(), k, Py_NewRef(pad.get()));
     return list;
 }
 
@@ -167,71 +150,39 @@ NearestAnswer query(const KdTree& tree, QueryPoints x, Defaulted<NeighbourCount,
         std::vector<double> distances(room);
         std::vector<std::int64_t> found(room);
         tree.nearest(*point, room, scratch, distances.data(), found.data());
-        std::vector<std::uint64_t> indices(found.begin(), found.end());
+        const std::vector<std::uint64_t> indices(found.begin(), found.end());
         const double inf = std::numeric_limits<double>::infinity();
-        if (k == 1) return {to_python(room == 1 ? std::pair(distances[0], indices[0]) : std::pair(inf, std::uint64_t{0}))};
-        PyObject* far = to_python(inf);
-        PyObject* missing = PyLong_FromSize_t(tree.size());
-        PyObject* lists[2] = {nullptr, nullptr};
-        try {
-            if (missing == nullptr) raise_pending();
-            lists[0] = padded_list(distances, k, far);
-            lists[1] = padded_list(indices, k, missing);
-        } catch (...) {
-            Py_XDECREF(lists[0]);
-            Py_DECREF(far);
-            Py_XDECREF(missing);
-            throw;
-        }
-        Py_DECREF(far);
-        Py_DECREF(missing);
-        return {pair_of(lists[0], lists[1])};
+        if (k == 1) return {steal(to_python(room == 1 ? std::pair(distances[0], indices[0]) : std::pair(inf, std::uint64_t{0})))};
+        const Ref far = steal(to_python(inf));
+        const Ref missing = steal(PyLong_FromSize_t(tree.size()));
+        return {tuple_of(padded_list(distances, k, far), padded_list(indices, k, missing))};
     }
     vec_array::RowsView rows({x.object});
     const std::size_t m = rows.items().size(), columns = k == 1 ? 0 : k;
-    ArrayResult<double> distances(m, columns);
-    ArrayResult<std::int64_t> indices(m, columns);
-    tree.nearest(rows.items(), k, distances.data(), indices.data());
-    PyObject* first = distances.release();
-    PyObject* second;
-    try {
-        second = indices.release();
-    } catch (...) {
-        Py_DECREF(first);
-        throw;
-    }
-    return {pair_of(first, second)};
+    std::pair answer(ResultView<double>(m, columns), ResultView<std::int64_t>(m, columns));
+    tree.nearest(rows.items(), k, answer.first.data(), answer.second.data());
+    return {steal(to_python(std::move(answer)))};
 }
 
 BallAnswer query_radius(const KdTree& tree, QueryPoints x, double r) {
     if (!(r >= 0)) {
-        PyObject* value = checked(PyFloat_FromDouble(r));
-        PyErr_Format(PyExc_ValueError, "r must be a non-negative number, got %R", value);
-        Py_DECREF(value);
+        const Ref value = steal(PyFloat_FromDouble(r));
+        PyErr_Format(PyExc_ValueError, "r must be a non-negative number, got %R", value.get());
         throw PythonError{};
     }
     if (std::optional<Vec3d> point = single(x.object)) {
         std::vector<std::int64_t> found;
         tree.within(*point, r, found);
-        return {to_python(std::vector<std::uint64_t>(found.begin(), found.end()))};
+        return {steal(to_python(std::vector<std::uint64_t>(found.begin(), found.end())))};
     }
     vec_array::RowsView rows({x.object});
-    const std::size_t m = rows.items().size();
-    ArrayResult<std::int64_t> offsets(m + 1, 0);
-    std::optional<ArrayResult<std::int64_t>> indices;
+    ResultView<std::int64_t> offsets(rows.items().size() + 1, 0);
+    std::optional<ResultView<std::int64_t>> indices;
     tree.within(rows.items(), r, offsets.data(), [&](std::size_t total) {
         indices.emplace(total, 0);
         return indices->data();
     });
-    PyObject* first = indices->release();
-    PyObject* second;
-    try {
-        second = offsets.release();
-    } catch (...) {
-        Py_DECREF(first);
-        throw;
-    }
-    return {pair_of(first, second)};
+    return {steal(to_python(std::pair(std::move(*indices), std::move(offsets))))};
 }
 
 AsStructSequence<spatial::IcpResult> icp(const KdTree& tree, RowsSource source, double max_distance,

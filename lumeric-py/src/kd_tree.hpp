@@ -6,8 +6,8 @@
 #include "frame/object.hpp"
 #include "frame/pickle.hpp"
 #include "frame/struct_sequence.hpp"
-#include "spatial/icp.hpp"
-#include "spatial/kd_tree.hpp"
+#include "spatial/tree.hpp"
+#include <spatial/icp.hpp>
 
 namespace lumeric {
 

@@ -56,20 +56,15 @@ VecListData from_buffer(PyObject* data) {
 
 // A sequence of rows, converted as the float arguments of `Vec3d(x, y, z)`.
 VecListData from_rows(PyObject* data) {
-    PyObject* rows = row_snapshot(data, call_name, 3);
-    try {
-        const auto count = static_cast<std::size_t>(PyTuple_GET_SIZE(rows));
-        VecListData list = NewList::make(count);
-        write_rows(NewList::where(list), 0, count, [rows](double* into, std::size_t lo, std::size_t hi) {
-            for (std::size_t i = lo; i < hi; ++i, into += 3)
-                read_row(PyTuple_GET_ITEM(rows, i), static_cast<Py_ssize_t>(i), call_name, 3, into);
-        });
-        Py_DECREF(rows);
-        return list;
-    } catch (...) {
-        Py_DECREF(rows);
-        throw;
-    }
+    const Ref snapshot = row_snapshot(data, call_name, 3);
+    PyObject* rows = snapshot.get();
+    const auto count = static_cast<std::size_t>(PyTuple_GET_SIZE(rows));
+    VecListData list = NewList::make(count);
+    write_rows(NewList::where(list), 0, count, [rows](double* into, std::size_t lo, std::size_t hi) {
+        for (std::size_t i = lo; i < hi; ++i, into += 3)
+            read_row(PyTuple_GET_ITEM(rows, i), static_cast<Py_ssize_t>(i), call_name, 3, into);
+    });
+    return list;
 }
 
 }  // namespace

@@ -162,7 +162,7 @@ TransformResult Transform::from_matrix(const Matrix4& m) noexcept {
     const RotationResult q = Quat::from_rotation_matrix(rt);
     if (const auto* error = std::get_if<RotationError>(&q)) return *error;
     const Vec3d t{m[0][3], m[1][3], m[2][3]};
-    if (!(std::isfinite(t.x) && std::isfinite(t.y) && std::isfinite(t.z))) return TransformError::NonFiniteTranslation;
+    if (!is_finite(t)) return TransformError::NonFiniteTranslation;
     return Transform{std::get<Quat>(q), t};
 }
 

@@ -53,7 +53,6 @@ Quat Quat::slerp(const Quat& b, double t) const noexcept {
 
 namespace {
 
-bool finite(const Vec3d& v) noexcept { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 bool zero(const Vec3d& v) noexcept { return v.x == 0 && v.y == 0 && v.z == 0; }
 double larger(double a, double b) noexcept { return a < b ? b : a; }
 
@@ -96,9 +95,9 @@ Vec3d in_range(const Vec3d& v) noexcept {
 // into range so that its products keep their precision): a is turned onto b within a few
 // ulps for every θ.
 RotationResult Quat::from_two_vectors(const Vec3d& a, const Vec3d& b) noexcept {
-    if (!finite(a)) return RotationError::FirstNonFinite;
+    if (!is_finite(a)) return RotationError::FirstNonFinite;
     if (zero(a)) return RotationError::FirstZero;
-    if (!finite(b)) return RotationError::SecondNonFinite;
+    if (!is_finite(b)) return RotationError::SecondNonFinite;
     if (zero(b)) return RotationError::SecondZero;
     Vec3d as = in_range(a), bs = in_range(b);
     Vec3d ua = as.normalize(), ub = bs.normalize();

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "bit_equal.hpp"
+
 namespace tovrin {
 namespace {
 
@@ -38,11 +40,7 @@ TEST(Angle, DocumentedValues) {
         {"sum", (R::two_pi() + R::pi()).angle, 9.42477796076938}, {"difference", (R{1} - R{3}).angle, -2.0},
         {"product", (R{1.5} * -2.0).angle, -3.0},
     };
-    for (const auto& c : cases) {
-        bool same = std::isnan(c.want) ? std::isnan(c.got)
-                                       : std::bit_cast<std::uint64_t>(c.got) == std::bit_cast<std::uint64_t>(c.want);
-        EXPECT_TRUE(same) << c.name << ": " << c.got;
-    }
+    for (const auto& c : cases) EXPECT_TRUE(testing::same(c.got, c.want)) << c.name << ": " << c.got;
     EXPECT_TRUE(R{1} < R{2} && !(R{nan} <= R{nan}) && R{0.0} == R{-0.0} && AngleDegrees{1} >= AngleDegrees{1});
 }
 

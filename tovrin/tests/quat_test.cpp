@@ -8,13 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include "bit_equal.hpp"
+
 namespace tovrin {
 namespace {
 
-// Bit for bit, the sign of zero included; any NaN matches any NaN.
-bool same(double got, double want) {
-    return std::isnan(want) ? std::isnan(got) : std::signbit(got) == std::signbit(want) && got == want;
-}
+using testing::same;
 
 TEST(Quat, DocumentedValues) {
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();

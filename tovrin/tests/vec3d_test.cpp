@@ -9,16 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include "bit_equal.hpp"
+
 namespace tovrin {
 namespace {
 
+using testing::same;
+
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-
-// Any NaN matches any NaN; otherwise the bits must agree, so -0.0 differs from 0.0.
-bool same(double a, double b) {
-    return std::isnan(a) ? std::isnan(b) : std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-}
 
 TEST(Vec3d, DocumentedVectors) {
     const struct { const char* name; Vec3d got; Vec3d want; } cases[] = {

@@ -7,7 +7,7 @@
 
 #include <tovrin/vec3d.hpp>
 
-#include "batch/bulk_allocator.hpp"
+#include "bulk/bulk_allocator.hpp"
 
 namespace lumeric {
 

@@ -17,6 +17,7 @@
 #include <span>
 
 #include <tovrin/quat.hpp>
+#include <tovrin/rank.hpp>
 #include <tovrin/transform.hpp>
 #include <tovrin/vec3d.hpp>
 
@@ -77,14 +78,8 @@ struct Nearest {
     std::size_t index;
 };
 
-// Exact order of the keys as signed integers: the bit pattern, with the 63 low bits
-// flipped for negative values (so -0.0 ranks below +0.0). Every NaN ranks above +inf
-// whatever its sign bit: a NaN produced by inf - inf has it set, and must not win.
-inline std::int64_t rank_of(double key) noexcept {
-    auto bits = std::bit_cast<std::int64_t>(key);
-    bits ^= static_cast<std::int64_t>(static_cast<std::uint64_t>(bits >> 63) >> 1);
-    return key != key ? std::numeric_limits<std::int64_t>::max() : bits;
-}
+// Keys rank as tovrin::rank_of ranks them.
+using tovrin::rank_of;
 
 // Sample positions [lo, hi) (hi > lo) of a list, position p being index first + p * step.
 struct Samples {

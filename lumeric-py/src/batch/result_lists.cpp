@@ -1,7 +1,7 @@
 // batch/result_lists.cpp: lists whose item arrays serve as result arrays.
 #include "batch/result_lists.hpp"
 
-#include "batch/bulk_allocator.hpp"
+#include "bulk/bulk_allocator.hpp"
 
 namespace lumeric {
 

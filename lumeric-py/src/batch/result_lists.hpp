@@ -1,6 +1,6 @@
 // batch/result_lists.hpp: batch results that become Python lists.
 //
-// ResultArray<E> is a fixed-length result whose slots are each written exactly once,
+// ResultList<E> is a fixed-length result whose slots are each written exactly once,
 // often by several worker threads at a time. Its storage is the item array of the
 // Python list it becomes: workers write plain values into the list's slots (one
 // pointer-sized slot per element, so neighbouring slots never share a byte), and the
@@ -47,7 +47,7 @@ PyObject* finish(PyObject* list) noexcept;
 }  // namespace list_slots
 
 template <class E>
-class ResultArray {
+class ResultList {
     static_assert(std::is_trivially_copyable_v<E> && sizeof(E) <= sizeof(PyObject*),
                   "a result element must fit in a list slot");
 
@@ -56,10 +56,10 @@ public:
     // for narrower ones (bool).
     using Slot = std::conditional_t<sizeof(E) == sizeof(PyObject*), E, std::uintptr_t>;
 
-    explicit ResultArray(std::size_t size) : list_(list_slots::make(size)) {}
-    ResultArray(ResultArray&& other) noexcept : list_(std::exchange(other.list_, nullptr)) {}
-    ResultArray& operator=(ResultArray&&) = delete;
-    ~ResultArray() {
+    explicit ResultList(std::size_t size) : list_(list_slots::make(size)) {}
+    ResultList(ResultList&& other) noexcept : list_(std::exchange(other.list_, nullptr)) {}
+    ResultList& operator=(ResultList&&) = delete;
+    ~ResultList() {
         if (list_ != nullptr) list_slots::discard(list_, 0);
     }
 
@@ -93,7 +93,7 @@ private:
 };
 
 template <class E>
-PyObject* to_python(ResultArray<E>&& items) {
+PyObject* to_python(ResultList<E>&& items) {
     return items.release();
 }
 
@@ -116,7 +116,7 @@ PyObject* to_python(const MappedSpan<T, Fn>& view) {
 namespace record {
 
 template <class E>
-struct Annotation<ResultArray<E>> : Annotation<std::vector<E>> {};
+struct Annotation<ResultList<E>> : Annotation<std::vector<E>> {};
 template <class E>
 struct Annotation<std::span<E>> : Annotation<std::vector<std::remove_cv_t<E>>> {};
 template <class T, auto Fn>

@@ -61,7 +61,7 @@ struct Output<kernels::NewVectors> {
 
 template <class E, class Slots>
 struct ListOutput {
-    using Result = ResultArray<E>;
+    using Result = ResultList<E>;
     static Result make(std::size_t n) { return Result(n); }
     static Slots where(Result& array) noexcept { return {array.data(), array.size()}; }
 };

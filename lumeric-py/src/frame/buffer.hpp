@@ -2,7 +2,7 @@
 // buffer of any other exporter.
 //
 // Export. A class whose value is a C-contiguous block of doubles (rows x columns) hands it
-// out without a copy (and so do array results, array_result.hpp): `memoryview(obj)`,
+// out without a copy (and so do array results, result_view.hpp): `memoryview(obj)`,
 // `numpy.asarray(obj)`. Each view holds a shared borrow of the object for as long as it lives,
 // counted as a view's (borrow.hpp), so in-place operations fail with the borrow error that
 // names the view, and nothing moves the memory under it; releasing the last view lifts the

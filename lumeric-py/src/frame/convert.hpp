@@ -25,6 +25,7 @@
 #include "frame/errors.hpp"
 #include "frame/names.hpp"
 #include "frame/object.hpp"
+#include "frame/ref.hpp"
 
 namespace lumeric {
 
@@ -332,6 +333,8 @@ template <class... E>
 PyObject* to_python(const std::tuple<E...>& v);
 template <class A, class B>
 PyObject* to_python(const std::pair<A, B>& v);
+template <class A, class B>
+PyObject* to_python(std::pair<A, B>&& v);
 
 // Fills `list`, a new list of the items' length, with convert(item) for each item in turn;
 // frees it if a conversion fails.
@@ -381,6 +384,13 @@ PyObject* to_python(const std::tuple<E...>& v) {
 template <class A, class B>
 PyObject* to_python(const std::pair<A, B>& v) {
     return to_python(std::tuple<A, B>(v.first, v.second));
+}
+// A pair made for the result, its items moved out (array results, lists made by the operation).
+template <class A, class B>
+PyObject* to_python(std::pair<A, B>&& v) {
+    const Ref first = steal(to_python(std::move(v.first)));
+    const Ref second = steal(to_python(std::move(v.second)));
+    return tuple_of(first, second).release();
 }
 
 }  // namespace lumeric

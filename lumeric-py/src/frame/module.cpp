@@ -4,6 +4,7 @@
 #include <string>
 
 #include "frame/errors.hpp"
+#include "frame/ref.hpp"
 
 namespace lumeric {
 
@@ -16,22 +17,18 @@ void require_module(PyObject* op) {
 
 namespace {
 
-// The module's `__all__` list (new reference), created when missing.
-PyObject* all_list(PyObject* module) {
-    PyObject* all = nullptr;
-    if (PyObject_GetOptionalAttrString(module, "__all__", &all) < 0) raise_pending();
-    if (all == nullptr) {
-        all = PyList_New(0);
-        if (all == nullptr) raise_pending();
-        if (PyObject_SetAttrString(module, "__all__", all) < 0) {
-            Py_DECREF(all);
-            raise_pending();
-        }
+// The module's `__all__` list, created when missing.
+Ref all_list(PyObject* module) {
+    PyObject* found = nullptr;
+    if (PyObject_GetOptionalAttrString(module, "__all__", &found) < 0) raise_pending();
+    if (found == nullptr) {
+        Ref all = steal(PyList_New(0));
+        if (PyObject_SetAttrString(module, "__all__", all.get()) < 0) raise_pending();
         return all;
     }
-    if (!PyList_Check(all)) {
-        set_not_instance(all, "PyList");
-        Py_DECREF(all);
+    Ref all = Ref::adopt(found);
+    if (!PyList_Check(found)) {
+        set_not_instance(found, "PyList");
         throw PythonError{};
     }
     return all;
@@ -40,12 +37,9 @@ PyObject* all_list(PyObject* module) {
 }  // namespace
 
 void add_to_namespace(PyObject* module, const char* name, PyObject* value) {
-    PyObject* all = all_list(module);
-    PyObject* text = PyUnicode_FromString(name);
-    int failed = text == nullptr || PyList_Append(all, text) < 0;
-    Py_XDECREF(text);
-    Py_DECREF(all);
-    if (failed || PyObject_SetAttrString(module, name, value) < 0) raise_pending();
+    const Ref all = all_list(module);
+    const Ref text = steal(PyUnicode_FromString(name));
+    if (PyList_Append(all.get(), text.get()) < 0 || PyObject_SetAttrString(module, name, value) < 0) raise_pending();
 }
 
 namespace {
@@ -74,27 +68,12 @@ void register_unlisted_class(PyObject* module, ClassCell& cell) {
 void register_function(PyObject* module, PyMethodDef& def) {
     // As for the host's own module functions: bound to the module object (`__self__`),
     // with the module's name as `__module__`.
-    PyObject* module_name = PyModule_GetNameObject(module);
-    if (module_name == nullptr) raise_pending();
-    PyObject* function = PyCMethod_New(&def, module, module_name, nullptr);
-    Py_DECREF(module_name);
-    if (function == nullptr) raise_pending();
-    PyObject* name = PyObject_GetAttrString(function, "__name__");
-    const char* text = name != nullptr ? PyUnicode_AsUTF8(name) : nullptr;
-    if (text == nullptr) {
-        Py_XDECREF(name);
-        Py_DECREF(function);
-        raise_pending();
-    }
-    try {
-        add_to_namespace(module, text, function);
-    } catch (...) {
-        Py_DECREF(name);
-        Py_DECREF(function);
-        throw;
-    }
-    Py_DECREF(name);
-    Py_DECREF(function);
+    const Ref module_name = steal(PyModule_GetNameObject(module));
+    const Ref function = steal(PyCMethod_New(&def, module, module_name.get(), nullptr));
+    const Ref name = steal(PyObject_GetAttrString(function.get(), "__name__"));
+    const char* text = PyUnicode_AsUTF8(name.get());
+    if (text == nullptr) raise_pending();
+    add_to_namespace(module, text, function.get());
 }
 
 namespace {
@@ -102,30 +81,23 @@ namespace {
 PyObject* simple_namespace_type() {
     static InterpreterCell cached;
     PyObject* type = cached.get_or_make([]() -> PyObject* {
-        PyObject* types = PyImport_ImportModule("types");
-        if (types == nullptr) return nullptr;
-        PyObject* namespace_type = PyObject_GetAttrString(types, "SimpleNamespace");
-        Py_DECREF(types);
-        return namespace_type;
+        const Ref types = Ref::adopt(PyImport_ImportModule("types"));
+        return types ? PyObject_GetAttrString(types.get(), "SimpleNamespace") : nullptr;
     });
     if (type == nullptr) raise_pending();
     return type;
 }
 
-// The submodule object (new reference), made on first call.
-PyObject* make_submodule(Submodule& sub) {
+// The submodule object, made on first call.
+Ref make_submodule(Submodule& sub) {
     claim_interpreter();
 
-    PyObject* kwargs = Py_BuildValue("{s:s}", "name", sub.definition.m_name);
-    if (kwargs == nullptr) raise_pending();
-    PyObject* empty = PyTuple_New(0);
-    PyObject* module_spec = empty != nullptr ? PyObject_Call(simple_namespace_type(), empty, kwargs) : nullptr;
-    Py_XDECREF(empty);
-    Py_DECREF(kwargs);
-    if (module_spec == nullptr) raise_pending();
+    const Ref kwargs = steal(Py_BuildValue("{s:s}", "name", sub.definition.m_name));
+    const Ref empty = steal(PyTuple_New(0));
+    const Ref module_spec = steal(PyObject_Call(simple_namespace_type(), empty.get(), kwargs.get()));
 
     PyObject* module = sub.module.get_or_make([&]() -> PyObject* {
-        PyObject* made = PyModule_FromDefAndSpec2(&sub.definition, module_spec, PYTHON_API_VERSION);
+        PyObject* made = PyModule_FromDefAndSpec2(&sub.definition, module_spec.get(), PYTHON_API_VERSION);
         if (made != nullptr && !PyModule_Check(made)) {
             set_not_instance(made, "PyModule");
             Py_CLEAR(made);
@@ -133,10 +105,8 @@ PyObject* make_submodule(Submodule& sub) {
         if (made != nullptr && PyModule_ExecDef(made, &sub.definition) < 0) Py_CLEAR(made);
         return made;
     });
-    Py_XINCREF(module);
-    Py_DECREF(module_spec);
     if (module == nullptr) raise_pending();
-    return module;
+    return Ref::borrow(module);
 }
 
 }  // namespace
@@ -156,28 +126,13 @@ void claim_interpreter() {
 }
 
 void register_submodule(PyObject* parent, Submodule& sub) {
-    PyObject* module = make_submodule(sub);
-    PyObject* name = PyModule_GetNameObject(module);
-    if (name == nullptr) {
-        Py_DECREF(module);
-        raise_pending();
-    }
-    const char* text = PyUnicode_AsUTF8(name);
-    if (text == nullptr) {
-        Py_DECREF(name);
-        Py_DECREF(module);
-        raise_pending();
-    }
-    std::string full = text;
-    Py_DECREF(name);
-    std::string last = full.substr(full.rfind('.') == std::string::npos ? 0 : full.rfind('.') + 1);
-    try {
-        add_to_namespace(parent, last.c_str(), module);
-    } catch (...) {
-        Py_DECREF(module);
-        throw;
-    }
-    Py_DECREF(module);
+    const Ref module = make_submodule(sub);
+    const Ref name = steal(PyModule_GetNameObject(module.get()));
+    const char* text = PyUnicode_AsUTF8(name.get());
+    if (text == nullptr) raise_pending();
+    const std::string full = text;
+    const std::string last = full.substr(full.rfind('.') == std::string::npos ? 0 : full.rfind('.') + 1);
+    add_to_namespace(parent, last.c_str(), module.get());
 }
 
 }  // namespace lumeric

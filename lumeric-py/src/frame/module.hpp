@@ -12,7 +12,14 @@
 #include <atomic>
 #include <cstdint>
 
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frame/callable.hpp"
+#include "frame/guard.hpp"
 #include "frame/object.hpp"
+#include "frame/pickle.hpp"
 #include "frame/record.hpp"
 
 namespace lumeric {
@@ -52,40 +59,125 @@ void register_submodule(PyObject* parent, Submodule& submodule);
 // submodule calls it again, which then only confirms the claim.
 void claim_interpreter();
 
-// -- Member lists --
+// -- Module definitions --
 //
-// A module's members, in namespace order, as one list of types: the execution step adds
-// them from it and the module's interface record lists them from it.
+// A module is one list of members, in namespace order; its definition, execution step,
+// interface record and (for the top-level module) the pickle loader all come from it:
 //
-//     using Members = ModuleMembers<"geometry", ClassMember<Circle>, FunctionMember<F>, ...>;
+//     using Geometry = Module<"lumeric_py.geometry", ClassMember<Circle>, FunctionMember<F>, ...>;
+//     using Top = Module<"lumeric_py", ClassMember<Vec3d>, SubmoduleMember<Geometry>,
+//                        UnlistedClassMember<KdTree>>;
+//     PyModuleDef_Init(&Top::definition);
+//
+// Each member says what it adds, which ids the module's record lists (the names of
+// `__all__`), and which classes it brings: the pickle loader knows exactly those.
+
+template <class... L>
+struct Concat;
+template <>
+struct Concat<> {
+    using type = TypeList<>;
+};
+template <class... A>
+struct Concat<TypeList<A...>> {
+    using type = TypeList<A...>;
+};
+template <class... A, class... B, class... Rest>
+struct Concat<TypeList<A...>, TypeList<B...>, Rest...> {
+    using type = typename Concat<TypeList<A..., B...>, Rest...>::type;
+};
+
+template <class L>
+struct ReconstructorOver;
+template <class... T>
+struct ReconstructorOver<TypeList<T...>> {
+    using type = Reconstructor<T...>;
+};
 
 template <class T>
 struct ClassMember {
-    static constexpr std::string id() { return record::class_id(ClassFor<T>::name.view()); }
+    using Classes = TypeList<T>;
+    static constexpr void ids(std::vector<std::string>& out) { out.push_back(record::class_id(ClassFor<T>::name.view())); }
     static void add(PyObject* module) { register_class(module, ClassFor<T>::cell); }
+};
+
+// A class the module offers beyond its fixed interface: an attribute, not in `__all__` nor in
+// the module's record.
+template <class T>
+struct UnlistedClassMember {
+    using Classes = TypeList<T>;
+    static constexpr void ids(std::vector<std::string>&) {}
+    static void add(PyObject* module) { register_unlisted_class(module, ClassFor<T>::cell); }
 };
 
 // F is a Function<...> of define.hpp.
 template <class F>
 struct FunctionMember {
-    static constexpr std::string id() { return record::function_id(F::name.view()); }
+    using Classes = TypeList<>;
+    static constexpr void ids(std::vector<std::string>& out) { out.push_back(record::function_id(F::name.view())); }
     static void add(PyObject* module) { register_function(module, F::def()); }
 };
 
-template <Name ShortName, Submodule& (*Get)()>
+// M is a Module<...> below, made once per process and added under its last name.
+template <class M>
 struct SubmoduleMember {
-    static constexpr std::string id() { return record::module_id(ShortName.view()); }
-    static void add(PyObject* module) { register_submodule(module, Get()); }
+    using Classes = typename M::Classes;
+    static constexpr void ids(std::vector<std::string>& out) { out.push_back(record::module_id(M::short_name)); }
+    static void add(PyObject* module) { register_submodule(module, M::submodule()); }
 };
 
-template <Name ShortName, class... Members>
-struct ModuleMembers {
+template <Name FullName, class... Members>
+struct Module {
+    static constexpr std::string_view full_name = FullName.view();
+    static constexpr std::string_view short_name = full_name.substr(full_name.rfind('.') + 1);
+    static constexpr bool top_level = full_name.find('.') == std::string_view::npos;
+    using Classes = typename Concat<typename Members::Classes...>::type;
+
     struct Record {
-        static constexpr std::string json() { return record::module_record(ShortName.view(), {Members::id()...}); }
+        static constexpr std::string json() {
+            std::vector<std::string> ids;
+            (Members::ids(ids), ...);
+            return record::module_record(short_name, ids);
+        }
     };
-    static void add_all(PyObject* module) {
-        record::emit<Record>();
-        (Members::add(module), ...);
+
+    static int exec(PyObject* module) noexcept {
+        return guard<int>(-1, [&] {
+            require_module(module);
+            // A second interpreter is turned away before anything is made or added.
+            claim_interpreter();
+            record::emit<Record>();
+            (Members::add(module), ...);
+            // Private, so beyond `__all__`: pickle finds every class's loader through it.
+            if constexpr (top_level) add_reconstructor(module, ReconstructorOver<Classes>::type::def());
+            return 0;
+        });
+    }
+
+    static inline PyModuleDef_Slot slots[] = {
+        {Py_mod_exec, reinterpret_cast<void*>(&exec)},
+        // Shared state is limited to once-initialised cells and atomics, and instances carry
+        // their own borrow counters, so the module runs without the global lock.
+        {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+        {0, nullptr},  // sentinel
+    };
+
+    static inline PyModuleDef definition = {
+        .m_base = PyModuleDef_HEAD_INIT,
+        .m_name = FullName.c_str(),
+        .m_doc = "",
+        .m_size = 0,
+        .m_methods = nullptr,
+        .m_slots = slots,
+        .m_traverse = nullptr,
+        .m_clear = nullptr,
+        .m_free = nullptr,
+    };
+
+    // The once-per-process cell of a submodule.
+    static Submodule& submodule() {
+        static Submodule cell{definition};
+        return cell;
     }
 };
 

@@ -3,11 +3,11 @@
 
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "frame/convert.hpp"
 #include "frame/errors.hpp"
+#include "frame/ref.hpp"
 
 namespace lumeric {
 
@@ -92,39 +92,36 @@ namespace {
 
 }  // namespace
 
-PyObject* row_snapshot(PyObject* data, const char* call, std::size_t width) {
+Ref row_snapshot(PyObject* data, const char* call, std::size_t width) {
     if (PyUnicode_Check(data) || !PySequence_Check(data)) {
         PyErr_Format(PyExc_TypeError, "%s expects a buffer or a sequence of rows of %zu numbers, not '%.200s'", call,
                      width, Py_TYPE(data)->tp_name);
         throw PythonError{};
     }
-    return checked(PySequence_Tuple(data));
+    return steal(PySequence_Tuple(data));
 }
 
 // The items are held while they convert, so a conversion that changes the row cannot pull
 // them away.
 void read_row(PyObject* row, Py_ssize_t index, const char* call, std::size_t width, double* out) {
-    PyObject* items;
-    if (PyTuple_CheckExact(row)) items = Py_NewRef(row);
-    else if (PySequence_Check(row) && !PyUnicode_Check(row)) items = checked(PySequence_Tuple(row));
+    Ref items;
+    if (PyTuple_CheckExact(row)) items = Ref::borrow(row);
+    else if (PySequence_Check(row) && !PyUnicode_Check(row)) items = steal(PySequence_Tuple(row));
     else not_rows(call, index, width, row);
-    const Py_ssize_t size = PyTuple_GET_SIZE(items);
+    const Py_ssize_t size = PyTuple_GET_SIZE(items.get());
     if (size != static_cast<Py_ssize_t>(width)) {
-        Py_DECREF(items);
         PyErr_Format(PyExc_ValueError, "%s row %zd has %zd values, expected %zu", call, index, size, width);
         throw PythonError{};
     }
     for (Py_ssize_t k = 0; k < size; ++k) {
         Arg<double> number;
-        if (!number.load(PyTuple_GET_ITEM(items, k))) {
-            Py_DECREF(items);
+        if (!number.load(PyTuple_GET_ITEM(items.get(), k))) {
             std::string prefix = std::string(call) + " row " + std::to_string(index) + ": ";
             prefix_type_error(prefix.c_str());
             throw PythonError{};
         }
         out[k] = number.get();
     }
-    Py_DECREF(items);
 }
 
 void read_fixed_rows(RowsSource source, const char* call, std::size_t rows, std::size_t width, double* out) {
@@ -132,20 +129,14 @@ void read_fixed_rows(RowsSource source, const char* call, std::size_t rows, std:
         BufferRows(source.object, call, width, rows).read(out, 0, rows);
         return;
     }
-    PyObject* snapshot = row_snapshot(source.object, call, width);
-    try {
-        const Py_ssize_t count = PyTuple_GET_SIZE(snapshot);
-        if (count != static_cast<Py_ssize_t>(rows)) {
-            PyErr_Format(PyExc_ValueError, "%s expects %zu rows, got %zd", call, rows, count);
-            throw PythonError{};
-        }
-        for (Py_ssize_t r = 0; r < count; ++r)
-            read_row(PyTuple_GET_ITEM(snapshot, r), r, call, width, out + static_cast<std::size_t>(r) * width);
-    } catch (...) {
-        Py_DECREF(snapshot);
-        throw;
+    const Ref snapshot = row_snapshot(source.object, call, width);
+    const Py_ssize_t count = PyTuple_GET_SIZE(snapshot.get());
+    if (count != static_cast<Py_ssize_t>(rows)) {
+        PyErr_Format(PyExc_ValueError, "%s expects %zu rows, got %zd", call, rows, count);
+        throw PythonError{};
     }
-    Py_DECREF(snapshot);
+    for (Py_ssize_t r = 0; r < count; ++r)
+        read_row(PyTuple_GET_ITEM(snapshot.get(), r), r, call, width, out + static_cast<std::size_t>(r) * width);
 }
 
 std::vector<double> read_floats(FloatsSource source, const char* call) {
@@ -176,9 +167,7 @@ std::vector<double> read_floats(FloatsSource source, const char* call) {
         throw PythonError{};
     }
     // A snapshot, so that conversions run by the items cannot change what is read.
-    const std::unique_ptr<PyObject, void (*)(PyObject*)> items(PySequence_Tuple(source.object),
-                                                               [](PyObject* op) { Py_XDECREF(op); });
-    if (items == nullptr) raise_pending();
+    const Ref items = steal(PySequence_Tuple(source.object));
     const Py_ssize_t count = PyTuple_GET_SIZE(items.get());
     out.resize(static_cast<std::size_t>(count));
     for (Py_ssize_t k = 0; k < count; ++k) {

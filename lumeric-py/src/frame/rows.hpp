@@ -13,6 +13,7 @@
 
 #include "frame/buffer.hpp"
 #include "frame/convert.hpp"
+#include "frame/ref.hpp"
 
 namespace lumeric {
 
@@ -47,7 +48,7 @@ private:
 
 // The rows of a sequence as a new tuple, a snapshot that code run by the conversions cannot
 // change; TypeError when `data` is not a sequence (or is a str).
-PyObject* row_snapshot(PyObject* data, const char* call, std::size_t width);
+Ref row_snapshot(PyObject* data, const char* call, std::size_t width);
 
 // Row `index` of such a snapshot, its `width` numbers converted as float arguments into out;
 // TypeError for a row that is no sequence or an item that is no number, ValueError for

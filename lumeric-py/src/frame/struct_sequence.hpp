@@ -11,7 +11,7 @@
 //     AsStructSequence<spatial::IcpResult> icp(...);      // an operation's result
 //
 // The type is made once per process (an interpreter cell), named "lumeric_py.{Name}" so that
-// pickle finds it as a module attribute (register_struct_sequence); each value converts as
+// pickle finds it as a module attribute (StructSequenceMember); each value converts as
 // to_python converts it, and the interface records describe the fields as read-only
 // properties.
 #pragma once
@@ -20,15 +20,17 @@
 
 #include <array>
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
+#include "frame/callable.hpp"
 #include "frame/convert.hpp"
 #include "frame/errors.hpp"
 #include "frame/interpreter_cell.hpp"
 #include "frame/record.hpp"
+#include "frame/ref.hpp"
 
 namespace lumeric {
 
@@ -74,8 +76,30 @@ struct StructSequenceType {
 private:
     using Values = decltype(S::values(std::declval<const T&>()));
 
+    // A class record that also names the bases (a struct sequence of these field types) and
+    // the field names that pattern matching takes.
     struct ClassRecord {
-        static constexpr std::string json() { return record::class_record(S::name.view()); }
+        static constexpr std::string json() {
+            std::string record = record::class_record(S::name.view());
+            record.pop_back();
+            return record + ",\"bases\":[" + bases(std::make_index_sequence<S::fields.size()>{}) +
+                   "],\"match_args\":[" + match_args() + "]}";
+        }
+        template <std::size_t... K>
+        static constexpr std::string bases(std::index_sequence<K...>) {
+            using namespace record;
+            return subscript(attribute(name_expr("_typeshed"), "structseq"), attribute(name_expr("typing"), "Any")) +
+                   "," +
+                   subscript(builtin("tuple"), tuple_expr({annotation<std::tuple_element_t<K, Values>>()...}));
+        }
+        static constexpr std::string match_args() {
+            std::string out;
+            for (std::size_t k = 0; k < S::fields.size(); ++k) {
+                const char* name = S::fields[k].name;
+                out += (k ? "," : "") + record::quoted(std::string_view(name, std::char_traits<char>::length(name)));
+            }
+            return out;
+        }
     };
     template <std::size_t K>
     struct FieldRecord {
@@ -96,8 +120,7 @@ private:
 
 template <class T>
 PyObject* to_python(const AsStructSequence<T>& result) {
-    std::unique_ptr<PyObject, void (*)(PyObject*)> sequence(
-        checked(PyStructSequence_New(StructSequenceType<T>::get())), [](PyObject* op) { Py_DECREF(op); });
+    Ref sequence = steal(PyStructSequence_New(StructSequenceType<T>::get()));
     // Unset items are NULL, which the sequence's deallocation skips if a conversion throws.
     std::apply(
         [&](const auto&... items) {
@@ -108,12 +131,17 @@ PyObject* to_python(const AsStructSequence<T>& result) {
     return sequence.release();
 }
 
-// Adds the type as the attribute {Name} of `module`; throws PythonError.
+// A module member (module.hpp): the type as the attribute {Name}, outside `__all__`, where
+// pickle finds it.
 template <class T>
-void register_struct_sequence(PyObject* module) {
-    PyObject* type = reinterpret_cast<PyObject*>(StructSequenceType<T>::get());
-    if (PyObject_SetAttrString(module, StructSequence<T>::name.c_str(), type) < 0) raise_pending();
-}
+struct StructSequenceMember {
+    using Classes = TypeList<>;
+    static constexpr void ids(std::vector<std::string>&) {}
+    static void add(PyObject* module) {
+        PyObject* type = reinterpret_cast<PyObject*>(StructSequenceType<T>::get());
+        if (PyObject_SetAttrString(module, StructSequence<T>::name.c_str(), type) < 0) raise_pending();
+    }
+};
 
 namespace record {
 template <class T>

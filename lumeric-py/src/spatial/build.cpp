@@ -5,7 +5,7 @@
 // order total, so equal coordinates (duplicates, grids, points on a line) still cut exactly in
 // half and the depth is log2(n / leaf_capacity) whatever the cloud. The two halves are built
 // in parallel while they are large.
-#include "spatial/kd_tree.hpp"
+#include "spatial/tree.hpp"
 
 #include <algorithm>
 #include <cmath>

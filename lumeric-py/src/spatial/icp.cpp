@@ -1,5 +1,5 @@
 // ICP's loop: pairing on the pool, the two update steps and the stopping rule.
-#include "spatial/icp.hpp"
+#include <spatial/icp.hpp>
 
 #include <cmath>
 #include <limits>
@@ -24,8 +24,6 @@ Quat euler_xyz(double alpha, double beta, double gamma) noexcept {
            Quat::from_axis_angle(Vec3d::j(), tovrin::AngleRadians{beta}) *
            Quat::from_axis_angle(Vec3d::k(), tovrin::AngleRadians{gamma});
 }
-
-bool finite(const Vec3d& v) noexcept { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
 // The pairs of one transform: moved points, their nearest targets (index n when beyond
 // max_distance) and the scores.
@@ -77,7 +75,7 @@ Gathered gather(const Pairing& p, std::span<const Vec3d> targets, std::span<cons
         const std::int64_t j = p.indices[k];
         if (j == none) continue;
         if (need_normals) {
-            if (!finite(normals[j])) continue;
+            if (!tovrin::is_finite(normals[j])) continue;
             g.normals.push_back(normals[j]);
         }
         g.moved.push_back(p.moved[k]);

@@ -29,20 +29,20 @@
 #include <cstring>
 #include <limits>
 
-#include "batch/kernels.hpp"
+#include <tovrin/rank.hpp>
+
 #include "pool/pool.hpp"
-#include "spatial/kd_tree.hpp"
+#include "spatial/tree.hpp"
 
 namespace lumeric::spatial {
 
 namespace {
 
-using kernels::rank_of;
+using tovrin::is_finite;
+using tovrin::rank_of;
 
 constexpr std::size_t query_piece = 64;    // queries per piece: ~1 us each, so ~10x the hand-over
 constexpr std::size_t ball_block = 256;    // queries whose balls are gathered together
-
-bool finite(const Vec3d& x) noexcept { return std::isfinite(x.x) && std::isfinite(x.y) && std::isfinite(x.z); }
 
 void box_gaps(const Vec3d& q, const double lo[3], const double hi[3], double gap[3]) noexcept {
     for (int a = 0; a < 3; ++a) gap[a] = q[a] < lo[a] ? lo[a] - q[a] : q[a] > hi[a] ? q[a] - hi[a] : 0.0;
@@ -70,7 +70,7 @@ std::vector<std::size_t> curve_order(std::span<const Vec3d> xs) {
     double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
     bool seen = false;
     for (const Vec3d& x : xs) {
-        if (!finite(x)) continue;
+        if (!is_finite(x)) continue;
         for (int a = 0; a < 3; ++a) {
             lo[a] = seen ? std::min(lo[a], x[a]) : x[a];
             hi[a] = seen ? std::max(hi[a], x[a]) : x[a];
@@ -87,7 +87,7 @@ std::vector<std::size_t> curve_order(std::span<const Vec3d> xs) {
     std::vector<std::size_t> starts((std::size_t{1} << (3 * bits)) + 1, 0);
     for (std::size_t j = 0; j < m; ++j) {
         std::uint32_t code = 0;
-        if (finite(xs[j])) {
+        if (is_finite(xs[j])) {
             std::uint32_t cell[3];
             for (int a = 0; a < 3; ++a)
                 cell[a] = static_cast<std::uint32_t>(std::min(cells - 1, std::max(0.0, (xs[j][a] - lo[a]) * scale[a])));
@@ -225,7 +225,7 @@ void KdTree::nearest(const Vec3d& x, std::size_t k, std::span<Entry> scratch, do
                      std::int64_t* indices) const noexcept {
     std::size_t count = 0;
     std::size_t next_nan = points_.size();  // the NaN points still to append, from here on
-    if (finite(x)) {
+    if (is_finite(x)) {
         Search search{*this, x};
         search.best = scratch.data();
         search.capacity = std::min(k, searched_);
@@ -268,7 +268,7 @@ void KdTree::nearest(std::span<const Vec3d> xs, std::size_t k, double* distances
 
 void KdTree::within(const Vec3d& x, double r, std::vector<std::int64_t>& out) const {
     const std::size_t first = out.size();
-    if (finite(x)) {
+    if (is_finite(x)) {
         Search search{*this, x};
         search.r = r;
         search.threshold = ball_threshold(r);

@@ -16,8 +16,12 @@
 
 #include "batch/kernels.hpp"
 
+#include "bit_equal.hpp"
+
 namespace lumeric::kernels {
 namespace {
+
+using tovrin::testing::same;
 
 bool runnable() {
 #if defined(__x86_64__)
@@ -31,13 +35,6 @@ bool runnable() {
 #define SKIP_IF_NOT_RUNNABLE() \
     if (!runnable()) GTEST_SKIP() << KERNEL_LEVEL << " instructions not available"
 
-// A NaN's sign and payload depend on the processor and on the operand order the compiler
-// picks for commutative operations, not on the formula: any NaN matches any NaN.
-bool same(double a, double b) {
-    if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
-    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-}
-bool same(const Vec3d& a, const Vec3d& b) { return same(a.x, b.x) && same(a.y, b.y) && same(a.z, b.z); }
 bool same(std::uintptr_t a, std::uintptr_t b) { return a == b; }
 
 const double inf = std::numeric_limits<double>::infinity();

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "spatial/icp.hpp"
+#include <spatial/icp.hpp>
 
 namespace lumeric::spatial {
 namespace {

@@ -108,4 +108,10 @@ struct Vec3d {
     constexpr bool operator!=(const Vec3d& b) const noexcept { return !(*this == b); }
 };
 
+// True when all three components are finite: the one test of a usable point, shared by every
+// search and conversion that must turn away infinities and NaN.
+inline bool is_finite(const Vec3d& v) noexcept {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
 }  // namespace tovrin

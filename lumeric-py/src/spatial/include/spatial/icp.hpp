@@ -16,7 +16,7 @@
 #include <tovrin/transform.hpp>
 #include <tovrin/vec3d.hpp>
 
-#include "spatial/kd_tree.hpp"
+#include <spatial/tree.hpp>
 
 namespace lumeric::spatial {
 

@@ -1,8 +1,8 @@
-// frame/array_result.hpp: results of many plain numbers, handed to Python as read-only
+// frame/result_view.hpp: results of many plain numbers, handed to Python as read-only
 // memoryviews.
 //
 // An operation that answers with an array of doubles or 64-bit integers makes an
-// ArrayResult<E> of shape (rows,) or (rows, columns), lets its workers write the numbers in
+// ResultView<E> of shape (rows,) or (rows, columns), lets its workers write the numbers in
 // place, and returns release(): `memoryview(holder)`, format 'd' or 'q', over a small internal
 // object that owns the numbers and exports them (buffer.hpp). numpy takes such a view without
 // a copy, `.tolist()` makes lists of it, and it needs nothing beyond CPython. The holder is
@@ -15,7 +15,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "frame/buffer.hpp"
 #include "frame/object.hpp"
+#include "frame/record.hpp"
+#include "frame/ref.hpp"
 
 namespace lumeric {
 
@@ -45,7 +48,7 @@ void require_room(std::size_t count, std::size_t size);
 NumberArray new_number_array(std::size_t rows, std::size_t columns, const char* format);
 
 // The array as a read-only memoryview; throws PythonError.
-PyObject* number_array_view(NumberArray array);
+Ref number_array_view(NumberArray array);
 
 template <class E>
 struct NumberFormat;
@@ -59,19 +62,30 @@ struct NumberFormat<std::int64_t> {
 };
 
 template <class E>
-class ArrayResult {
+class ResultView {
     static_assert(sizeof(E) == 8, "array results hold 8-byte numbers");
 
 public:
-    ArrayResult(std::size_t rows, std::size_t columns)
+    ResultView(std::size_t rows, std::size_t columns)
         : array_(new_number_array(rows, columns, NumberFormat<E>::code)) {}
 
     E* data() const noexcept { return reinterpret_cast<E*>(array_.items.get()); }
     // The memoryview; the result is spent.
-    PyObject* release() { return number_array_view(std::move(array_)); }
+    Ref release() { return number_array_view(std::move(array_)); }
 
 private:
     NumberArray array_;
 };
+
+// An operation may return a view result, or a pair of them, as it is.
+template <class E>
+PyObject* to_python(ResultView<E>&& result) {
+    return result.release().release();
+}
+
+namespace record {
+template <class E>
+struct Annotation<ResultView<E>> : Annotation<MemoryView> {};
+}  // namespace record
 
 }  // namespace lumeric

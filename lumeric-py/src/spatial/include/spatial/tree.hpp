@@ -1,8 +1,8 @@
-// spatial/kd_tree.hpp: a k-d tree over a cloud of points, with exact k-nearest and radius
+// spatial/tree.hpp: a k-d tree over a cloud of points, with exact k-nearest and radius
 // queries on the worker pool. Plain C++; knows nothing of Python.
 //
 // Every answer is the brute-force one. The key of point i for a query x is bit for bit
-// `points[i].distance_squared(x)`; keys rank as kernels::rank_of ranks them (every NaN after
+// `points[i].distance_squared(x)`; keys rank as tovrin::rank_of ranks them (every NaN after
 // every number), equal keys go to the lower index, and a reported distance is
 // `std::sqrt(key)`, which is `points[i].distance_to(x)`. The tree only decides which points
 // need not be looked at, and it skips a subtree only when no point in it could change the
@@ -30,7 +30,7 @@
 
 #include <tovrin/vec3d.hpp>
 
-#include "batch/bulk_allocator.hpp"
+#include "bulk/bulk_allocator.hpp"
 
 namespace lumeric::spatial {
 

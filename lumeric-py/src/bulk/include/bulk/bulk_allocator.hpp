@@ -1,4 +1,4 @@
-// batch/bulk_allocator.hpp: the allocator of VecList's element arrays, and page hints for other
+// bulk/bulk_allocator.hpp: the allocator of VecList's element arrays, and page hints for other
 // large result buffers.
 //
 // Batch results are written once, in parallel, right after allocation, and first touches

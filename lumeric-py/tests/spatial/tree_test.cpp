@@ -11,11 +11,16 @@
 #include <random>
 #include <vector>
 
-#include "batch/kernels.hpp"
-#include "spatial/kd_tree.hpp"
+#include <tovrin/rank.hpp>
+
+#include "spatial/tree.hpp"
+
+#include "bit_equal.hpp"
 
 namespace lumeric::spatial {
 namespace {
+
+using tovrin::testing::bits;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 const double nan = std::nan("");
@@ -61,12 +66,11 @@ std::vector<std::size_t> ranked(const std::vector<Vec3d>& points, const Vec3d& x
     std::vector<std::size_t> order(points.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return kernels::rank_of(points[a].distance_squared(x)) < kernels::rank_of(points[b].distance_squared(x));
+        return tovrin::rank_of(points[a].distance_squared(x)) < tovrin::rank_of(points[b].distance_squared(x));
     });
     return order;
 }
 
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
 
 void expect_nearest(const std::vector<Vec3d>& points, std::size_t k) {
     const KdTree tree(points);

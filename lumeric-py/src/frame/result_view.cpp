@@ -1,5 +1,5 @@
-// frame/array_result.cpp: the holder class of array results and its buffer export.
-#include "frame/array_result.hpp"
+// frame/result_view.cpp: the holder class of array results and its buffer export.
+#include "frame/result_view.hpp"
 
 #include <unistd.h>
 
@@ -71,11 +71,9 @@ NumberArray new_number_array(std::size_t rows, std::size_t columns, const char* 
     return {std::unique_ptr<std::uint64_t[]>(items), rows, columns, format};
 }
 
-PyObject* number_array_view(NumberArray array) {
-    PyObject* holder = new_object<NumberArray>(std::move(array));
-    PyObject* view = PyMemoryView_FromObject(holder);
-    Py_DECREF(holder);
-    return checked(view);
+Ref number_array_view(NumberArray array) {
+    const Ref holder = steal(new_object<NumberArray>(std::move(array)));
+    return steal(PyMemoryView_FromObject(holder.get()));
 }
 
 }  // namespace lumeric

@@ -1,4 +1,4 @@
-// batch/bulk_allocator.cpp: large arrays on huge pages, and reuse of freed ones.
+// bulk/bulk_allocator.cpp: large arrays on huge pages, and reuse of freed ones.
 //
 // Blocks below `mapped_from` come from the ordinary heap, which keeps and reuses freed
 // blocks of those sizes itself (glibc raises its mapping threshold as they are freed, up to
@@ -9,7 +9,7 @@
 // Cached pages are given MADV_FREE: the kernel reclaims them under memory pressure, and
 // until it does they are reused without a single fault. A block is reused only for a
 // request of its own size (rounded up to 2 MiB), so a free always knows the mapping's size.
-#include "batch/bulk_allocator.hpp"
+#include "bulk/bulk_allocator.hpp"
 
 #include <sys/mman.h>
 
