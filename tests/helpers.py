@@ -203,7 +203,10 @@ def snapshot(value):  # the exact state of a value as its readable properties sh
     if isinstance(value, (list, tuple)):
         return tuple(map(snapshot, value))
     if type(value).__name__ in CLASSES and type(value) is CLASSES[type(value).__name__]:
-        return tuple(snapshot(getattr(value, e.name)) for e in entries(type(value).__name__, "getter"))
+        getters = entries(type(value).__name__, "getter")
+        if not getters:  # a class that shows no fields (KDTree): its pickled state
+            return value.__reduce__()[1]
+        return tuple(snapshot(getattr(value, e.name)) for e in getters)
     return None
 
 

@@ -11,7 +11,8 @@ import pytest
 
 import lumeric_py
 from helpers import from_bits, snapshot
-from lumeric_py import AngleDegrees, AngleRadians, Quat, Vec3d, VecList
+from refusals import FORMAT
+from lumeric_py import AngleDegrees, AngleRadians, KDTree, Quat, Transform, Vec3d, VecList
 
 Circle, Plane = lumeric_py.geometry.Circle, lumeric_py.geometry.Plane
 
@@ -94,48 +95,12 @@ def test_sequences_of_rows(rows, expected):
         assert snapshot(result.to_array()) == snapshot(expected)
 
 
-def released_view():
-    view = memoryview(b"xyz")
-    view.release()
-    return view
-
-
-def shape_error(shape):
-    return ValueError, rf"^from_array\(\) expects shape \(n, 3\), got {shape}$"
-
-
-# (input, exception, message pattern)
-REJECTED = [
-    (np.zeros((4, 2)), *shape_error(r"\(4, 2\)")),
-    (np.zeros(3), *shape_error(r"\(3,\)")),
-    (np.zeros((2, 3, 1)), *shape_error(r"\(2, 3, 1\)")),
-    (np.float64(1.0), *shape_error(r"\(\)")),
-    (memoryview(b"x" * 24).cast("d"), *shape_error(r"\(3,\)")),
-    (b"abc", *shape_error(r"\(3,\)")),
-    (np.zeros((2, 3), dtype=">f8"), TypeError, "format '>d'"),
-    (np.zeros((2, 3), dtype=bool), TypeError, "format '\\?'"),
-    (np.zeros((2, 3), dtype=complex), TypeError, "format 'Zd'"),
-    (np.zeros((2, 3), dtype=np.float16), TypeError, "format 'e'"),
-    (np.zeros((2, 3), dtype="S2"), TypeError, "format '2s'"),
-    (np.zeros((2, 3), dtype=object), TypeError, "format 'O'"),
-    (released_view(), TypeError, "^from_array\\(\\) cannot read the buffer of 'memoryview': .*released"),
-    ("abc", TypeError, "expects a buffer or a sequence of rows of 3 numbers, not 'str'"),
-    (5, TypeError, "not 'int'"),
-    ({1: 2}, TypeError, "not 'dict'"),
-    ([[1, 2, 3], [1, 2]], ValueError, r"^from_array\(\) row 1 has 2 values, expected 3$"),
-    ([[1, 2, 3, 4]], ValueError, "row 0 has 4 values"),
-    ([[1, 2, 3], 4.0], TypeError, "row 1 is not a sequence of 3 numbers, but 'float'"),
-    ([(1, 2, 3), "xyz"], TypeError, "row 1 is not a sequence"),
-    ([[1, 2, 3], [1, "2", 3]], TypeError, r"^from_array\(\) row 1: must be real number, not str$"),
-    ([[1, 2, 10**400]], OverflowError, "too large"),
-]
-
-
-@pytest.mark.no_leak_check
-@pytest.mark.parametrize("data, error, message", REJECTED, ids=[f"{type(r[0]).__name__}-{i}" for i, r in enumerate(REJECTED)])
-def test_bad_input_is_refused(data, error, message):
-    with pytest.raises(error, match=message):
-        VecList.from_array(data)
+@pytest.mark.no_leak_check  # numpy
+@pytest.mark.parametrize("dtype, code", [(">f8", ">d"), (complex, "Zd"), ("S2", "2s"), (object, "O")])
+def test_foreign_elements_are_refused_by_their_format(dtype, code):
+    with pytest.raises(TypeError) as info:
+        VecList.from_array(np.zeros((2, 3), dtype=dtype))
+    assert str(info.value) == FORMAT.format("from_array", code)
 
 
 @pytest.mark.parametrize("release", [memoryview.release, None], ids=["release", "del"])
@@ -164,7 +129,8 @@ def values():  # one object of every copyable class, carrying special values
     return [
         Vec3d(-0.0, QUIET_NAN, math.inf), AngleRadians(SIGNALLING_NAN), AngleDegrees(-0.0),
         Quat(NEGATIVE_NAN, 5e-324, -1.5, 2.0), lst, VecList.empty(), Plane(Vec3d(0, 0, 1), -0.0),
-        Circle(Vec3d(1, QUIET_NAN, 3), -0.0, Vec3d(0, 1, 0)),
+        Circle(Vec3d(1, QUIET_NAN, 3), -0.0, Vec3d(0, 1, 0)), KDTree(lst), KDTree([]),
+        Transform(Quat(NEGATIVE_NAN, 5e-324, -1.5, 2.0), Vec3d(-0.0, QUIET_NAN, math.inf)),
     ]
 
 
@@ -200,31 +166,15 @@ def test_pickles_load_in_a_fresh_interpreter():
     assert [snapshot(v) for v in loaded] == [snapshot(v) for v in values() for _ in range(2, 6)]
 
 
-# (arguments of the reconstructor, exception, message pattern)
-MALFORMED = [
-    (("VecList", b"x" * 25), ValueError, "VecList holds 25 bytes, not a multiple of 24"),
-    (("Vec3d", b"x" * 23), ValueError, "Vec3d holds 23 bytes, 24 expected"),
-    (("Plane", b"x" * 24), ValueError, "Plane holds 24 bytes, 32 expected"),
-    (("VecListIterator", b""), ValueError, "no class of lumeric_py is named 'VecListIterator'"),
-    (("vec3d", b"x" * 24), ValueError, "no class of lumeric_py is named 'vec3d'"),
-    ((b"Vec3d", b"x" * 24), TypeError, "class name must be a str, not 'bytes'"),
-    (("Vec3d", [1.0, 2.0, 3.0]), TypeError, "state must be a bytes-like object, not 'list'"),
-    (("Vec3d",), TypeError, "takes 2 positional arguments but 1 were given"),
-]
+MALFORMED = [("VecList", b"x" * 25), ("VecListIterator", b""), (b"Vec3d", b"x" * 24), ("Vec3d",)]
 
 
 def forged(arguments):  # an object that pickles as a call of the reconstructor with these arguments
     return type("Forged", (), {"__reduce__": lambda self: (lumeric_py._reconstruct, arguments)})()
 
 
-@pytest.mark.parametrize("arguments, error, message", MALFORMED)
-def test_malformed_state_is_refused(arguments, error, message):
-    with pytest.raises(error, match=message):
-        pickle.loads(pickle.dumps(forged(arguments)))
-
-
 def test_malformed_state_is_refused_in_a_fresh_interpreter():
-    payload = pickle.dumps([pickle.dumps(forged(arguments)) for arguments, _, _ in MALFORMED])
+    payload = pickle.dumps([pickle.dumps(forged(arguments)) for arguments in MALFORMED])
     child = """if True:
         import pickle, sys
         for blob in pickle.load(sys.stdin.buffer):
@@ -233,4 +183,4 @@ def test_malformed_state_is_refused_in_a_fresh_interpreter():
             except Exception as error:
                 print(type(error).__name__)"""
     run = subprocess.run([sys.executable, "-c", child], input=payload, capture_output=True, check=True)
-    assert run.stdout.decode().split() == [error.__name__ for _, error, _ in MALFORMED]
+    assert run.stdout.decode().split() == ["ValueError", "ValueError", "TypeError", "TypeError"]

@@ -1,12 +1,10 @@
 # Rigid maps and registration: Transform's formulas bit for bit as our own operations compose them,
 # alignment against a numpy weighted Kabsch, ICP against Open3D's registration_icp for both methods,
-# the same bits at 1, 2 and 8 workers, and every refusal.
+# the same bits at 1, 2 and 8 workers (the refusals are in refusals.py).
 
 import copy
 import math
 import os
-import pickle
-import re
 
 import numpy as np
 import pytest
@@ -50,7 +48,7 @@ def test_transform_in_place_is_apply_per_element():
 
 
 @pytest.mark.parametrize("other, equal", [
-    (copy.deepcopy(A), True), (pickle.loads(pickle.dumps(A, protocol=5)), True),
+    (copy.deepcopy(A), True),
     (Transform(A.rotation, Vec3d(0.7, -1.3, 2.9000000000000004)), False),  # one ulp
     (Transform(Quat(1, 0, 0, 0), Vec3d(0, 0, -0.0)), False),  # -0.0 is not 0.0 ...
 ])
@@ -99,26 +97,6 @@ def test_nearest_rotation_reads_matrices_from_files():
 
 TWO = [(0, 0, 0), (1, 0, 0)]
 TREE = KDTree(TWO)
-
-
-@pytest.mark.parametrize("call, message", [
-    (lambda: Transform.align(TWO, TWO[:1]), "source and target differ in length: 2 and 1"),
-    (lambda: Transform.align([], []), "the point sets are empty"),
-    (lambda: Transform.align(TWO, TWO, [1.0]), "one value per point: got 1 for 2"),
-    (lambda: Transform.align(TWO, TWO, np.array([1.0, -1.0])), "finite and non-negative"),
-    (lambda: Transform.align(TWO, TWO, [1.0, math.nan]), "finite and non-negative"),
-    (lambda: Transform.align(TWO, TWO, [0.0, 0.0]), "weights sum to 0"),
-    (lambda: Transform.from_matrix(np.diag([1.0, 1, 1, 2])), "the last row is not"),
-    (lambda: Transform.from_matrix(np.diag([1.0, -1, 1, 1])), "not a rotation"),
-    (lambda: Transform.from_matrix(np.eye(3)), "expects shape"),
-    (lambda: Quat.from_rotation_matrix([[math.inf, 0, 0]] * 3, nearest=True), "NaN or infinite entry"),
-    (lambda: TREE.icp(TWO, math.nan), "max_distance must be a positive number, got NaN"),
-    (lambda: TREE.icp(TWO, 0.0), "max_distance must be a positive number, got 0"),
-    (lambda: TREE.icp(TWO, 1.0, normals=TWO[:1]), "one row per point of the tree: got 1 for 2"),
-])
-def test_refusals(call, message):
-    with pytest.raises(ValueError, match=re.escape(message)):
-        call()
 
 
 def test_last_row_compares_to_zero_and_icp_without_pairs_keeps_init():

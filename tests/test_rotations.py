@@ -148,55 +148,6 @@ def test_slerp_ends_are_exact(a, b):
         assert [bits(getattr(got, f)) for f in "wijk"] == [bits(getattr(want, f)) for f in "wijk"]
 
 
-EYE = [[1, 0, 0], [0, 1, 0], [0, 0, 1]]
-O, X = Vec3d(0, 0, 0), Vec3d(1, 0, 0)
-THREE = VecList([Vec3d(1, 2, 3)] * 3)
-
-
-def rotate_each_under_a_view(lst):  # a live view holds a shared borrow, as for rotate
-    with memoryview(lst):
-        lst.rotate_each([X90] * len(lst))
-
-
-@pytest.mark.parametrize("call, error, message", [
-    (lambda: Quat.from_rotation_matrix(EYE[:2]), ValueError, "from_rotation_matrix() expects 3 rows, got 2"),
-    (lambda: Quat.from_rotation_matrix([[1, 0], [0, 1], [0, 0]]), ValueError,
-     "from_rotation_matrix() row 0 has 2 values, expected 3"),
-    (lambda: Quat.from_rotation_matrix(table("d", [[1, 0, 0, 0]] * 4)), ValueError,
-     "from_rotation_matrix() expects shape (3, 3), got (4, 4)"),
-    (lambda: Quat.from_rotation_matrix("abc"), TypeError,
-     "from_rotation_matrix() expects a buffer or a sequence of rows of 3 numbers, not 'str'"),
-    (lambda: Quat.from_rotation_matrix([[1, 0, 0], [0, "1", 0], [0, 0, 1]]), TypeError,
-     "from_rotation_matrix() row 1: must be real number, not str"),
-    (lambda: Quat.from_rotation_matrix([[1, 0, 0], [0, 1, 0], [0, 0, math.nan]]), ValueError,
-     "from_rotation_matrix(): the matrix has a NaN or infinite entry"),
-    (lambda: Quat.from_rotation_matrix([[1, 0, 0], [0, 1 + 2e-9, 0], [0, 0, 1]]), ValueError,
-     "from_rotation_matrix(): the matrix is not orthonormal: max |M^T M - I| exceeds 1e-9"),
-    (lambda: Quat.from_rotation_matrix([[1, 0, 0], [0, 1, 0], [0, 0, -1]]), ValueError,
-     "from_rotation_matrix(): the matrix is not a rotation: det(M) is not positive"),
-    (lambda: Quat.from_two_vectors(O, X), ValueError, "from_two_vectors(): the first vector is zero"),
-    (lambda: Quat.from_two_vectors(X, Vec3d(0, -0.0, 0)), ValueError, "from_two_vectors(): the second vector is zero"),
-    (lambda: Quat.from_two_vectors(Vec3d(math.inf, 0, 0), O), ValueError,
-     "from_two_vectors(): the first vector has a NaN or infinite component"),
-    (lambda: Quat.from_two_vectors(X, Vec3d(0, math.nan, 0)), ValueError,
-     "from_two_vectors(): the second vector has a NaN or infinite component"),
-    (lambda: THREE.rotate_each([X90] * 2), ValueError,
-     "rotate_each() expects one quaternion per vector: got 2 for a list of 3"),
-    (lambda: THREE.rotate_each(table("d", [[1, 0, 0, 0]] * 4)), ValueError,
-     "rotate_each() expects one quaternion per vector: got 4 for a list of 3"),
-    (lambda: THREE.rotate_each(table("d", EYE, 3)), ValueError, "rotate_each() expects shape (n, 4), got (3, 3)"),
-    (lambda: THREE.rotate_each([X90, X90, (1, 0, 0, 0)]), TypeError,
-     "argument 'quats': 'tuple' object is not an instance of 'Quat'"),
-    (lambda: THREE.rotate_each(5), TypeError, "argument 'quats': 'int' object is not an instance of 'Sequence'"),
-    (lambda: rotate_each_under_a_view(THREE), RuntimeError,
-     "Already borrowed: a memoryview or numpy array of this list is alive; drop it (del, .release()) first"),
-])
-def test_refusals_change_nothing(call, error, message):
-    with pytest.raises(error) as info:
-        call()
-    assert type(info.value) is error and str(info.value) == message and THREE.to_array() == [[1.0, 2.0, 3.0]] * 3
-
-
 SPECIAL = [0.0, -0.0, math.inf, math.nan, 5e-324, 1e300, -1.0]
 
 
