@@ -1,5 +1,5 @@
-// ICP on clouds whose answer is known: a copy of the target under a small rigid motion,
-// a cloud too far to pair, and the point-to-plane step's singular case.
+// ICP on clouds whose answer is known: a copy of the target under a small rigid motion, and
+// the point-to-plane step's singular case.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -47,18 +47,6 @@ TEST(Icp, RecoversASmallMotion) {
         EXPECT_LT(std::sqrt(r.transform.translation.distance_squared(truth.translation)), 1e-12) << plane;
         EXPECT_GT(r.iterations, 1u) << plane;
     }
-}
-
-TEST(Icp, NoPairsKeepsTheTransform) {
-    const Surface target = surface();
-    const KdTree tree(target.points);
-    const std::vector<Vec3d> far{{100, 100, 100}, {101, 100, 100}};
-    const Transform init{Quat::identity(), {0, 0, 1}};
-    const IcpResult r = icp(tree, target.points, far, {0.5, init, 30, 1e-6, 1e-6});
-    EXPECT_EQ(r.iterations, 0u);
-    EXPECT_EQ(r.fitness, 0.0);
-    EXPECT_EQ(r.inlier_rmse, 0.0);
-    EXPECT_EQ(r.transform.translation.z, 1.0);
 }
 
 TEST(Icp, SingularPlaneStepIsTheIdentity) {
