@@ -13,7 +13,7 @@ Goals (ratios within one run):
   transform  1,000,000 points: <= rotate plus +
 
   python3 bench/bench_registration.py [--quick]   (--quick: 20,000 points, for a smoke run;
-                                                    about 4 minutes at full size)
+                                                    about 8 minutes at full size)
 """
 
 import argparse
@@ -47,12 +47,13 @@ def clouds(n, seed=0):
 
 
 def median_seconds(run, rounds):
+    """The median time of `rounds` calls, and the last call's result."""
     times = []
     for _ in range(rounds):
         start = time.perf_counter()
-        run()
+        result = run()
         times.append(time.perf_counter() - start)
-    return statistics.median(times)
+    return statistics.median(times), result
 
 
 def icp_rows(n, rounds):
@@ -67,12 +68,10 @@ def icp_rows(n, rounds):
     rows = []
     for method, estimation, given in [("point-to-point", reg.TransformationEstimationPointToPoint(), None),
                                       ("point-to-plane", reg.TransformationEstimationPointToPlane(), normals)]:
-        ours = median_seconds(lambda: tree.icp(source, MAX_DISTANCE, relative_fitness=0.0, relative_rmse=0.0,
-                                               normals=given), rounds)
-        theirs = median_seconds(lambda: reg.registration_icp(moving, cloud, MAX_DISTANCE, np.eye(4), estimation,
-                                                             criteria), rounds)
-        result = tree.icp(source, MAX_DISTANCE, relative_fitness=0.0, relative_rmse=0.0, normals=given)
-        peer = reg.registration_icp(moving, cloud, MAX_DISTANCE, np.eye(4), estimation, criteria)
+        ours, result = median_seconds(lambda: tree.icp(source, MAX_DISTANCE, relative_fitness=0.0, relative_rmse=0.0,
+                                                       normals=given), rounds)
+        theirs, peer = median_seconds(lambda: reg.registration_icp(moving, cloud, MAX_DISTANCE, np.eye(4), estimation,
+                                                                   criteria), rounds)
         gap = np.abs(np.array(result.transform.to_matrix()) - peer.transformation).max()
         rows.append((f"icp {method}, {n:,} points", ours, theirs, "Open3D",
                      f"fitness {result.fitness:.3f} / {peer.fitness:.3f}, max |dM| {gap:.1e}"))
@@ -90,10 +89,9 @@ def kabsch(p, q):
 def align_row(n, rounds):
     target, source = clouds(n, seed=1)
     ours_source, ours_target = VecList.from_array(source), VecList.from_array(target)
-    ours = median_seconds(lambda: Transform.align(ours_source, ours_target), rounds)
-    theirs = median_seconds(lambda: kabsch(source, target), rounds)
-    r, t = kabsch(source, target)
-    m = np.array(Transform.align(source, target).to_matrix())
+    ours, found = median_seconds(lambda: Transform.align(ours_source, ours_target), rounds)
+    theirs, (r, t) = median_seconds(lambda: kabsch(source, target), rounds)
+    m = np.array(found.to_matrix())
     gap = max(np.abs(m[:3, :3] - r).max(), np.abs(m[:3, 3] - t).max())
     return (f"align, {n:,} pairs", ours, theirs, "numpy Kabsch", f"max |dR|, |dt| {gap:.1e}")
 
@@ -106,8 +104,8 @@ def transform_row(n, rounds):
         points.rotate(t.rotation)
         return points + t.translation
 
-    ours = median_seconds(lambda: points.transform(t), rounds)
-    theirs = median_seconds(rotate_then_add, rounds)
+    ours, _ = median_seconds(lambda: points.transform(t), rounds)
+    theirs, _ = median_seconds(rotate_then_add, rounds)
     return (f"transform, {n:,} points", ours, theirs, "rotate, then +", "in place against a new list")
 
 
