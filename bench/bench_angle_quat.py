@@ -151,6 +151,10 @@ NAMES = dict(
     gq=glm.dquat(0.5, 0.5, -0.5, 0.5), gr=glm.dquat(0.5, 0.5, -0.5, 0.5000000000000001),
     s=Quat(0.8, 0.0, 0.6, 0.0), gs=glm.dquat(0.8, 0.0, 0.6, 0.0),
     m=Quat(0.5, 0.5, -0.5, 0.5).to_rotation_matrix(),
+    # Euler angles (radians) and the rotation they make, a general one: no angle at an end of its range.
+    e=(0.1, -0.2, 1.5), ge=glm.dvec3(0.1, -0.2, 1.5),
+    t=Quat.from_euler("xyz", (0.1, -0.2, 1.5)), gt=glm.dquat(glm.dvec3(0.1, -0.2, 1.5)),
+    rv=Vec3d(0.1, -0.2, 1.5),
 )
 
 # (label, ours, PyGLM or None, plain Python)
@@ -187,6 +191,11 @@ CASES = [
     # The same nested list for both (PyGLM reads its rows as columns).
     ("Quat.from_rotation_matrix", "Quat.from_rotation_matrix(m)", "glm.quat_cast(glm.dmat3(m))", None),
     ("Quat.from_two_vectors", "Quat.from_two_vectors(v, u)", "glm.dquat(gv, gu)", None),
+    # PyGLM's Euler angles are our extrinsic "xyz" (its quaternion is our conjugate).
+    ("Quat.from_euler", "Quat.from_euler('xyz', e)", "glm.dquat(ge)", None),
+    ("t.to_euler('xyz')", "t.to_euler('xyz')", "glm.eulerAngles(gt)", None),
+    ("Quat.from_rotation_vector", "Quat.from_rotation_vector(rv)", None, None),
+    ("t.to_rotation_vector()", "t.to_rotation_vector()", None, None),
 ]
 
 

@@ -6,6 +6,8 @@
 import math
 from array import array
 
+import numpy as np
+
 from helpers import Callback, Sequence
 from lumeric_py import AngleDegrees, AngleRadians, KDTree, Quat, Transform, Vec3d, VecList, geometry
 
@@ -22,6 +24,10 @@ RECEIVERS = [V, C, ONE, THREE, TREE]
 def table(kind, rows, width=4):  # a (rows, width) buffer of this element kind, without numpy
     flat = array(kind, [x for row in rows for x in row])
     return memoryview(flat).cast("B").cast(kind, (len(rows), width))
+
+
+def beyond_memory(width):  # 2**58 rows of one float32 element: counted before they are read
+    return np.lib.stride_tricks.as_strided(np.zeros(1, np.float32), (2**58, width), (0, 0))
 
 
 def released_view():
@@ -57,6 +63,9 @@ STATE_SIZE = "the pickled state of {} holds {} bytes, {}"
 NO_CLASS = "_reconstruct(): no class of lumeric_py is named '{}'"
 MATRIX = "from_rotation_matrix(): the matrix {}"
 TWO_VECTORS = "from_two_vectors(): the {} vector {}"
+NUMBER_COUNT = "argument '{}': expected a sequence of {} numbers, got {} items"
+EULER_SEQUENCE = ('seq {!r} is not an Euler sequence: three of the letters "xyz" (extrinsic) or "XYZ" (intrinsic), '
+                  "no letter twice in a row")
 GEOMETRIES = "The given geometries {}"
 ALIGN = "align(): {}"
 ONE_DIMENSIONAL = "{}() expects a one-dimensional buffer, got shape {}"
@@ -94,6 +103,10 @@ REFUSALS = [
     (lambda: TREE.query_radius(V, "1"), TypeError, NOT_REAL, ("r", "str")),
     (lambda: THREE.rotate_each([X90, X90, (1, 0, 0, 0)]), TypeError, NOT_INSTANCE, ("quats", "tuple", "Quat")),
     (lambda: THREE.rotate_each(5), TypeError, NOT_INSTANCE, ("quats", "int", "Sequence")),
+    (lambda: Quat.from_euler("xyx", (1, 2)), TypeError, NUMBER_COUNT, ("angles", 3, 2)),
+    (lambda: Quat.from_euler("xyx", [1, 2, 3, 4]), TypeError, NUMBER_COUNT, ("angles", 3, 4)),
+    (lambda: Quat.from_euler("xyx", 1.0), TypeError, NOT_INSTANCE, ("angles", "float", "Sequence")),
+    (lambda: X90.to_euler(b"xyz"), TypeError, NOT_INSTANCE, ("seq", "bytes", "str")),
     (lambda: delattr(V, "x"), AttributeError, "property has no deleter", ()),
     (lambda: V[3], IndexError, "Index out of bounds", ()),
     (lambda: ONE[1], IndexError, "Index out of bounds", ()),
@@ -143,6 +156,7 @@ REFUSALS = [
     (lambda: THREE.rotate_each(table("d", EYE, 3)), ValueError, SHAPE, ("rotate_each", "n", 4, "(3, 3)")),
     (lambda: THREE.rotate_each([X90] * 2), ValueError, QUATS_PER_VECTOR, (2, 3)),
     (lambda: THREE.rotate_each(table("d", [[1, 0, 0, 0]] * 4)), ValueError, QUATS_PER_VECTOR, (4, 3)),
+    (lambda: THREE.rotate_each(beyond_memory(4)), ValueError, QUATS_PER_VECTOR, (2**58, 3)),
     # The values' own refusals.
     (lambda: Quat.from_rotation_matrix([[1, 0, 0], [0, 1, 0], [0, 0, math.nan]]), ValueError, MATRIX,
      ("has a NaN or infinite entry",)),
@@ -156,6 +170,7 @@ REFUSALS = [
      ("first", "has a NaN or infinite component")),
     (lambda: Quat.from_two_vectors(X, Vec3d(0, math.nan, 0)), ValueError, TWO_VECTORS,
      ("second", "has a NaN or infinite component")),
+    (lambda: X90.to_euler("xxz"), ValueError, EULER_SEQUENCE, ("xxz",)),
     (lambda: geometry.circle_circle(C, C), ValueError, GEOMETRIES, ("are identical.",)),
     (lambda: geometry.circle_circle(C, geometry.Circle(Vec3d(3, 0, 0), 1, Vec3d(0, 0, 1))), ValueError, GEOMETRIES,
      ("are too far apart and do not intersect at all.",)),

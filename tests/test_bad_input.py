@@ -73,7 +73,7 @@ def surface():  # (id, kind, owner, name, params) for every public entry point
             targets.append((f"{owner}()", "constructor", cls, "__new__", params[("__new__", False)]))
         for name, raw in vars(cls).items():
             label, own = f"{owner}.{name}", params.get((name, False), ())
-            if isinstance(raw, staticmethod):
+            if isinstance(raw, (staticmethod, types.BuiltinFunctionType)):
                 targets.append((label, "static", cls, name, own))
             elif isinstance(raw, types.MethodDescriptorType):
                 targets.append((label, "method", cls, name, own))

@@ -5,6 +5,7 @@
 
 import math
 import pickle
+import sys
 
 import numpy as np
 import pytest
@@ -110,3 +111,9 @@ def test_the_tree_owns_its_points_and_is_rebuilt_from_them_on_load():  # copies:
     assert tree.__reduce__()[1] == ("KDTree", state)
     loaded, x = pickle.loads(pickle.dumps(tree)), Vec3d(1, 0, 0.5)
     assert (repr(loaded), answer(loaded.query(x, 60))) == ("KDTree(n=50)", nearest(rows, x, 60))
+
+
+@pytest.mark.parametrize("make, per_point", [(VecList.from_array, 24), (KDTree, 28)])  # a tree: a point and its index
+def test_getsizeof_counts_the_memory_the_points_take(make, per_point):
+    small, large = (sys.getsizeof(make(np.zeros((n, 3)))) for n in (10, 10_010))
+    assert large - small >= 10_000 * per_point

@@ -81,6 +81,12 @@ Z90, X90, Y180, DIAGONAL120 = turn(0, 0, 1, 90), turn(1, 0, 0, 90), turn(0, 1, 0
     (lambda: Quat.from_two_vectors(Vec3d(1, 2, 3), Vec3d(-2.5, -5, -7.5)), Quat(0, *Vec3d(0, 3, -2).normalize())),
     (lambda: Quat.from_two_vectors(Vec3d(3, -1, 2), Vec3d(-6, 2, -4)), Quat(0, *Vec3d(-2, 0, 3).normalize())),
     (lambda: Quat.from_two_vectors(Vec3d(0, 0, -4), Vec3d(0, 0, 1)), Quat(0, 0, -1, 0)),
+    # Euler angles: extrinsic "xyz" turns about x, then y, then z.
+    (lambda: Quat.from_euler("xyz", (0.3, -0.4, 1.1)), turn(1, 0, 0, math.degrees(0.3)).multiply(
+        turn(0, 1, 0, math.degrees(-0.4))).multiply(turn(0, 0, 1, math.degrees(1.1)))),
+    # Near the identity acos(w) loses half the digits; 2·atan2(|(i, j, k)|, w) keeps them.
+    (lambda: turn(1, 0, 0, math.degrees(5e-8)).to_rotation_vector().x / 5e-8, 1.0),
+    (lambda: abs(turn(1, 0, 0, math.degrees(5e-8)).to_axis_angle()[1].angle / 5e-8 - 1) > 0.03, True),
 ])
 def test_documented_examples(got, want):
     assert close(got(), want), got()
@@ -146,6 +152,61 @@ def test_slerp_ends_are_exact(a, b):
     for t, want in ((0.0, a), (-0.0, a), (1.0, end)):
         got = a.slerp(b, t)
         assert [bits(getattr(got, f)) for f in "wijk"] == [bits(getattr(want, f)) for f in "wijk"]
+
+
+O = Vec3d(0, 0, 0)
+
+
+SEQUENCES = [a + b + c for a in "xyz" for b in "xyz" for c in "xyz" if a != b != c]
+SEQUENCES += [seq.upper() for seq in SEQUENCES]
+
+
+# scipy's Euler angles for every sequence: random angles, and the middle angle at, inside and just outside the
+# gimbal-lock band at each end of its range (where scipy warns and we do not).
+@with_scipy
+@pytest.mark.filterwarnings("ignore:Gimbal lock")
+@pytest.mark.parametrize("seq", SEQUENCES)
+def test_euler_against_scipy(seq):
+    rng, proper = np.random.default_rng(len(seq) + ord(seq[0]) * 7 + ord(seq[1]) * 3 + ord(seq[2])), seq[0] == seq[2]
+    lo, hi = (0, math.pi) if proper else (-math.pi / 2, math.pi / 2)
+    middles = [m + d for m in (lo, hi) for d in (0, 5e-8, -5e-8, 2e-7, -2e-7) if lo <= m + d <= hi]
+    for angles in [rng.uniform(-math.pi, math.pi, 3) for _ in range(40)] + [(0.3, m, -0.7) for m in middles]:
+        q, want = Quat.from_euler(seq, tuple(angles)), Rotation.from_euler(seq, angles)
+        v = rng.normal(size=3)
+        assert close(q.rotate(Vec3d(*v)), want.apply(v), 1e-14)
+        got = q.to_euler(seq)
+        band = min(hi - got[1], got[1] - lo)
+        # Just outside the band the first and third angles are ill-conditioned: rounding grows by 1/band.
+        tolerance = 1e-13 if band > 1e-3 else 1e-8
+        assert type(got) is tuple and close(list(got), list(want.as_euler(seq)), tolerance)
+        assert close(list(Quat(-q.w, -q.i, -q.j, -q.k).to_euler(seq)), list(got), tolerance)  # the same rotation
+        assert all(abs(a) <= math.pi for a in got) and lo <= got[1] <= hi
+        if band > 1e-7:  # outside the band: the round trip
+            back = Quat.from_euler(seq, got)
+            assert close(back, q, 1e-14) or close(back, Quat(-q.w, -q.i, -q.j, -q.k), 1e-14)
+        else:
+            assert got[2] == 0
+
+
+# scipy's rotation vectors from a zero turn to a half turn; the round trip keeps a few ulps at every length.
+@with_scipy
+@pytest.mark.parametrize("length", [0.0, 1e-300, 1e-10, 5e-8, 1e-4, 0.5, 2.0, math.pi - 1e-9, math.pi])
+def test_rotation_vectors_against_scipy(length):
+    rng = np.random.default_rng(int(length * 1e3) + 1)
+    for _ in range(50):
+        v = rng.normal(size=3)
+        v *= length / np.linalg.norm(v)
+        q, want = Quat.from_rotation_vector(Vec3d(*v)), Rotation.from_rotvec(v)
+        p = rng.normal(size=3)
+        assert close(q.rotate(Vec3d(*p)), want.apply(p), 1e-14) and close(q.magnitude(), 1, 2 * EPS)
+        back, tolerance = q.to_rotation_vector().to_array(), 4 * EPS * length
+        half_turn = length == math.pi and close(back, list(-v), tolerance)  # v and -v: the same half turn
+        assert (close(back, list(v), tolerance) or half_turn) and close(back, oracle(q).as_rotvec(), tolerance)
+        assert math.hypot(*back) <= math.pi * (1 + 2 * EPS)
+    # w rounding a few ulps above 1 (about 6% of these) gives no NaN, and a vector within 1e-15 of zero.
+    for _ in range(50):
+        q = Quat(*rng.normal(size=4)).normalize()
+        assert close(q.multiply(q.inverse()).to_rotation_vector(), O, 1e-15)
 
 
 SPECIAL = [0.0, -0.0, math.inf, math.nan, 5e-324, 1e300, -1.0]

@@ -13,6 +13,7 @@
 //             onto the tree's points (spatial/icp.hpp); init None is the identity; with the
 //             tree's normals point-to-plane, else point-to-point
 //         len(tree), repr(tree), copy.copy, copy.deepcopy, pickle
+//         sys.getsizeof(tree)                         # counts the points, indices and nodes it holds
 //
 // Missing places of k nearest are (inf, len(tree)). Batches run on the pool.
 #include "kd_tree.hpp"
@@ -118,6 +119,7 @@ KdTree build(RowsSource points) {
 }
 
 std::size_t size(const KdTree& tree) noexcept { return tree.size(); }
+std::size_t owned_bytes(const KdTree& tree) noexcept { return tree.owned_bytes(); }
 
 std::string repr(const KdTree& tree) { return "KDTree(n=" + std::to_string(tree.size()) + ")"; }
 
@@ -159,6 +161,8 @@ NearestAnswer query(const KdTree& tree, QueryPoints x, Defaulted<NeighbourCount,
     }
     vec_array::RowsView rows({x.object});
     const std::size_t m = rows.items().size(), columns = k == 1 ? 0 : k;
+    // Both arrays must fit together; checked before either is allocated.
+    require_room({ResultView<double>::extent(m, columns), ResultView<std::int64_t>::extent(m, columns)});
     std::pair answer(ResultView<double>(m, columns), ResultView<std::int64_t>(m, columns));
     tree.nearest(rows.items(), k, answer.first.data(), answer.second.data());
     return {steal(to_python(std::move(answer)))};
@@ -179,6 +183,9 @@ BallAnswer query_radius(const KdTree& tree, QueryPoints x, double r) {
     ResultView<std::int64_t> offsets(rows.items().size() + 1, 0);
     std::optional<ResultView<std::int64_t>> indices;
     tree.within(rows.items(), r, offsets.data(), [&](std::size_t total) {
+        // The offsets and the indices must fit together.
+        require_room({ResultView<std::int64_t>::extent(rows.items().size() + 1, 0),
+                      ResultView<std::int64_t>::extent(total, 0)});
         indices.emplace(total, 0);
         return indices->data();
     });
@@ -235,7 +242,8 @@ PyType_Spec* kd_tree_spec() {
             K::method<"query_radius", &query_radius, "x", "r">(),
             K::method<"icp", &icp, "source", "max_distance", "init", "iterations", "relative_fitness",
                       "relative_rmse", "normals">(),
-            K::copy_and_pickle()),
+            K::copy_and_pickle(),
+            K::size_of<&owned_bytes>()),
         K::properties(),
         K::op<Py_tp_repr, &repr>(),
         K::length<&size>());

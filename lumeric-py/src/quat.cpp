@@ -5,17 +5,20 @@
 //         w, i, j, k: float                      # read-write; `del q.w` is refused
 //         identity(), from_axis_angle(axis: Vec3d, angle: AngleRadians)   # static
 //         from_rotation_matrix(matrix, nearest=False), from_two_vectors(a: Vec3d, b: Vec3d) # static; ValueError
+//         from_euler(seq: str, angles), from_rotation_vector(v: Vec3d)       # static
 //         conjugate, magnitude, normalize, is_unit, rotate(v: Vec3d)
 //         multiply(other: Quat), inverse(), slerp(other: Quat, t: float)
 //         to_vec3d() -> (i, j, k)                # a tuple of floats, not a Vec3d
 //         to_axis_angle() -> (Vec3d, AngleRadians)
+//         to_euler(seq: str) -> (float, float, float), to_rotation_vector() -> Vec3d
 //         to_rotation_matrix() -> [[...], [...], [...]]            # row-major
 //         ==, != (both within 2^-52 per field), repr(q)            # "Quat(1, 0, 0, 0)"
 //         copy.copy, copy.deepcopy, pickle
 //
-// `matrix` is three rows of three numbers or a (3, 3) buffer. No arithmetic operators (a
-// product is `multiply`, never `*`) and no ordering; unhashable, since it defines equality
-// without a hash.
+// `seq` is an Euler sequence ("xyz" extrinsic, "XYZ" intrinsic; ValueError naming any other
+// str) and `angles` three numbers in radians. `matrix` is three rows of three numbers or a
+// (3, 3) buffer. No arithmetic operators (a product is `multiply`, never `*`) and no
+// ordering; unhashable, since it defines equality without a hash.
 #include "quat.hpp"
 
 #include <array>
@@ -46,6 +49,15 @@ std::tuple<double, double, double> to_vec3d(const Quat& q) noexcept { return {q.
 std::tuple<tovrin::Vec3d, tovrin::AngleRadians> to_axis_angle(const Quat& q) noexcept {
     tovrin::AxisAngle result = q.to_axis_angle();
     return {result.axis, result.angle};
+}
+
+Quat from_euler(const tovrin::EulerSequence& seq, const Doubles<3>& angles) noexcept {
+    return tovrin::from_euler(seq, angles.values);
+}
+
+std::tuple<double, double, double> to_euler(const Quat& q, const tovrin::EulerSequence& seq) noexcept {
+    auto [first, middle, third] = tovrin::to_euler(q, seq);
+    return {first, middle, third};
 }
 
 bool equal(const Quat& a, const Quat& b) noexcept { return a == b; }
@@ -85,6 +97,8 @@ PyType_Spec* quat_spec() {
             Q::static_method<"from_axis_angle", &Quat::from_axis_angle, "axis", "angle">(),
             Q::static_method<"from_rotation_matrix", &from_rotation_matrix, "matrix", "nearest">(),
             Q::static_method<"from_two_vectors", &from_two_vectors, "a", "b">(),
+            Q::static_method<"from_euler", &from_euler, "seq", "angles">(),
+            Q::static_method<"from_rotation_vector", &Quat::from_rotation_vector, "v">(),
             Q::method<"conjugate", &Quat::conjugate>(),
             Q::method<"magnitude", &Quat::magnitude>(),
             Q::method<"normalize", &Quat::normalize>(),
@@ -92,6 +106,8 @@ PyType_Spec* quat_spec() {
             Q::method<"to_vec3d", &to_vec3d>(),
             Q::method<"to_axis_angle", &to_axis_angle>(),
             Q::method<"to_rotation_matrix", &Quat::to_rotation_matrix>(),
+            Q::method<"to_euler", &to_euler, "seq">(),
+            Q::method<"to_rotation_vector", &Quat::to_rotation_vector>(),
             Q::method<"rotate", &Quat::rotate, "v">(),
             Q::method<"multiply", &Quat::operator*, "other">(),
             Q::method<"inverse", &Quat::inverse>(),

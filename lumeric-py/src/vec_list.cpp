@@ -16,6 +16,7 @@
 //         memoryview(lst), numpy.asarray(lst)     # read-only (n, 3) float64 view, no copy;
 //                                                 # a shared borrow while any view lives
 //         copy.copy, copy.deepcopy, pickle        # raw doubles; out-of-band from protocol 5
+//         sys.getsizeof(lst)                      # counts the elements it holds
 //
 //     class VecListIterator:                                      # from iter(lst) only
 //         iterates over a copy of the list taken when it was made
@@ -48,6 +49,7 @@ using It = ClassDef<VecListCursor, "VecListIterator">;
 VecListData empty() noexcept { return {}; }
 std::span<const Vec3d> elements(const VecListData& list) noexcept { return list.items; }
 std::size_t length(const VecListData& list) noexcept { return list.items.size(); }
+std::size_t owned_bytes(const VecListData& list) noexcept { return list.items.capacity() * sizeof(Vec3d); }
 
 void append(VecListData& list, const Vec3d& vec) { list.items.push_back(vec); }
 
@@ -72,7 +74,8 @@ std::optional<Vec3d> next(VecListCursor& cursor) noexcept {
 // The quaternions are read here, where their class is known: a sequence of Quat or an (n, 4)
 // buffer of (w, i, j, k) rows; the step sees only their doubles.
 void rotate_each(VecListData& list, PackedSource<tovrin::Quat> quats) {
-    batch::rotate_each(list, PackedValues<tovrin::Quat>(quats, "rotate_each()", "quats"));
+    batch::rotate_each(list, PackedValues<tovrin::Quat>(quats, "rotate_each()", "quats", list.items.size(),
+                                                        &batch::wrong_quaternion_count));
 }
 
 using Constructor = L::Constructor<&batch::from_items, "list">;
@@ -103,7 +106,8 @@ PyType_Spec* vec_list_spec() {
             L::method<"rotate_each", &rotate_each, "quats">(),
             L::method<"transform", &batch::transform, "t">(),
             L::method<"minimum_distance_to", &batch::minimum_distance_to, "other", "stride">(),
-            L::copy_and_pickle()),
+            L::copy_and_pickle(),
+            L::size_of<&owned_bytes>()),
         L::properties(
             L::property<"list", &elements, nullptr>()),
         L::op<Py_tp_repr, &batch::repr>(),

@@ -24,11 +24,15 @@ AxisAngle Quat::to_axis_angle() const noexcept {
 // slerp(b, t), for a = *this:
 //   1. d = ((a.w·b.w + a.i·b.i) + a.j·b.j) + a.k·b.k; if d < 0, c = -b and d = -d, else c = b.
 //   2. t == 0 gives a and t == 1 gives c, unchanged.
-//   3. d > 1 - 2^-34: r = a·(1 - t) + c·t field by field (each field a_f·s + c_f·t with
-//      s = 1 - t), then r.normalize(). Within that band the chord, normalised, strays from
-//      the arc by less than 2^-55 for t in [0, 1], so the switch cannot be seen.
-//   4. Otherwise θ = acos(d), h = sin(θ), s0 = sin((1 - t)·θ) / h, s1 = sin(t·θ) / h, and
-//      each field is a_f·s0 + c_f·s1, not normalised.
+//   3. d > 1 - 2^-34 and 0 < t < 1: r = a·(1 - t) + c·t field by field (each field
+//      a_f·s + c_f·t with s = 1 - t), then r.normalize(). Within that band the chord,
+//      normalised, strays from the arc by less than 2^-55 for t in [0, 1], so the switch
+//      cannot be seen; outside [0, 1] it would leave the arc, so it is not used there.
+//   4. Otherwise θ = 2·atan2(|a - c|, |a + c|), the differences and sums field by field and
+//      |q| = sqrt(((q.w·q.w + q.i·q.i) + q.j·q.j) + q.k·q.k): unlike acos(d), accurate for
+//      small angles too, where extrapolation multiplies any error of θ by t. θ = 0 (a and c
+//      equal) gives a. Else h = sin(θ), s0 = sin((1 - t)·θ) / h, s1 = sin(t·θ) / h, and each
+//      field is a_f·s0 + c_f·s1, not normalised.
 // The inputs are used as given: for unit inputs the result is unit to rounding.
 Quat Quat::slerp(const Quat& b, double t) const noexcept {
     constexpr double near_parallel = 1.0 - 0x1p-34;
@@ -40,11 +44,15 @@ Quat Quat::slerp(const Quat& b, double t) const noexcept {
     }
     if (t == 0) return *this;
     if (t == 1) return c;
-    if (d > near_parallel) {
+    if (d > near_parallel && t > 0 && t < 1) {
         double s = 1.0 - t;
         return Quat{w * s + c.w * t, i * s + c.i * t, j * s + c.j * t, k * s + c.k * t}.normalize();
     }
-    double theta = std::acos(d);
+    const Quat apart{w - c.w, i - c.i, j - c.j, k - c.k};
+    const Quat together{w + c.w, i + c.i, j + c.j, k + c.k};
+    double half = std::atan2(apart.magnitude(), together.magnitude());
+    double theta = half + half;
+    if (theta == 0) return *this;
     double h = std::sin(theta);
     double s0 = std::sin((1.0 - t) * theta) / h;
     double s1 = std::sin(t * theta) / h;
@@ -70,7 +78,54 @@ Vec3d in_range(const Vec3d& v) noexcept {
     return {std::scalbn(v.x, -e), std::scalbn(v.y, -e), std::scalbn(v.z, -e)};
 }
 
+// |v|, as Vec3d::magnitude computes it, unless the squares of v's largest |component| would
+// overflow or underflow: then the magnitude of in_range(v), scaled back. Non-finite v as given.
+double length(const Vec3d& v) noexcept {
+    if (!is_finite(v)) return v.magnitude();
+    int e = range_exponent(larger(larger(std::fabs(v.x), std::fabs(v.y)), std::fabs(v.z)));
+    if (e == 0) return v.magnitude();
+    return std::scalbn(in_range(v).magnitude(), e);
+}
+
+// Below this angle, and this ratio |(i, j, k)| / w, the scales of the rotation-vector
+// conversions come from their Taylor series, whose next term then lies below 2^-64.
+constexpr double taylor_below = 0x1p-13;
+
 }  // namespace
+
+// from_rotation_vector(v):
+//   θ = length(v), h = θ·0.5;
+//   f = 0.5 - (θ·θ)/48 when θ < 2^-13 (sin(θ/2)/θ to within 2^-56·θ^2), else f = sin(h)/θ;
+//   the result is (cos(h), -f·v.x, -f·v.y, -f·v.z): from_axis_angle's (cos(-h), sin(-h)·axis).
+Quat Quat::from_rotation_vector(const Vec3d& v) noexcept {
+    double theta = length(v);
+    double h = theta * 0.5;
+    double f = theta < taylor_below ? 0.5 - (theta * theta) / 48.0 : std::sin(h) / theta;
+    double g = -f;
+    return {std::cos(h), g * v.x, g * v.y, g * v.z};
+}
+
+// to_rotation_vector() of (w, i, j, k):
+//   1. w >= 0 (-0.0 too): a = w, x = (-i, -j, -k); otherwise a = -w, x = (i, j, k). Either is
+//      the rotation as from_rotation_vector writes it, with a >= 0.
+//   2. n = length(x).
+//   3. n <= a·2^-13: r = n / a, t = r·r, s = (2 / a)·((1 - t/3) + (t·t)/5), the series of
+//      2·atan(r)/n; otherwise s = (2·atan2(n, a)) / n.
+//   4. The result is (s·x.x, s·x.y, s·x.z), of length 2·atan2(n, a) in [0, pi].
+Vec3d Quat::to_rotation_vector() const noexcept {
+    double a = w;
+    Vec3d x{-i, -j, -k};
+    if (w < 0) a = -w, x = {i, j, k};
+    double n = length(x);
+    double s;
+    if (n <= a * taylor_below) {
+        double r = n / a, t = r * r;
+        s = (2.0 / a) * ((1.0 - t / 3.0) + (t * t) / 5.0);
+    } else {
+        s = (2.0 * std::atan2(n, a)) / n;
+    }
+    return {s * x.x, s * x.y, s * x.z};
+}
 
 // from_two_vectors(a, b):
 //   1. a, then b: a non-finite component, or all three zero, is refused.

@@ -107,13 +107,23 @@ TEST(Quat, RotationsDocumentedValues) {
          {0.31446540880503143, 0.440251572327044, -0.3773584905660377, 0.440251572327044}},
         {"slerp", a.slerp(b, 0.3), {0.7917936279938388, 0.48878955783164074, -0.18578548766944275, 0.3156443748818133}},
         {"slerp, the shorter arc", Quat{0.5, 0.5, 0.5, 0.5}.slerp(far, 0.7),
-         {0.7446774194573756, 0.5539347338913064, -0.08187421799559111, 0.36319204832523716}},
+         {0.7446774194573758, 0.5539347338913065, -0.08187421799559114, 0.3631920483252372}},
         {"slerp beyond b", a.slerp(b, 1.5),
          {0.18580649937731997, -0.2861334043469495, 0.758073308071219, -0.5558133493322464}},
         {"slerp, near parallel: the chord", near_a.slerp(near_b, 0.25),
          {0.32163372596830503, 0.536056043281098, -0.2144210673172155, 0.750479360590353}},
         {"slerp, just outside that band: the arc", Quat::identity().slerp(Quat{1, 1e-4, 0, 0}.normalize(), 0.25),
-         {0.9999999996874999, 2.4999999914062498e-05, 0, 0}},
+         {0.9999999996875, 2.4999999914062498e-05, 0, 0}},
+        // Far outside [0, 1] the chord would leave the arc (this one turns by 0.02 to the last digit).
+        {"slerp, near parallel, beyond b: the arc",
+         Quat::identity().slerp(Quat::from_axis_angle({0, 0, 1}, AngleRadians{2e-5}), 1000.0),
+         {0.9999500004166748, -0.0, -0.0, -0.009999833334166664}},
+        {"slerp, near parallel, before a: the arc", near_a.slerp(near_b, -3.0),
+         {0.32163417418583307, 0.5360589569693126, -0.21443978273040887, 0.7504717397952478}},
+        // d = ((1 + 2^-60) - 1) - 2^-60 < 0 as written; summed any other way it is 0, and b is kept.
+        {"slerp, the shorter arc by d as written",
+         Quat{1, 0x1p-30, 1, 0x1p-30}.slerp(Quat{1, 0x1p-30, -1, -0x1p-30}, 0.25),
+         {0.5411961001461969, 5.040281453600124e-10, 1.3065629648763766, 1.2168315843459e-09}},
         {"slerp at 0", signed_zeros.slerp(b, 0.0), signed_zeros},
         {"slerp at -0", signed_zeros.slerp(b, -0.0), signed_zeros},
         {"slerp at 1, the shorter arc", a.slerp(minus_b, 1.0), b},
@@ -147,10 +157,28 @@ TEST(Quat, RotationsDocumentedValues) {
          {0, 0.8, -0.0, 0.6}},
         {"two vectors, tiny and huge", between({1e-300, 0, 0}, {0, 1e300, 0}),
          {0.7071067811865476, 0, 0, -0.7071067811865476}},
+        {"rotation vector, the series", Quat::from_rotation_vector({9.3312862e-05, 7.8748336e-05, -4.024222e-05}),
+         {0.99999999793399663, -4.6656430967869215e-05, -3.9374167972884272e-05, 2.0121109986143239e-05}},
+        {"rotation vector", Quat::from_rotation_vector({-0.55524026, -1.33617577, -1.41719236}),
+         {0.52958841576094329, 0.2325436944164441, 0.55961224776016216, 0.59354331959494289}},
+        {"rotation vector, its squares overflowing", Quat::from_rotation_vector({1e300, 1e300, 0}),
+         {-0.8986104300973718, -0.31024127297977006, -0.31024127297977006, -0.0}},
     };
     for (const auto& c : cases)
         for (double Quat::*f : {&Quat::w, &Quat::i, &Quat::j, &Quat::k})
             EXPECT_TRUE(same(c.got.*f, c.want.*f)) << c.name << ": " << c.got.*f << " for " << c.want.*f;
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct { const char* name; Quat q; Vec3d want; } vectors[] = {
+        {"the series", {0.999999999569, -4.9372732e-05, 2.7926332e-05, -4.5505168e-05},
+         {9.8745463868495187e-05, -5.5852663925617906e-05, 9.1010335878796467e-05}},
+        {"w negative", {-0.3, 0.5, -0.6, 0.2}, {1.5064847696035826, -1.807781723524299, 0.60259390784143307}},
+        {"w one ulp above 1", {1 + epsilon, 1e-17, 0, 0}, {-1.9999999999999998e-17, -0.0, -0.0}},
+        {"zero", {0, 0, 0, 0}, {nan, nan, nan}},
+    };
+    for (const auto& c : vectors) {
+        Vec3d got = c.q.to_rotation_vector();
+        for (int k = 0; k < 3; ++k) EXPECT_TRUE(same(got[k], c.want[k])) << c.name << ": " << got[k];
+    }
 }
 
 }  // namespace

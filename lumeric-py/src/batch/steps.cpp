@@ -122,13 +122,15 @@ void transform(VecListData& list, const tovrin::Transform& t) {
         static_cast<std::size_t>(heavy));
 }
 
+void wrong_quaternion_count(std::size_t got, std::size_t expected) {
+    PyErr_Format(PyExc_ValueError, "rotate_each() expects one quaternion per vector: got %zu for a list of %zu", got,
+                 expected);
+    throw PythonError{};
+}
+
 void rotate_each(VecListData& list, const PackedValues<tovrin::Quat>& values) {
     std::span<Vec3d> items = list.items;
-    if (values.size() != items.size()) {
-        PyErr_Format(PyExc_ValueError, "rotate_each() expects one quaternion per vector: got %zu for a list of %zu",
-                     values.size(), items.size());
-        throw PythonError{};
-    }
+    if (values.size() != items.size()) wrong_quaternion_count(values.size(), items.size());
     pool::for_each_range(
         items.size(), [items, &values](std::size_t lo, std::size_t hi) {
             kernels::rotate_each_in_place(items.subspan(lo, hi - lo), values.bytes(lo, hi - lo));

@@ -116,8 +116,10 @@ void transform(VecListData& list, const tovrin::Transform& t);
 
 // Element k replaced by its rotation by quaternion k, in place as `rotate`. The quaternions
 // were read before anything changes (by the class unit, which knows their class): n of them,
-// n the list's length (ValueError naming both lengths otherwise).
+// n the list's length; the reader refuses another count with wrong_quaternion_count.
 void rotate_each(VecListData& list, const PackedValues<tovrin::Quat>& quats);
+// ValueError naming both lengths; throws PythonError.
+[[noreturn]] void wrong_quaternion_count(std::size_t got, std::size_t expected);
 
 // (index, distance) of the element nearest to `other` within a window around the best
 // of every `stride`-th element. Keys are squared distances ranked exactly, every NaN

@@ -22,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include <tovrin/euler.hpp>
+
 #include "frame/errors.hpp"
 #include "frame/names.hpp"
 #include "frame/object.hpp"
@@ -99,6 +101,34 @@ struct Arg<StrictBool> {
     StrictBool value;
     bool load(PyObject* op) noexcept { return load_strict_bool(op, value.value); }
     StrictBool get() const noexcept { return value; }
+};
+
+// A parameter of exactly N numbers: a tuple, list or other sequence (not str), each
+// converted as a float argument; a sequence of another length is a TypeError, as for the
+// host's fixed-length tuple arguments.
+template <std::size_t N>
+struct Doubles {
+    std::array<double, N> values;
+};
+
+bool load_doubles(PyObject* op, double* out, std::size_t n) noexcept;
+
+template <std::size_t N>
+struct Arg<Doubles<N>> {
+    Doubles<N> value;
+    bool load(PyObject* op) noexcept { return load_doubles(op, value.values.data(), N); }
+    const Doubles<N>& get() const noexcept { return value; }
+};
+
+// An Euler sequence: a str such as "xyz" or "ZXZ" (tovrin::EulerSequence::parse); another
+// str is a ValueError that names it.
+bool load_euler_sequence(PyObject* op, tovrin::EulerSequence& out) noexcept;
+
+template <>
+struct Arg<tovrin::EulerSequence> {
+    tovrin::EulerSequence value;
+    bool load(PyObject* op) noexcept { return load_euler_sequence(op, value); }
+    const tovrin::EulerSequence& get() const noexcept { return value; }
 };
 
 // The argument object itself, for operations that inspect it directly.

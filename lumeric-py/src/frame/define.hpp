@@ -10,6 +10,7 @@
 //
 //     V::op<Py_nb_add, &add, "other">()                           // __add__ slot
 //     V::copy_and_pickle()                                        // copy, deepcopy, pickle
+//     V::size_of<&owned_bytes>()                                  // __sizeof__ with owned memory
 //
 // Argument placement, conversion, borrowing, result conversion, text signatures, the
 // failure guard and the interface records (record.hpp) all come from the frame,
@@ -36,6 +37,13 @@ namespace lumeric {
 
 template <class T, Name ClassName>
 struct ClassDef : PropertyDefs<T, ClassName>, ProtocolSlots<T, ClassName> {
+private:
+    template <auto Owned>
+    struct SizeOf {
+        static std::size_t bytes(const T& value) noexcept { return sizeof(Object<T>) + Owned(value); }
+    };
+
+public:
     using ProtocolBase = ProtocolSlots<T, ClassName>;
     static_assert(ClassFor<T>::name.view() == ClassName.view(), "one Python name per class");
     static constexpr auto type_name = concat<ClassName.view().size() + 9>(std::string_view("builtins."),
@@ -46,6 +54,13 @@ struct ClassDef : PropertyDefs<T, ClassName>, ProtocolSlots<T, ClassName> {
     template <Name Func, auto Fn, Name... Params>
     static PyMethodDef method() {
         return method_def<Fn, true, ClassName, Func, record::Receiver::self, Decorator::none, Params...>();
+    }
+
+    // `__sizeof__`: the object itself and the memory its value owns, Owned(const T&) bytes,
+    // so that sys.getsizeof grows with the data.
+    template <auto Owned>
+    static PyMethodDef size_of() {
+        return method<"__sizeof__", &SizeOf<Owned>::bytes>();
     }
 
     // Each call builds a new object.

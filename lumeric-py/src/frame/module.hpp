@@ -18,6 +18,7 @@
 
 #include "frame/callable.hpp"
 #include "frame/guard.hpp"
+#include "frame/interrupt.hpp"
 #include "frame/object.hpp"
 #include "frame/pickle.hpp"
 #include "frame/record.hpp"
@@ -146,6 +147,7 @@ struct Module {
             require_module(module);
             // A second interpreter is turned away before anything is made or added.
             claim_interpreter();
+            stop_batches_on_signals();
             record::emit<Record>();
             (Members::add(module), ...);
             // Private, so beyond `__all__`: pickle finds every class's loader through it.

@@ -3,11 +3,46 @@
 
 #include <string>
 
+#include "frame/ref.hpp"
+
 namespace lumeric {
 
+namespace {
+
+// Stores each static method of a new class as the function object its staticmethod wraps.
+// `Class.name` then finds a plain class attribute, which the interpreter's attribute cache
+// specialises, instead of a descriptor whose __get__ runs on every call; the call itself is
+// the same (a builtin function binds to nothing, from the class or an instance). False with
+// the host's error set.
+bool unwrap_static_methods(PyTypeObject* type) noexcept {
+    PyObject* dict = PyType_GetDict(type);
+    if (dict == nullptr) return false;
+    Ref owned = Ref::adopt(dict);
+    PyObject* key;
+    PyObject* value;
+    Py_ssize_t position = 0;
+    while (PyDict_Next(dict, &position, &key, &value)) {
+        if (!PyObject_TypeCheck(value, &PyStaticMethod_Type)) continue;
+        PyObject* function = PyObject_GetAttrString(value, "__func__");
+        if (function == nullptr) return false;
+        Ref held = Ref::adopt(function);
+        // Replacing the value of a present key keeps the iteration valid.
+        if (PyDict_SetItem(dict, key, function) < 0) return false;
+    }
+    PyType_Modified(type);
+    return true;
+}
+
+}  // namespace
+
 PyTypeObject* ClassCell::create() noexcept {
-    return reinterpret_cast<PyTypeObject*>(
-        get_or_make([this] { return reinterpret_cast<PyObject*>(PyType_FromSpec(type_spec_())); }));
+    return reinterpret_cast<PyTypeObject*>(get_or_make([this]() -> PyObject* {
+        PyObject* type = PyType_FromSpec(type_spec_());
+        if (type == nullptr) return nullptr;
+        Ref made = Ref::adopt(type);
+        if (!unwrap_static_methods(reinterpret_cast<PyTypeObject*>(type))) return nullptr;
+        return made.release();
+    }));
 }
 
 void ClassCell::on_release(PyObject* type) noexcept {

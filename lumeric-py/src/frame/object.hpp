@@ -18,6 +18,7 @@
 #include "frame/errors.hpp"
 #include "frame/interpreter_cell.hpp"
 #include "frame/names.hpp"
+#include "pool/interrupt.hpp"
 
 namespace lumeric {
 
@@ -174,7 +175,8 @@ private:
 void set_exclusive_refused(const BorrowFlag& flag) noexcept;
 
 // An exclusive borrow of `op`, released on scope exit. Check ok() after constructing, or
-// require() it.
+// require() it. The receiver is changed in place meanwhile, so batches run to the end
+// (frame/interrupt.hpp): a list is never left half done.
 template <class T>
 class ExclusiveRef {
 public:
@@ -198,6 +200,7 @@ public:
 private:
     Object<T>* obj_;
     bool held_;
+    pool::RunToEnd run_to_end_;
 };
 
 // Copies `from` into `out`; false with MemoryError set when the copy cannot allocate (a

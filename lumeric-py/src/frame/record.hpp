@@ -131,6 +131,15 @@ template <class P>
 struct Annotation<OrNone<P>> {
     static constexpr std::string text() { return or_none(Annotation<P>::text()); }
 };
+// An Euler sequence is written as a str.
+template <>
+struct Annotation<tovrin::EulerSequence> : Annotation<std::string> {};
+template <std::size_t N>
+struct Annotation<Doubles<N>> {
+    static constexpr std::string text() {
+        return subscript(attribute(name_expr("collections.abc"), "Sequence"), builtin("float"));
+    }
+};
 template <class E, std::size_t N>
 struct Annotation<std::array<E, N>> {
     static constexpr std::string text() { return subscript(builtin("list"), Annotation<E>::text()); }

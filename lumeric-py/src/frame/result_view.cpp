@@ -44,17 +44,32 @@ PyType_Spec* number_array_spec() {
     return &type_spec;
 }
 
-void require_room(std::size_t count, std::size_t size) {
+namespace {
+
+// Half the physical memory, and also every size a view can describe in bytes, and no more.
+std::size_t room_limit() {
     static const std::size_t memory = [] {
         const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
         return pages > 0 && page > 0 ? static_cast<std::size_t>(pages) / 2 * static_cast<std::size_t>(page)
                                      : static_cast<std::size_t>(PY_SSIZE_T_MAX);
     }();
-    // Also every size a view can describe in bytes, and no more.
-    const std::size_t limit = std::min(memory, static_cast<std::size_t>(PY_SSIZE_T_MAX));
-    if (size != 0 && count > limit / size) {
-        PyErr_NoMemory();
-        throw PythonError{};
+    return std::min(memory, static_cast<std::size_t>(PY_SSIZE_T_MAX));
+}
+
+[[noreturn]] void no_room() {
+    PyErr_NoMemory();
+    throw PythonError{};
+}
+
+}  // namespace
+
+void require_room(std::size_t count, std::size_t size) { require_room({Extent{count, size}}); }
+
+void require_room(std::initializer_list<Extent> arrays) {
+    std::size_t left = room_limit();
+    for (const Extent& array : arrays) {
+        if (array.size != 0 && array.count > left / array.size) no_room();
+        left -= array.count * array.size;
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 
 #include "frame/buffer.hpp"
@@ -43,6 +44,14 @@ struct ClassFor<NumberArray> {
 // large could only end in swapping or in the system killing the process. Throws PythonError.
 void require_room(std::size_t count, std::size_t size);
 
+// The same for several arrays that one result needs together: `count` items of `size` bytes
+// each. Checked on their total, before any of them is allocated.
+struct Extent {
+    std::size_t count;
+    std::size_t size;
+};
+void require_room(std::initializer_list<Extent> arrays);
+
 // An array of rows x columns (rows when columns is 0) numbers, not yet written. MemoryError
 // when it is larger than memory can hold (require_room); throws PythonError.
 NumberArray new_number_array(std::size_t rows, std::size_t columns, const char* format);
@@ -68,6 +77,11 @@ class ResultView {
 public:
     ResultView(std::size_t rows, std::size_t columns)
         : array_(new_number_array(rows, columns, NumberFormat<E>::code)) {}
+
+    // What an array of this shape takes, for require_room.
+    static Extent extent(std::size_t rows, std::size_t columns) noexcept {
+        return {rows, (columns == 0 ? 1 : columns) * sizeof(E)};
+    }
 
     E* data() const noexcept { return reinterpret_cast<E*>(array_.items.get()); }
     // The memoryview; the result is spent.

@@ -67,21 +67,31 @@ std::vector<double> read_floats(FloatsSource source, const char* call);
 // The n values of a PackedSource<T>, where a T is plain doubles (a Quat is four), as raw
 // native doubles one value after another: a packed float64 buffer in place (held until
 // destruction), any other buffer gathered, or the T objects of a sequence copied out (the
-// errors of a sequence argument, prefixed with `parameter`'s name).
+// errors of a sequence argument, prefixed with `parameter`'s name). n must be `expected`:
+// the count is checked as soon as it is known, before any value is read or copied (a buffer's
+// shape may claim more rows than memory holds), and `refuse(n, expected)` raises otherwise.
 template <class T>
 class PackedValues {
 public:
     static constexpr std::size_t width = sizeof(T) / sizeof(double);
     static_assert(sizeof(T) == width * sizeof(double), "a value is plain doubles");
+    using Refusal = void (*)(std::size_t got, std::size_t expected);  // throws PythonError
 
-    PackedValues(PackedSource<T> source, const char* call, const char* parameter) {
+    PackedValues(PackedSource<T> source, const char* call, const char* parameter, std::size_t expected,
+                 Refusal refuse) {
         if (PyObject_CheckBuffer(source.object)) {
             const BufferRows& table = buffer_.emplace(source.object, call, width);
             count_ = table.rows();
+            if (count_ != expected) refuse(count_, expected);
             if ((bytes_ = table.contiguous()) != nullptr) return;
             copies_.resize(count_);
             table.read(reinterpret_cast<double*>(copies_.data()), 0, count_);
         } else {
+            // A sequence's own length, where it reports one, spares converting a wrong count of
+            // items; the count converted is what is checked.
+            const Py_ssize_t length = PyUnicode_Check(source.object) ? -1 : PySequence_Size(source.object);
+            if (length < 0) PyErr_Clear();
+            else if (static_cast<std::size_t>(length) != expected) refuse(static_cast<std::size_t>(length), expected);
             Arg<std::vector<T>> values;
             if (!values.load(source.object)) {
                 wrap_argument_error(parameter);
@@ -89,6 +99,7 @@ public:
             }
             copies_ = std::move(values.get());
             count_ = copies_.size();
+            if (count_ != expected) refuse(count_, expected);
         }
         bytes_ = reinterpret_cast<const unsigned char*>(copies_.data());
     }

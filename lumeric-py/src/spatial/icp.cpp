@@ -7,6 +7,7 @@
 
 #include <pool/pool.hpp>
 #include <tovrin/align.hpp>
+#include <tovrin/euler.hpp>
 #include <tovrin/sums.hpp>
 
 namespace lumeric::spatial {
@@ -17,12 +18,10 @@ using tovrin::Vec3d;
 
 namespace {
 
-// Stand-in until tovrin::from_euler lands: extrinsic "xyz" (α, β, γ), x first, so the
-// matrix Rz(γ)·Ry(β)·Rx(α).
+// Extrinsic "xyz" (α, β, γ), x first: the matrix Rz(γ)·Ry(β)·Rx(α), as Quat.from_euler("xyz", ...).
 Quat euler_xyz(double alpha, double beta, double gamma) noexcept {
-    return Quat::from_axis_angle(Vec3d::i(), tovrin::AngleRadians{alpha}) *
-           Quat::from_axis_angle(Vec3d::j(), tovrin::AngleRadians{beta}) *
-           Quat::from_axis_angle(Vec3d::k(), tovrin::AngleRadians{gamma});
+    static constexpr tovrin::EulerSequence xyz = *tovrin::EulerSequence::parse("xyz");
+    return tovrin::from_euler(xyz, {alpha, beta, gamma});
 }
 
 // The pairs of one transform: moved points, their nearest targets (index n when beyond

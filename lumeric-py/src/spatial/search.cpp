@@ -25,6 +25,7 @@
 //
 // Queries with an infinite or NaN coordinate, rare, are answered by a scan of every point.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -42,7 +43,10 @@ using tovrin::is_finite;
 using tovrin::rank_of;
 
 constexpr std::size_t query_piece = 64;    // queries per piece: ~1 us each, so ~10x the hand-over
-constexpr std::size_t ball_block = 256;    // queries whose balls are gathered together
+constexpr std::size_t ball_block = 16;     // queries whose balls are gathered together (a chunk the pool
+                                           // may stop before, so few)
+// Indices a radius batch gathers before it knows the size of its result: 8 MiB.
+constexpr std::size_t gather_cap = std::size_t{1} << 20;
 
 void box_gaps(const Vec3d& q, const double lo[3], const double hi[3], double gap[3]) noexcept {
     for (int a = 0; a < 3; ++a) gap[a] = q[a] < lo[a] ? lo[a] - q[a] : q[a] > hi[a] ? q[a] - hi[a] : 0.0;
@@ -170,23 +174,42 @@ struct KdTree::Search {
         }
     }
 
-    // -- radius --
+    // -- radius: sink(position) for every point of the ball, in tree order; a counting sink
+    // may take a whole node at once (sink.whole(count)) when every point of it is in the ball --
     double r = 0;
     double threshold = 0;
-    std::vector<std::int64_t>* ball = nullptr;
 
-    void within(std::size_t node, std::size_t lo, std::size_t hi, unsigned level) {
+    template <class Sink>
+    void within(std::size_t node, std::size_t lo, std::size_t hi, unsigned level, Sink& sink) {
         if (level == tree.depth_) {
             for (std::size_t j = lo; j < hi; ++j) {
                 const double key = tree.points_[j].distance_squared(q);
-                if (key <= threshold && std::sqrt(key) <= r) ball->push_back(static_cast<std::int64_t>(tree.index_at(j)));
+                if (key <= threshold && std::sqrt(key) <= r) sink(j);
             }
             return;
         }
         Child child[2];
         split(node, lo, hi, child);
-        for (const Child& c : child)
-            if (c.bound <= threshold) within(c.node, c.lo, c.hi, level + 1);
+        for (const Child& c : child) {
+            if (c.bound > threshold) continue;
+            if constexpr (Sink::counts) {
+                if (inside(tree.nodes_[node], &c - child)) {
+                    sink.whole(c.hi - c.lo);
+                    continue;
+                }
+            }
+            within(c.node, c.lo, c.hi, level + 1, sink);
+        }
+    }
+
+    // Whether every point of child `side` is in the ball: its box's farthest corner is. Each
+    // point's |fl(p - q)| is at most the farthest side's difference on each axis (rounding is
+    // monotone), so its computed key is at most the corner's, grouped alike, and so is its
+    // square root.
+    bool inside(const Node& s, std::ptrdiff_t side) const noexcept {
+        double far[3];
+        for (int a = 0; a < 3; ++a) far[a] = std::max(q[a] - s.lo[side][a], s.hi[side][a] - q[a]);
+        return std::sqrt(bound_of(far)) <= r;
     }
 
     // -- both --
@@ -266,20 +289,46 @@ void KdTree::nearest(std::span<const Vec3d> xs, std::size_t k, double* distances
         query_piece);
 }
 
-void KdTree::within(const Vec3d& x, double r, std::vector<std::int64_t>& out) const {
-    const std::size_t first = out.size();
+template <class Sink>
+void KdTree::ball(const Vec3d& x, double r, Sink& sink) const {
     if (is_finite(x)) {
         Search search{*this, x};
         search.r = r;
         search.threshold = ball_threshold(r);
-        search.ball = &out;
         double gap[3];
         start_gaps(x, gap);
-        if (searched_ > 0 && bound_of(gap) <= search.threshold) search.within(0, 0, searched_, 0);
+        if (searched_ > 0 && bound_of(gap) <= search.threshold) search.within(0, 0, searched_, 0, sink);
     } else if (!std::isnan(x.x) && !std::isnan(x.y) && !std::isnan(x.z)) {
         for (std::size_t j = 0; j < searched_; ++j)
-            if (std::sqrt(points_[j].distance_squared(x)) <= r) out.push_back(static_cast<std::int64_t>(index_at(j)));
+            if (std::sqrt(points_[j].distance_squared(x)) <= r) sink(j);
     }
+}
+
+namespace {
+
+// Sinks of ball(): counting its points, or writing their indices.
+struct BallCount {
+    static constexpr bool counts = true;
+    std::size_t n = 0;
+    void operator()(std::size_t) noexcept { ++n; }
+    void whole(std::size_t count) noexcept { n += count; }
+};
+
+template <class Out>
+struct BallIndices {
+    static constexpr bool counts = false;
+    const KdTree& tree;
+    Out out;
+    void operator()(std::size_t position) { out(tree.original_index(position)); }
+};
+
+}  // namespace
+
+void KdTree::within(const Vec3d& x, double r, std::vector<std::int64_t>& out) const {
+    const std::size_t first = out.size();
+    auto push = [&out](std::int64_t index) { out.push_back(index); };
+    BallIndices<decltype(push)> sink{*this, push};
+    ball(x, r, sink);
     std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end());
 }
 
@@ -287,26 +336,66 @@ void KdTree::within(std::span<const Vec3d> xs, double r, std::int64_t* offsets,
                     const std::function<std::int64_t*(std::size_t)>& place) const {
     const std::size_t m = xs.size();
     const std::size_t blocks = (m + ball_block - 1) / ball_block;
+    // A block of queries gathers its balls in a row while the batch has gathered few indices
+    // (its row never grows past the cap); any other block only counts. So the size of the whole
+    // result is known, and its room checked by `place`, with at most a few caps gathered: an
+    // oversized result is refused before it takes memory. The rows are then copied to their
+    // places, and the balls of the blocks that only counted are searched again, straight into
+    // theirs.
     std::vector<std::vector<std::int64_t>> found(blocks);
+    std::vector<char> gathered(blocks, 0);
+    std::atomic<std::size_t> total{0};
     offsets[0] = 0;
-    // Each block gathers its balls in a row and notes their sizes; the sizes become offsets,
-    // then every block's row is copied to its place.
     pool::for_each_range(blocks, [&](std::size_t lo, std::size_t hi) {
         for (std::size_t b = lo; b < hi; ++b) {
+            const std::size_t first = b * ball_block, last = std::min(m, first + ball_block);
             std::vector<std::int64_t>& row = found[b];
-            for (std::size_t j = b * ball_block; j < std::min(m, (b + 1) * ball_block); ++j) {
-                const std::size_t before_query = row.size();
-                within(xs[j], r, row);
-                offsets[j + 1] = static_cast<std::int64_t>(row.size() - before_query);
+            bool complete = total.load(std::memory_order_relaxed) <= gather_cap;
+            for (std::size_t j = first; j < last; ++j) {
+                if (complete) {
+                    const std::size_t before = row.size();
+                    auto push = [&row, &complete](std::int64_t index) {
+                        if (row.size() < gather_cap) row.push_back(index);
+                        else complete = false;
+                    };
+                    BallIndices<decltype(push)> sink{*this, push};
+                    ball(xs[j], r, sink);
+                    std::sort(row.begin() + static_cast<std::ptrdiff_t>(before), row.end());
+                    offsets[j + 1] = static_cast<std::int64_t>(row.size() - before);
+                    if (complete) continue;
+                    std::vector<std::int64_t>().swap(row);
+                }
+                BallCount count;
+                ball(xs[j], r, count);
+                offsets[j + 1] = static_cast<std::int64_t>(count.n);
             }
+            gathered[b] = complete;
+            if (complete) total.fetch_add(row.size(), std::memory_order_relaxed);
         }
     });
     for (std::size_t j = 0; j < m; ++j) offsets[j + 1] += offsets[j];
     std::int64_t* out = place(static_cast<std::size_t>(offsets[m]));
     pool::for_each_range(blocks, [&](std::size_t lo, std::size_t hi) {
-        for (std::size_t b = lo; b < hi; ++b)
-            if (!found[b].empty())
-                std::memcpy(out + offsets[b * ball_block], found[b].data(), found[b].size() * sizeof(std::int64_t));
+        for (std::size_t b = lo; b < hi; ++b) {
+            const std::size_t first = b * ball_block, last = std::min(m, first + ball_block);
+            if (gathered[b]) {
+                if (!found[b].empty())
+                    std::memcpy(out + offsets[first], found[b].data(), found[b].size() * sizeof(std::int64_t));
+                continue;
+            }
+            for (std::size_t j = first; j < last; ++j) {
+                std::int64_t* row = out + offsets[j];
+                std::int64_t* const end = out + offsets[j + 1];
+                std::int64_t* next = row;
+                // The count bounds the writes, whatever the second search finds.
+                auto write = [&next, end](std::int64_t index) {
+                    if (next != end) *next++ = index;
+                };
+                BallIndices<decltype(write)> sink{*this, write};
+                ball(xs[j], r, sink);
+                std::sort(row, next);
+            }
+        }
     });
 }
 

@@ -77,6 +77,10 @@ struct Quat {
     // perpendicular for antiparallel ones. Refuses zero and non-finite vectors, a first.
     // Formula in quat.cpp.
     static RotationResult from_two_vectors(const Vec3d& a, const Vec3d& b) noexcept;
+    // The turn by |v| about the direction of v (right-hand rule, as from_axis_angle turns):
+    // (cos(|v|/2), -(sin(|v|/2)/|v|)·v), the scale by its Taylor series near 0, so that a
+    // short v keeps its digits. Formula in quat.cpp.
+    static Quat from_rotation_vector(const Vec3d& v) noexcept;
 
     // -- Conversion --
     // The vector part; w is dropped.
@@ -85,6 +89,11 @@ struct Quat {
     // axis (1, 0, 0) and angle 0 whatever the vector part; otherwise no guard, so
     // a zero vector part gives a zero axis and |w| > 1 gives NaN throughout.
     AxisAngle to_axis_angle() const noexcept;
+    // The inverse of from_rotation_vector: the axis times the angle, the angle in [0, pi] and
+    // found as 2·atan2(|(i, j, k)|, |w|), never from acos(w), so angles near 0 keep their
+    // digits and a w just above 1 gives no NaN. A non-unit q gives the vector of
+    // q.normalize(); the zero quaternion gives NaN. Formula in quat.cpp.
+    Vec3d to_rotation_vector() const noexcept;
     // Row-major matrix of v -> q ⊗ v ⊗ conj(q): the transpose of what rotate()
     // applies for a unit q.
     constexpr Matrix3 to_rotation_matrix() const noexcept {

@@ -5,8 +5,9 @@
 // job's latch is set, so no job is ever allocated or copied. Two latches:
 //  - SpinLatch, for a fork-join run inside the pool: the forking worker keeps
 //    working (and may doze) until the thief that took its right half sets it;
-//  - LockLatch, one per thread outside the pool, on whose mutex and condition
-//    variable that thread blocks until its submitted task is done.
+//  - LockLatch, one per task submitted from outside the pool, on whose mutex and
+//    condition variable the submitting thread waits until the task is done (one per task,
+//    not per thread: the code a waiting thread runs while it polls may submit a task too).
 // Either way completion is a release by the finisher and an acquire by the
 // waiter, so everything the job wrote is visible once the wait ends.
 #pragma once
@@ -70,14 +71,11 @@ public:
         done_ = true;
         cv_.notify_one();
     }
-    void wait_and_reset() {
+    // True once set; false when `timeout` passed first.
+    template <class Duration>
+    bool wait_for(Duration timeout) {
         std::unique_lock<std::mutex> lock(mutex_);
-        cv_.wait(lock, [this] { return done_; });
-        done_ = false;
-    }
-    static LockLatch& for_this_thread() {
-        thread_local LockLatch latch;
-        return latch;
+        return cv_.wait_for(lock, timeout, [this] { return done_; });
     }
 
 private:

@@ -47,6 +47,15 @@ public:
     explicit KdTree(std::span<const Vec3d> points);
 
     std::size_t size() const noexcept { return points_.size(); }
+    // The bytes of memory the tree holds: its points, their indices and the inner nodes.
+    std::size_t owned_bytes() const noexcept {
+        return points_.capacity() * sizeof(Vec3d) + (index_low_.capacity() + index_high_.capacity()) * 4 +
+               nodes_.capacity() * sizeof(Node);
+    }
+    // The original index of the point stored at `position` (in tree order).
+    std::int64_t original_index(std::size_t position) const noexcept {
+        return static_cast<std::int64_t>(index_at(position));
+    }
 
     // The points in their original order.
     std::vector<Vec3d> original_points() const;
@@ -69,9 +78,10 @@ public:
     // The indices of the points whose distance to x is at most r (r >= 0), ascending.
     void within(const Vec3d& x, double r, std::vector<std::int64_t>& out) const;
 
-    // within() for each of `xs`, on the pool: offsets[0, m] are written (offsets[0] = 0), then
-    // `place(total)` (called on this thread) gives where the indices go, all of them in a row.
-    // Throws std::bad_alloc and whatever `place` throws.
+    // within() for each of `xs`, on the pool: the balls are counted into offsets[0, m]
+    // (offsets[0] = 0) before any is gathered, then `place(total)` (called on this thread) gives
+    // where the indices go, all of them in a row. Throws std::bad_alloc and whatever `place`
+    // throws.
     void within(std::span<const Vec3d> xs, double r, std::int64_t* offsets,
                 const std::function<std::int64_t*(std::size_t)>& place) const;
 
@@ -88,6 +98,10 @@ private:
         const std::uint64_t low = index_low_[position];
         return index_high_.empty() ? low : low | std::uint64_t{index_high_[position]} << 32;
     }
+    // sink(position) for every point of the ball of radius r around x (sink.whole(count) for a
+    // whole node, for a sink that counts).
+    template <class Sink>
+    void ball(const Vec3d& x, double r, Sink& sink) const;
     void scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& count) const noexcept;
     void start_gaps(const Vec3d& x, double gap[3]) const noexcept;
 
