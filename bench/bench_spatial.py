@@ -4,9 +4,10 @@ KDTreeFlann, on 1,000,000 uniform points in a cube and 1,000,000 uniform queries
 Prints median ns per point (build) or per query, and ratios ours / peer (below 1.0: we are
 faster). Open3D answers one query per Python call, so its loop runs over every 50th query only
 and is scaled to the whole set. pykdtree has no radius search. Then: clouds that trip trees up,
-the tree's memory, 1 against 2 pool workers (child processes), and lumeric_dask.query on the
-2-worker LocalCluster of bench_dask.py with 10,000,000 points and 1,000,000 queries, with where
-the time goes. Writes build/bench/bench_spatial.json for bench/plot.py.
+slow clouds (a diagonal line and a scan's rings, 200,000 queries each), the tree's memory, 1
+against 2 pool workers (child processes), and lumeric_dask.query on the 2-worker LocalCluster of
+bench_dask.py with 10,000,000 points and 1,000,000 queries, with where the time goes. Writes
+build/bench/bench_spatial.json for bench/plot.py.
 
 Goals (ratios within one run):
   build    <= 0.25 x cKDTree's build
@@ -14,12 +15,16 @@ Goals (ratios within one run):
   radius   about 10 neighbours: <= 0.5 x cKDTree.query_ball_point(workers=-1, return_sorted=True)
   hard     one point a million times, a 100^3 grid, a line, tight clusters: build and queries
            each <= 3 x the uniform cloud's
+  slow     a diagonal line (uniform queries) and a scan sampled along rings (queries near its
+           surface): queries each <= 3 x the uniform cloud's, the same number of queries
   memory   <= 48 bytes per point for the tree, its copy of the points included
   threads  queries on 2 pool workers >= 1.6 x faster than on 1
 
   python3 bench/bench_spatial.py [N] [--quick]   (N points and N queries; --quick: 20,000 and a
                                                   small dask cloud, for a smoke run; about 6 minutes
                                                   at full size)
+  python3 bench/bench_spatial.py --slow          (only the slow clouds, the tree's memory and the
+                                                  pool's speed-up)
 """
 
 import argparse
@@ -197,6 +202,44 @@ def hard(ns, n, missed):
     return saved
 
 
+SLOW_QUERIES = 200_000
+
+
+def scan(n, seed):
+    """A spinning scanner's n points: 16 rings of elevation, each swept in azimuth, hitting the
+    ground 1.7 below it or a round wall 20 away, without noise."""
+    rng = np.random.default_rng(seed)
+    elevation = np.linspace(-0.4, 0.05, 16)[rng.integers(0, 16, n)]
+    azimuth = rng.uniform(0.0, 2 * np.pi, n)
+    ray = np.stack([np.cos(elevation) * np.cos(azimuth), np.cos(elevation) * np.sin(azimuth), np.sin(elevation)], 1)
+    with np.errstate(divide="ignore"):
+        ground = np.where(elevation < 0, 1.7 / -np.sin(elevation), np.inf)
+    return ray * np.minimum(ground, 20.0 / np.cos(elevation))[:, None]
+
+
+def slow(ns, n, missed):
+    """Queries on a diagonal line (uniform queries) and on a scan (queries 5 cm about its points)
+    against the same number of uniform queries on the uniform cloud."""
+    m = min(SLOW_QUERIES, len(ns["X"]))
+    points = scan(n, 5)
+    near = points[np.random.default_rng(6).integers(0, n, m)] + np.random.default_rng(7).normal(0.0, 0.05, (m, 3))
+    line = np.random.default_rng(3).uniform(0.0, 1.0, (n, 1)) * np.array([1.0, 0.5, 0.25])
+    local = dict(ns, XU=ns["X"][:m], XS=near, tree_l=KDTree(line), tree_s=KDTree(points))
+    print(f"\nSlow clouds (ours; ns per query, {m:,} queries, and the ratio to the uniform cloud's; goal <= 3)")
+    header = f"{'cloud':<18}{'query k=1':>22}{'query k=8':>22}"
+    print(header + "\n" + "-" * len(header))
+    runs = timed([f"{t}.query({x}, {k})" for t, x in (("tree", "XU"), ("tree_l", "XU"), ("tree_s", "XS"))
+                  for k in (1, 8)], local)
+    saved = {}
+    for c, name in enumerate(("uniform", "diagonal line", "scan rings")):
+        figures = {"query k=1": runs[2 * c] / m, "query k=8": runs[2 * c + 1] / m}
+        saved[name] = figures
+        ratios = {op: v / saved["uniform"][op] for op, v in figures.items()}
+        print(f"{name:<18}" + "".join(f"{v:>13.1f} ({ratios[op]:5.2f})" for op, v in figures.items()), flush=True)
+        missed.extend(f"slow cloud {name}: {op} {r:.2f} x uniform" for op, r in ratios.items() if r > 3)
+    return saved
+
+
 class _MallInfo2(ctypes.Structure):
     _fields_ = [(name, ctypes.c_size_t) for name in
                 ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks",
@@ -276,6 +319,7 @@ def main():
     parser.add_argument("n", nargs="?", type=int, default=1_000_000, help="points and queries")
     parser.add_argument("--quick", action="store_true", help="a smoke run: 20,000 points, a small dask cloud")
     parser.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--slow", action="store_true", help="only the slow clouds and the memory (about 2 minutes)")
     args = parser.parse_args()
     n = 20_000 if args.quick else args.n
     if args.child:
@@ -288,12 +332,21 @@ def main():
           f"{os.environ.get('RAYON_NUM_THREADS', 'unset')}; median of {ROUNDS} rounds; radius {radius_for(n):.5f})")
     missed = []
     load = OtherLoad()
+    if args.slow:
+        ns = {"tree": KDTree(cube(n, 1)), "X": cube(min(n, SLOW_QUERIES), 2)}
+        save("slow", slow(ns, n, missed))
+        print(load.text())
+        del ns
+        speedup(n, missed)
+        print("\nGoals missed: " + ("none" if not missed else "\n  " + "\n  ".join(missed)))
+        return
     ns = namespace(n, n)
     check_peers(ns)
     uniform = table(ns, n, n, missed)
     save("n", n)
     save("rows", uniform)
     save("hard", hard(ns, n, missed))
+    save("slow", slow(ns, n, missed))
     peers_memory = memory(ns, n)
     print(load.text())
     del ns

@@ -1,6 +1,6 @@
 """Renders the README's performance charts (PNG, into docs/) from the JSON the benchmarks write
 into build/bench/: per call against PyGLM, batch operations against numpy and scipy over n, one
-against two pool threads, lumeric_dask, and nearest neighbours against the peers' trees. A chart
+against two pool threads, lumeric_dask, lumeric_dask.KDTree, and nearest neighbours against the peers' trees. A chart
 whose JSON is missing is skipped.
 
   python3 bench/plot.py [--input build/bench] [--output docs]
@@ -175,8 +175,33 @@ def spatial(inputs):
     return fig
 
 
+def dask_tree(inputs):
+    """lumeric_dask.KDTree on the cluster against one KDTree: seconds of the build and the queries
+    per cloud, and the mean pieces each query visits."""
+    data = inputs.get("bench_dask_tree")
+    if not data:
+        return None
+    rows = data["rows"]
+    steps = ["build", "query k=1", "query k=8"]
+    fig, axes = plt.subplots(1, len(rows), figsize=(5 * len(rows), 3.2), sharex=True, squeeze=False,
+                             layout="constrained")
+    for ax, row in zip(axes[0], rows):
+        ys = range(len(steps))
+        ax.barh([y - 0.2 for y in ys], [row[s] for s in steps], 0.4, color=OURS, label="lumeric_dask.KDTree, 2 workers")
+        ax.barh([y + 0.2 for y in ys], [row.get(f"local {s}", 0) for s in steps], 0.4, color=PEER,
+                label="one KDTree in this process")
+        labels = [s if s == "build" else f"{s}: {row[f'visits {s[-3:]}']:.2f} pieces/query" for s in steps]
+        ax.set_yticks(list(ys), labels, fontsize=8)
+        ax.invert_yaxis()
+        ax.set(xlabel="seconds (shorter is faster)", title=f"{row['cloud']}: {row['pieces']} pieces")
+        ax.grid(axis="x", alpha=0.3)
+    axes[0][0].legend(fontsize=7)
+    fig.suptitle(f"lumeric_dask.KDTree: {data['n']:,} points, 1,000,000 queries", fontsize=10)
+    return fig
+
+
 CHARTS = {"per_call.png": per_call, "batch.png": batch, "workers.png": workers, "dask.png": dask_chart,
-          "spatial.png": spatial}
+          "spatial.png": spatial, "dask_tree.png": dask_tree}
 
 
 def main(argv=None):

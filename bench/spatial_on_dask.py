@@ -2,14 +2,14 @@
 10,000,000 uniform points in chunks of 1,250,000 and 1,000,000 uniform queries in chunks of
 250,000, both held by the workers, k = 1, the answers gathered into this process.
 
-  (a) lumeric_dask.query on the cluster: a tree per cloud chunk, every query chunk against every
-      tree, the candidates merged per query chunk
+  (a) lumeric_dask.query on the cluster: the cloud cut into pieces along a curve, a tree per
+      piece, each query sent to its home piece and to the pieces its bound cannot rule out
   (b) lumeric_dask.query on dask's threaded scheduler in this process (2 threads, pool of 2)
   (c) one KDTree over the whole cloud in this process (pool of 2): build, then query
 
 Prints ns per query of each, the ratio to (c), and where the time goes: compute (inside tasks, per
 worker), transfer between processes, and the rest; and, inside the tasks of one chunk on one
-worker thread, what building, querying, recomputing the keys and merging cost.
+worker thread, what building, querying and recomputing the keys cost.
 """
 
 import sys
@@ -34,27 +34,23 @@ cloudpickle.register_pickle_by_value(sys.modules[__name__])
 
 
 def task_parts(cloud_rows, query_rows, chunks):
-    """Seconds of one chunk's steps on one worker thread (run on a worker): building its tree, its
-    k best for one query chunk (the tree's query, then the keys and the rest), and merging the
-    candidates of `chunks` cloud chunks."""
-    from lumeric_dask import _blocks
-    from lumeric_py import KDTree as Tree  # imported there: a class of the module does not travel by value
+    """Seconds of one piece's steps on one worker thread (run on a worker): building its tree, and
+    for one query chunk the tree's query, then the ranks of the candidates and the rest."""
+    from lumeric_dask import _partition, _query  # imported there: modules do not travel by value
 
     rng = np.random.default_rng(5)
     block, queries = rng.uniform(0.0, 1.0, (cloud_rows, 3)), rng.uniform(0.0, 1.0, (query_rows, 3))
     best = {}
     for _ in range(3):
         t0 = time.perf_counter()
-        tree = Tree(block)
+        piece = _partition.build_piece((block, np.arange(cloud_rows)))
         t1 = time.perf_counter()
-        tree.query(queries, 1)
+        piece.tree.query(queries, 1)
         t2 = time.perf_counter()
-        part = _blocks.nearest_in_tree(tree, block, queries, 1, 0, cloud_rows)
+        _, _, local = _query.candidates(piece, queries, 1, cloud_rows)
+        _query.ranks(piece, queries, local)
         t3 = time.perf_counter()
-        _blocks.best_of(1, *[part] * chunks)
-        t4 = time.perf_counter()
-        for name, seconds in [("build", t1 - t0), ("query", t2 - t1), ("keys and the rest", (t3 - t2) - (t2 - t1)),
-                              ("merge", t4 - t3)]:
+        for name, seconds in [("build", t1 - t0), ("query", t2 - t1), ("keys and the rest", (t3 - t2) - (t2 - t1))]:
             best[name] = min(best.get(name, 1e9), seconds)
     return best
 
@@ -100,7 +96,6 @@ def measure(n, m):
     print(f"Inside the tasks, on one worker thread: a tree over {cloud_chunk:,} points "
           f"{inside['build'] * 1e9 / cloud_chunk:.1f} ns/point; per query of a chunk of {query_chunk:,}: "
           f"the tree's query {inside['query'] * 1e9 / query_chunk:.1f} ns, keys and the rest "
-          f"{inside['keys and the rest'] * 1e9 / query_chunk:.1f} ns, merging {chunks} chunks' candidates "
-          f"{inside['merge'] * 1e9 / query_chunk:.1f} ns")
+          f"{inside['keys and the rest'] * 1e9 / query_chunk:.1f} ns")
     return {"n": n, "m": m, "chunks": chunks, "rows": rows,
             "inside_task": {k: v * 1e9 / (cloud_chunk if k == "build" else query_chunk) for k, v in inside.items()}}

@@ -128,7 +128,8 @@ def check_error(error, call_name, names, arguments):
     elif kind is IndexError:
         assert text == "Index out of bounds" or (kind, text) in own_errors(arguments), text
     elif kind is ValueError:  # numpy's own, when an array met a list it could not broadcast to
-        numpy = any(isinstance(a, np.ndarray) for a in arguments) and "could not be broadcast" in text
+        numpy = any(isinstance(a, np.ndarray) for a in arguments) and (
+            "could not be broadcast" in text or "does not have enough dimensions" in text)
         host = HOST_VALUE_ERROR.match(text) or (kind, text) in own_errors(arguments) or numpy
         assert VALUE_ERROR.match(text) or host, text
     elif kind is BufferError:  # views are read-only and C-contiguous

@@ -136,24 +136,95 @@ def test_query_matches_one_tree(cloud_chunks, query_chunks, k):
         assert same_neighbours(dask.compute(*ld.query(cloud, queries, k)), KDTree(NEIGHBOURS).query(QUERIES, k))
 
 
-@settings(max_examples=40, deadline=None)
-@given(st.lists(st.tuples(*[st.sampled_from([0.0, 1.0, -1.0, 2.0, np.nan])] * 3), max_size=40),
-       st.lists(st.integers(0, 5), min_size=1, max_size=20), st.integers(1, 9), st.integers(1, 7))
-def test_query_any_chunking(points, cuts, k, query_rows):
-    rows, chunks = np.array(points).reshape(-1, 3), []
+def bounded(answer, r, n):
+    """One tree's (distances, indices), places farther than a finite r (or NaN) padded with (inf, n)."""
+    d, i = (np.asarray(a) for a in answer)
+    far = ~(d <= r) & (r < np.inf)
+    return np.where(far, np.inf, d), np.where(far, n, i)
+
+
+COORDINATES = st.sampled_from([0.0, 1.0, -1.0, 2.0, 0.5, np.nan, np.inf])  # ties on boxes' edges, NaN, inf
+
+
+# Any partitioning and chunking, against one tree: ties, NaN and inf points and queries, padding.
+@settings(max_examples=80, deadline=None)
+@given(st.lists(st.tuples(*[COORDINATES] * 3), max_size=40), st.lists(st.tuples(*[COORDINATES] * 3), min_size=1,
+       max_size=8), st.lists(st.integers(0, 5), min_size=1, max_size=20), st.integers(1, 9), st.integers(1, 7),
+       st.sampled_from([np.inf, 0.0, 1.0, 2.5]))
+def test_tree_any_partitioning(points, queries, cuts, k, partitions, r):
+    rows, chunks, queries = np.array(points).reshape(-1, 3), [], np.array(queries)
     for cut in cuts:  # empty chunks included
         chunks.append(min(cut, len(rows) - sum(chunks)))
     chunks.append(len(rows) - sum(chunks))
-    queries = np.array([[0.5, 1, 0], [2, 2, 2], [-1, 0, np.nan], [1, -1, 1], [0, 0, 0], [3, 0, 1], [1, 1, 1]])
     with dask.config.set(scheduler="sync"):
-        got = dask.compute(*ld.query(da.from_array(rows, chunks=(tuple(chunks), 3)), queries, k))
-    assert same_neighbours(got, KDTree(rows).query(queries, k))
+        tree = ld.KDTree(da.from_array(rows, chunks=(tuple(chunks), 3)), partitions=partitions)
+        *got, counts = dask.compute(*tree.query(da.from_array(queries, chunks=(3, 3)), k, r),
+                                    tree.count_radius(queries, r))
+    one = KDTree(rows)
+    assert same_neighbours(got, bounded(one.query(queries, k), r, len(rows)))
+    assert counts.tolist() == np.diff(np.asarray(one.query_radius(queries, r)[1])).tolist()
+
+
+@pytest.mark.parametrize("partitions", [2, 5, 10])
+def test_tree_bounds_on_a_grid(partitions):
+    # A 4 x 4 x 4 grid in shuffled order, queried at every half: a query near a cut ties points of
+    # two pieces, at a box's edge or one face away, or has its k-th neighbour one place beyond the
+    # other piece's box.
+    grid = np.stack(np.meshgrid(*[np.arange(4.0)] * 3, indexing="ij"), axis=-1).reshape(-1, 3)
+    rows = grid[np.random.default_rng(5).permutation(64)]
+    queries = np.stack(np.meshgrid(*[np.arange(-1, 8) / 2] * 3, indexing="ij"), axis=-1).reshape(-1, 3)
+    with dask.config.set(scheduler="sync"):
+        tree = ld.KDTree(rows, partitions=partitions)
+        for k in (1, 2, 3, 5):
+            assert same_neighbours(dask.compute(*tree.query(queries, k)), KDTree(rows).query(queries, k))
+
+
+def test_routing_visits_few_pieces():
+    rng = np.random.default_rng(3)
+    uniform = rng.uniform(0, 1, (100_000, 3))
+    clusters = (rng.normal(0, 0.01, (100_000, 3)) + rng.uniform(0, 1, (5, 3))[rng.integers(0, 5, 100_000)])
+    with dask.config.set(scheduler="sync"):
+        for cloud, most in ((uniform, 1.2), (clusters, 2.0)):  # mean pieces visited per query, of 8
+            tree = ld.KDTree(cloud, partitions=8)
+            queries = cloud[::50] + rng.normal(0, 1e-3, (2_000, 3))
+            for k in (1, 8):
+                *got, visits = dask.compute(*tree.query(queries, k), tree.pieces_visited(queries, k))
+                assert same_neighbours(got, KDTree(cloud).query(queries, k))
+                assert 1 <= visits.mean() <= most
+
+
+def voxel_means(rows, size):
+    """voxel_down_sample by its definition, one point at a time."""
+    rows = rows[np.isfinite(rows).all(axis=1)]
+    corner = rows.min(axis=0) - size * 0.5 if len(rows) else None
+    voxels = {}
+    for p in rows:
+        voxels.setdefault(tuple(int(v) for v in np.floor((p - corner) / size)), []).append(p)
+    sums = {v: [sum(p[a] for p in ps) / len(ps) for a in range(3)] for v, ps in voxels.items()}  # sum() starts at 0
+    return np.array([sums[v] for v in sorted(sums)]).reshape(-1, 3)
+
+
+# Ties on voxel edges, -0.0 (a voxel of -0.0 alone has mean +0.0), NaN and inf rows, a crowded voxel.
+@settings(max_examples=60, deadline=None)
+@given(st.lists(st.tuples(*[st.sampled_from([0.0, -0.0, 1.0, 0.25, -2.5, 1e-3, 7.0, np.nan, np.inf])] * 3),
+                max_size=60), st.lists(st.integers(1, 20), min_size=1, max_size=10),
+       st.sampled_from([0.5, 1.0, 3.0, 1e-3]), st.booleans())
+def test_voxel_down_sample_any_chunking(points, cuts, size, crowded):
+    rows = np.array(points + [(0.1 + 2**-40, 0.2, 0.3), (0.1, 0.2, 0.3 + 1e-9)] * 50 * crowded).reshape(-1, 3)
+    chunks = []
+    while sum(chunks) < len(rows):
+        chunks.append(min(cuts[len(chunks) % len(cuts)], len(rows) - sum(chunks)))
+    with dask.config.set(scheduler="sync"):
+        got = ld.voxel_down_sample(da.from_array(rows, chunks=(tuple(chunks) or (0,), 3)), size).compute()
+    want = np.asarray(VecList.from_array(rows).voxel_down_sample(size)) if hasattr(VecList, "voxel_down_sample") \
+        else voxel_means(rows, size)
+    assert (got.shape, got.tobytes()) == (want.shape, want.tobytes())
 
 
 @given(st.lists(st.tuples(*[st.floats(-1e200, 1e200) | st.sampled_from([0.0, -0.0, np.nan, np.inf])] * 6),
                 min_size=1, max_size=20))
 def test_merge_keys_are_the_trees(pairs):
-    from lumeric_dask._blocks import squared_distances
+    from lumeric_dask._query import squared_distances
 
     points, queries = np.array(pairs)[:, :3], np.array(pairs)[:, 3:]
     want = [Vec3d(*p).distance_squared(Vec3d(*q)) for p, q in zip(points, queries)]
@@ -190,6 +261,11 @@ ERRORS = [  # (our call, the same mistake made on a VecList)
     (lambda: ld.query(CLOUD, np.zeros((4, 3), ">f8")), lambda: TREE.query(np.zeros((4, 3), ">f8"))),
     (lambda: ld.query(CLOUD, "abc"), lambda: TREE.query("abc")),
     (lambda: ld.query(da.zeros((4, 3), dtype=bool), SPECIAL), lambda: KDTree(np.zeros((4, 3), bool))),
+    (lambda: ld.KDTree(np.zeros((4, 2))), lambda: KDTree(np.zeros((4, 2)))),
+    (lambda: ld.KDTree(SPECIAL).query(SPECIAL, 0), lambda: TREE.query(SPECIAL, 0)),
+    (lambda: ld.KDTree(SPECIAL).query("abc"), lambda: TREE.query("abc")),
+    (lambda: ld.KDTree(SPECIAL).count_radius(SPECIAL, -1.0), lambda: TREE.query_radius(SPECIAL, -1.0)),
+    (lambda: ld.KDTree(SPECIAL).count_radius(np.zeros((2, 4)), 1.0), lambda: TREE.query_radius(np.zeros((2, 4)), 1.0)),
 ]
 
 
@@ -214,6 +290,14 @@ SOME_ROWS = CLOUD[CLOUD[:, 0] > 0]  # shape (nan, 3): rows known only to the blo
     (lambda: ld.normalize(SOME_ROWS[:, :2]), ValueError, r"^from_array\(\) expects shape \(n, 3\), got \(nan, 2\)$"),
     (lambda: ld.query(SOME_ROWS, SPECIAL), ValueError, "needs the cloud's chunk sizes"),
     (lambda: ld.query(CLOUD, SOME_ROWS[:, :2], 2), ValueError, r"got \(nan, 2\)$"),
+    (lambda: ld.KDTree(CLOUD, partitions=0), ValueError, "partitions must be at least 1, got 0"),
+    (lambda: ld.KDTree(CLOUD, partitions=2.0), TypeError, "partitions must be an integer or None, not 'float'"),
+    (lambda: ld.KDTree(SPECIAL).query(SPECIAL, 2, np.nan), ValueError, "^max_distance must be a non-negative number"),
+    (lambda: ld.KDTree(SPECIAL).query(SPECIAL, 2, -1), ValueError, "^max_distance must be a non-negative number"),
+    (lambda: ld.voxel_down_sample(CLOUD, 0.0), ValueError, "size must be finite and above 0, got 0.0"),
+    (lambda: ld.voxel_down_sample(CLOUD, np.inf), ValueError, "size must be finite and above 0, got inf"),
+    (lambda: ld.voxel_down_sample(CLOUD, "1"), TypeError, "size must be a real number, not 'str'"),
+    (lambda: ld.voxel_down_sample(np.array([[0, 0, 0], [1e300, 0, 0]]), 1e-300), ValueError, r"exceed 2\*\*62"),
 ])
 def test_errors_of_our_own(call, error, text):
     with pytest.raises(error, match=text):
@@ -239,6 +323,29 @@ def test_distributed_cluster():
         """, RAYON_NUM_THREADS="1") == ["none"]
 
 
+@pytest.mark.skipif(hasattr(sys, "gettotalrefcount") or "libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="worker processes are too slow and noisy under the debug interpreter or the sanitizers")
+def test_worker_killed_mid_query():
+    pytest.importorskip("distributed")
+    # The pieces the dead worker held are built again from their lineage: the same bits.
+    assert run_child("""
+        import os, signal, time, dask.array as da, distributed, numpy as np, lumeric_dask as ld
+        from lumeric_py import KDTree
+        rng = np.random.default_rng(4)
+        points, queries = rng.uniform(0, 1, (400_000, 3)), rng.uniform(0, 1, (1_000_000, 3))
+        with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                                      dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+            tree = ld.KDTree(da.from_array(points, chunks=(100_000, 3)), partitions=4)
+            futures = client.compute(list(tree.query(queries, 8)))
+            time.sleep(0.5)
+            victim = next(iter(client.who_has()[tree._pieces[0].key]))
+            print("running" if not any(f.done() for f in futures) else "finished-too-soon")
+            os.kill(client.run(os.getpid)[victim], signal.SIGKILL)
+            got, want = client.gather(futures), KDTree(points).query(queries, 8)
+            print(all(np.asarray(g).tobytes() == np.asarray(w).tobytes() for g, w in zip(got, want)))
+        """, RAYON_NUM_THREADS="1", DASK_LOGGING__DISTRIBUTED="critical") == ["running", "True"]  # the death is expected
+
+
 def test_plot_renders_every_chart(tmp_path):
     rows = [{"operation": "dot", "ours": 50.0, "PyGLM": 70.0}]
     sizes = {str(n): [{"operation": "normalize", "ours": n * 1.0, "numpy": n * 3.0}] for n in (1000, 100000)}
@@ -247,11 +354,13 @@ def test_plot_renders_every_chart(tmp_path):
                 "bench_dask": {"n": 1000, "chunks": 4, "rows": [{"operation": "normalize", "setup": "(a)",
                                                                  "total": 9.0, "parts": {"compute": 5.0}}]},
                 "bench_spatial": {"n": 1000, "rows": [{"operation": "build", "ours": 50.0, "pykdtree": 90.0}],
-                                  "hard": {"line": {"build": 60.0}}}}
+                                  "hard": {"line": {"build": 60.0}}},
+                "bench_dask_tree": {"n": 1000, "rows": [{"cloud": "uniform", "pieces": 2, "build": 1.0, "query k=1": 2.0,
+                                                         "query k=8": 3.0, "visits k=1": 1.1, "visits k=8": 1.2}]}}
     for name, data in fixtures.items():
         (tmp_path / f"{name}.json").write_text(json.dumps(data))
     script = Path(__file__).parents[1] / "bench" / "plot.py"
     subprocess.run([sys.executable, str(script), "--input", str(tmp_path), "--output", str(tmp_path)], check=True,
                    timeout=120, env=dict(os.environ, MPLBACKEND="Agg"))
     charts = sorted(tmp_path.glob("*.png"))
-    assert len(charts) == 5 and all(p.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n" for p in charts)
+    assert len(charts) == 6 and all(p.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n" for p in charts)

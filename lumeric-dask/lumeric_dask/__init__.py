@@ -17,7 +17,8 @@ from typing import TYPE_CHECKING
 
 import numpy as np
 
-from . import _blocks, _checks, _nearest, _query
+from . import _blocks, _checks, _nearest, _voxels
+from ._tree import KDTree
 
 if TYPE_CHECKING:  # annotations are evaluated lazily: dask stays unimported
     from dask.array import Array
@@ -125,10 +126,17 @@ def minimum_distance_to(cloud: Array, other: Vec3d, stride: int) -> tuple[int, f
     return _nearest.minimum_distance_to(rows, other, stride)
 
 
-def query(cloud: Array, x: Array | ArrayLike, k: int = 1) -> tuple[Array, Array]:
+def query(cloud: Array | ArrayLike, x: Array | ArrayLike, k: int = 1) -> tuple[Array, Array]:
     """Lazy (distances, indices) of the k nearest points of the cloud to each row of x (a dask or
     in-memory (m, 3) array), bit for bit those of one KDTree over the whole cloud: float64 and int64
-    arrays of shape (m,) when k is 1, (m, k) otherwise, with indices into the whole cloud. Each
-    cloud chunk gets one tree, built where the chunk lives; the cloud is never gathered."""
+    arrays of shape (m,) when k is 1, (m, k) otherwise, with indices into the whole cloud. Builds a
+    lumeric_dask.KDTree (its pieces persisted) now; keep one to query a cloud more than once."""
     rows, queries, k = _checks.query_arguments(cloud, x, k)
-    return _query.query(rows, queries, k)
+    return KDTree(rows).query(queries, k)
+
+
+def voxel_down_sample(cloud: Array | ArrayLike, size: float) -> Array:
+    """Lazy (v, 3) float64: the mean of the points of each occupied voxel of a grid of cell size
+    `size`, in voxel order, bit for bit VecList.voxel_down_sample(size) over the whole cloud. The
+    grid's corner is found now; the points then move to the task of their voxel's slab."""
+    return _voxels.voxel_down_sample(_checks.cloud_of(cloud), _checks.voxel_size(size))

@@ -78,21 +78,88 @@ def search_arguments(other, stride):
     return other, operator.index(stride)
 
 
-def query_arguments(cloud, x, k):
-    """The cloud and the queries chunked in whole rows, and k, after the tree has judged them as it
-    judges its own: the cloud by the constructor, x and k by a query of an empty tree (on stand-ins
-    for dask arrays, on the converted rows otherwise), so the messages are the tree's. Queries
-    given in memory come back as a float64 array, converted as the tree converts."""
+CLOUD_ROWS = 1_000_000  # rows per chunk of a cloud given in memory
+QUERY_ROWS = 250_000  # rows per chunk of queries given in memory
+
+
+def _converted(x, judge):
+    """x converted as VecList.from_array converts; a mistake in judge's own words."""
+    try:
+        return np.asarray(VecList.from_array(x))
+    except (TypeError, ValueError):
+        judge(x)
+        raise
+
+
+def cloud_of(cloud):
+    """A tree's cloud in whole-row chunks: a dask array judged by the tree's constructor, anything
+    else converted as the tree converts, then chunked."""
+    import dask.array as da
+
+    if isinstance(cloud, da.Array):
+        return rows_of(cloud, KDTree)
+    return da.from_array(_converted(cloud, KDTree), chunks=(CLOUD_ROWS, 3))
+
+
+def tree_queries(x, k):
+    """The queries in whole-row chunks and k, after a query of an empty tree has judged them (on a
+    stand-in for a dask array, on the rows otherwise), so the messages are the tree's."""
     import dask.array as da
 
     empty = KDTree(VecList.empty())
-    rows = rows_of(cloud, KDTree)
     if isinstance(x, da.Array):
-        return rows, rows_of(x, lambda stand_in: empty.query(stand_in, k), "x"), operator.index(k)
-    try:
-        converted = VecList.from_array(x)
-    except (TypeError, ValueError):
-        empty.query(x, k)  # the tree's own words for the same mistake
-        raise
+        return rows_of(x, lambda stand_in: empty.query(stand_in, k), "x"), operator.index(k)
+    converted = _converted(x, lambda rows: empty.query(rows, k))
     empty.query(VecList.empty(), k)
-    return rows, np.asarray(converted), operator.index(k)
+    return da.from_array(converted, chunks=(QUERY_ROWS, 3)), operator.index(k)
+
+
+def query_arguments(cloud, x, k):
+    """The cloud and the queries of lumeric_dask.query, judged in the tree's order: the cloud, then
+    the queries and k."""
+    rows = cloud_of(cloud)
+    return (rows, *tree_queries(x, k))
+
+
+def _radius(name, r):
+    """r as a float, judged as the tree's query_radius judges its r, under this name."""
+    try:
+        KDTree(VecList.empty()).query_radius(VecList.empty(), r)
+    except (TypeError, ValueError) as error:
+        raise type(error)(str(error).replace("'r'", f"'{name}'").replace("r must", f"{name} must")) from None
+    return float(r)
+
+
+def max_distance(value):
+    return _radius("max_distance", value)
+
+
+def radius_arguments(x, r):
+    """The queries and r of count_radius, in the tree's order: the queries, then r."""
+    queries, _ = tree_queries(x, 1)
+    return queries, _radius("r", r)
+
+
+def partitions(value):
+    """None, or the number of pieces asked for: an integer of at least 1."""
+    if value is None:
+        return None
+    try:
+        count = operator.index(value)
+    except TypeError:
+        raise TypeError(f"partitions must be an integer or None, not {type(value).__name__!r}") from None
+    if count < 1:
+        raise ValueError(f"partitions must be at least 1, got {count}")
+    return count
+
+
+def voxel_size(size):
+    """size as a float, once judged as VecList.voxel_down_sample judges it: a finite number above 0."""
+    if hasattr(VecList, "voxel_down_sample"):
+        VecList.empty().voxel_down_sample(size)  # the list's own words
+        return float(size)
+    if isinstance(size, (str, bytes)) or not hasattr(size, "__float__"):
+        raise TypeError(f"voxel_down_sample() size must be a real number, not {type(size).__name__!r}")
+    if not (math.isfinite(float(size)) and float(size) > 0):
+        raise ValueError(f"voxel_down_sample() size must be finite and above 0, got {float(size)!r}")
+    return float(size)

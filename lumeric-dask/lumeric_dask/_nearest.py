@@ -6,9 +6,9 @@ the result is the one a single VecList over the whole cloud gives, for every chu
 import itertools
 import math
 
-from lumeric_py import VecList
+import numpy as np
 
-from . import _blocks
+from lumeric_py import VecList
 
 FAN_IN = 32  # candidates combined per task of the tree: a combination is only a few rows
 
@@ -26,7 +26,7 @@ def minimum_distance_to(rows, other, stride):
         # coarse pass: the refining pass could only find the same winner again.
         start = index - stride if index >= stride else 0
         index, row = _winner(rows[start:min(index + stride, n)], other, start, 1)
-    return index, _blocks.distance_of(row, other)
+    return index, distance_of(row, other)
 
 
 def _winner(rows, other, offset, step):
@@ -38,10 +38,40 @@ def _winner(rows, other, offset, step):
     starts = itertools.accumulate(rows.chunks[0][:-1], initial=offset)
     # Unoptimised: the optimised blocks of a persisted cloud reach the tasks as bare keys.
     blocks = rows.to_delayed(optimize_graph=False).ravel()
-    level = [delayed(_blocks.nearest_in_block, pure=True)(block, start, step, other)
+    level = [delayed(nearest_in_block, pure=True)(block, start, step, other)
              for block, start in zip(blocks, starts)]
     while len(level) > 1:
-        level = [delayed(_blocks.nearest_of, pure=True)(other, *level[k:k + FAN_IN])
+        level = [delayed(nearest_of, pure=True)(other, *level[k:k + FAN_IN])
                  for k in range(0, len(level), FAN_IN)]
     (found,) = dask.compute(level[0])
     return found
+
+
+# -- The tasks, wherever the scheduler runs them: candidates are (global index, float64 row) or None --
+
+
+def nearest_in_block(block, offset, step, other):
+    """The winning candidate among the block's rows whose global index is a multiple of step
+    (the block's first row has global index offset)."""
+    first = -offset % step
+    samples = VecList.from_array(block[first::step])
+    if len(samples) == 0:
+        return None
+    j, _ = samples.minimum_distance_to(other, 1)
+    return offset + first + j * step, np.asarray(samples)[j].copy()
+
+
+def nearest_of(other, *candidates):
+    """The winner among candidates given in increasing index order. The list itself ranks their
+    rows (a search with stride 1 is a plain minimum, ties to the earliest), so the order of keys,
+    NaN included, is exactly the one of a search over the whole cloud."""
+    found = [c for c in candidates if c is not None]
+    if not found:
+        return None
+    j, _ = VecList.from_array(np.stack([row for _, row in found])).minimum_distance_to(other, 1)
+    return found[j]
+
+
+def distance_of(row, other):
+    """The distance the list reports for a winning row."""
+    return VecList.from_array(row.reshape(1, 3)).minimum_distance_to(other, 1)[1]

@@ -13,7 +13,7 @@
 //             onto the tree's points (spatial/icp.hpp); init None is the identity; with the
 //             tree's normals point-to-plane, else point-to-point
 //         len(tree), repr(tree), copy.copy, copy.deepcopy, pickle
-//         sys.getsizeof(tree)                         # counts the points, indices and nodes it holds
+//         sys.getsizeof(tree)                         # counts the arrays it holds, cylinders too
 //
 // Missing places of k nearest are (inf, len(tree)). Batches run on the pool.
 #include "kd_tree.hpp"
@@ -34,6 +34,7 @@
 #include "frame/record.hpp"
 #include "transform.hpp"
 #include "vec3d.hpp"
+#include "vec_list.hpp"
 #include "vec_list_array.hpp"
 
 namespace lumeric {
@@ -114,6 +115,8 @@ namespace {
 using K = ClassDef<KdTree, "KDTree">;
 
 KdTree build(RowsSource points) {
+    // A copy made from an array becomes the tree's own points, so it is never held twice.
+    if (!is_instance<VecListData>(points.object)) return KdTree(vec_array::from_array(points).items);
     vec_array::RowsView rows(points);
     return KdTree(rows.items());
 }
@@ -231,8 +234,7 @@ std::vector<unsigned char> PickleState<KdTree>::bytes(const KdTree& tree) {
 
 KdTree PickleState<KdTree>::load(StateBytes state) {
     if (state.size() % sizeof(Vec3d) != 0) malformed_state("KDTree", state.size(), "not a multiple of 24");
-    const Vectors points = vec_array::copy_vectors(state.data(), state.size() / sizeof(Vec3d));
-    return KdTree(points);
+    return KdTree(vec_array::copy_vectors(state.data(), state.size() / sizeof(Vec3d)));
 }
 
 PyType_Spec* kd_tree_spec() {

@@ -26,13 +26,11 @@ TEST(Euler, DocumentedValues) {
     const Quat locked = from_euler(seq("xyz"), {0.3, 1.5707963267948966, -0.7});
     const struct { const char* seq; Quat q; EulerAngles want; } to[] = {
         {"xyz", q, {2.0815926535897926, -1.0515926535897935, -2.231592653589793}},
-        {"ZYX", q, {-2.231592653589793, -1.0515926535897935, 2.0815926535897926}},
         {"ZXZ", q, {-1.7787616093760514, 1.8158134192179243, 1.1083050199448496}},
         {"yxy", q, {-2.0434524662239442, 0.45557819602775562, 0.18025391692734161}},
         // Gimbal lock: the third angle is 0 and the first carries the turn about both axes.
         {"xyz", locked, {1, 1.5707963267948966, 0}},
         {"ZYX", from_euler(seq("ZYX"), {0.3, -1.5707963267948966, -0.7}), {-0.39999999999999997, -1.5707963267948963, 0}},
-        {"zxz", from_euler(seq("zxz"), {0.3, 0.0, -0.7}), {-0.40000000000000002, 0, 0}},
         {"XZX", from_euler(seq("XZX"), {0.3, 3.141592653589793, -0.7}), {1.0000000000000002, 3.1415926535897931, 0}},
         // Only ratios count: a quaternion whose squares would overflow is scaled first.
         {"xyz", {q.w * 0x1p900, q.i * 0x1p900, q.j * 0x1p900, q.k * 0x1p900},

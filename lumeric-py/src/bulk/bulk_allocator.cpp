@@ -155,6 +155,12 @@ void bulk_deallocate(void* p, std::size_t bytes) noexcept {
     cache().put({p, round_up(bytes, huge_page)});
 }
 
+void bulk_release(void* p, std::size_t bytes) noexcept {
+    if (p == nullptr) return;
+    if (bytes < mapped_from) ::operator delete(p);
+    else munmap(p, round_up(bytes, huge_page));
+}
+
 void advise_huge_pages(void* p, std::size_t bytes) noexcept {
 #ifdef MADV_HUGEPAGE
     if (p == nullptr || bytes < mapped_from) return;

@@ -123,22 +123,33 @@ struct FunctionMember {
 template <class M>
 struct SubmoduleMember {
     using Classes = typename M::Classes;
-    static constexpr void ids(std::vector<std::string>& out) { out.push_back(record::module_id(M::short_name)); }
+    static constexpr void ids(std::vector<std::string>& out) { out.push_back(record::module_id(M::short_name())); }
     static void add(PyObject* module) { register_submodule(module, M::submodule()); }
 };
 
 template <Name FullName, class... Members>
 struct Module {
-    static constexpr std::string_view full_name = FullName.view();
-    static constexpr std::string_view short_name = full_name.substr(full_name.rfind('.') + 1);
-    static constexpr bool top_level = full_name.find('.') == std::string_view::npos;
+    // Read character by character: string_view searches over a template argument's text are
+    // not constant expressions under the undefined-behaviour sanitizer.
+    static constexpr std::size_t last_part = [] {
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < FullName.view().size(); ++i)
+            if (FullName.text[i] == '.') start = i + 1;
+        return start;
+    }();
+    static constexpr bool top_level = last_part == 0;
+    static constexpr std::string short_name() {
+        std::string out;
+        for (std::size_t i = last_part; i < FullName.view().size(); ++i) out += FullName.text[i];
+        return out;
+    }
     using Classes = typename Concat<typename Members::Classes...>::type;
 
     struct Record {
         static constexpr std::string json() {
             std::vector<std::string> ids;
             (Members::ids(ids), ...);
-            return record::module_record(short_name, ids);
+            return record::module_record(short_name(), ids);
         }
     };
 

@@ -4,7 +4,8 @@
 // range's bounding box, by nth_element on (coordinate, original index). The index makes the
 // order total, so equal coordinates (duplicates, grids, points on a line) still cut exactly in
 // half and the depth is log2(n / leaf_capacity) whatever the cloud. The two halves are built
-// in parallel while they are large.
+// in parallel while they are large. Each child that is thin along a slanted direction also
+// gets a cylinder (cylinder.hpp), fitted as its box is measured.
 #include "spatial/tree.hpp"
 
 #include <algorithm>
@@ -113,6 +114,7 @@ void both(bool parallel, F&& f) {
 struct KdTree::Build {
     KdTree& tree;
     Item* items;
+    Cylinder* fitted;  // each child's, at 2 * node + side; radius NaN where none
 
     // Builds node `node` over items [lo, hi) at `level`; `box` bounds them (unused for a leaf).
     // Returns the lowest index among them.
@@ -132,7 +134,10 @@ struct KdTree::Build {
         // Both halves are non-empty: a node above the leaves holds more than a leaf can.
         Box halves[2];
         both(parallel, [&](std::size_t side) {
-            halves[side] = side == 0 ? bounds(items + lo, mid - lo) : bounds(items + mid, hi - mid);
+            const Item* first = side == 0 ? items + lo : items + mid;
+            const std::size_t count = side == 0 ? mid - lo : hi - mid;
+            halves[side] = bounds(first, count);
+            fitted[2 * node + side] = Cylinder::fit(first, count, halves[side].lo, halves[side].hi);
         });
         std::uint64_t first[2];
         both(parallel, [&](std::size_t side) {
@@ -150,11 +155,23 @@ struct KdTree::Build {
 };
 
 KdTree::KdTree(std::span<const Vec3d> points) {
+    if (points.empty()) return;
+    points_.resize(points.size());
+    build(points);
+}
+
+KdTree::KdTree(Array<Vec3d>&& points) : points_(std::move(points)) {
+    if (!points_.empty()) build(points_);
+}
+
+// Fills the tree from `points`, which may be points_ itself: they are read only into the
+// scratch items, before points_ is written.
+void KdTree::build(std::span<const Vec3d> points) {
     const std::size_t n = points.size();
-    if (n == 0) return;
     // Points with a NaN coordinate have a NaN key for every query: they stay out of the tree.
     // Copied in parallel as if there were none, while counting them; taken out afterwards.
-    Array<Item> items(n);
+    // The scratch goes back to the system when the tree is built: only the tree stays.
+    std::vector<Item, ScratchAllocator<Item>> items(n);
     Item* out = items.data();
     const std::size_t nan_count =
         pool::reduce_ranges(
@@ -170,20 +187,20 @@ KdTree::KdTree(std::span<const Vec3d> points) {
             [](std::size_t a, std::size_t b) { return a + b; }, copy_piece)
             .value_or(0);
     searched_ = n - nan_count;
-    std::vector<std::size_t> nan_positions;
+    std::vector<Item> nan_items;
     if (nan_count > 0) {
-        nan_positions.reserve(nan_count);
+        nan_items.reserve(nan_count);
         std::size_t k = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            if (has_nan(points[i])) nan_positions.push_back(i);
-            else items[k++] = items[i];
+            const Item& item = items[i];
+            if (std::isnan(item.c[0]) || std::isnan(item.c[1]) || std::isnan(item.c[2])) nan_items.push_back(item);
+            else items[k++] = item;
         }
     }
 
     while (((searched_ + (std::size_t{1} << depth_) - 1) >> depth_) > leaf_capacity) ++depth_;
-    const std::size_t leaves = std::size_t{1} << depth_;
-    nodes_.resize(leaves - 1);
-    points_.resize(n);
+    const std::size_t inner = (std::size_t{1} << depth_) - 1;
+    nodes_.resize(inner);
     index_low_.resize(n);
     if (n > std::size_t{0xffffffff}) index_high_.resize(n);
 
@@ -191,7 +208,9 @@ KdTree::KdTree(std::span<const Vec3d> points) {
         const Box box = bounds(items.data(), searched_);
         std::copy(box.lo, box.lo + 3, lo_);
         std::copy(box.hi, box.hi + 3, hi_);
-        Build{*this, items.data()}.node(0, 0, searched_, 0, box);
+        std::vector<Cylinder, ScratchAllocator<Cylinder>> fitted(2 * inner);
+        Build{*this, items.data(), fitted.data()}.node(0, 0, searched_, 0, box);
+        keep_cylinders(fitted.data());
     }
 
     const Item* in = items.data();
@@ -204,11 +223,31 @@ KdTree::KdTree(std::span<const Vec3d> points) {
             }
         },
         copy_piece);
-    for (std::size_t k = 0; k < nan_positions.size(); ++k) {
-        const std::size_t j = searched_ + k, i = nan_positions[k];
-        points_[j] = points[i];
-        index_low_[j] = static_cast<std::uint32_t>(i);
-        if (!index_high_.empty()) index_high_[j] = static_cast<std::uint32_t>(i >> 32);
+    for (std::size_t k = 0; k < nan_items.size(); ++k) {
+        const std::size_t j = searched_ + k;
+        const Item& item = nan_items[k];
+        points_[j] = {item.c[0], item.c[1], item.c[2]};
+        index_low_[j] = static_cast<std::uint32_t>(item.index);
+        if (!index_high_.empty()) index_high_[j] = static_cast<std::uint32_t>(item.index >> 32);
+    }
+}
+
+// Moves the fitted cylinders into cylinders_, numbering them in node order.
+void KdTree::keep_cylinders(const Cylinder* fitted) {
+    std::size_t count = 0;
+    for (std::size_t k = 0; k < 2 * nodes_.size(); ++k) count += std::isnan(fitted[k].radius) ? 0 : 1;
+    cylinders_.resize(count);
+    std::size_t next = 0;
+    for (std::size_t node = 0; node < nodes_.size(); ++node) {
+        for (int side = 0; side < 2; ++side) {
+            const Cylinder& c = fitted[2 * node + side];
+            if (std::isnan(c.radius)) {
+                nodes_[node].cylinder[side] = 0;
+            } else {
+                cylinders_[next] = c;
+                nodes_[node].cylinder[side] = ++next;
+            }
+        }
     }
 }
 

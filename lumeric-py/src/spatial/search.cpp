@@ -23,6 +23,9 @@
 // units above r * r, and fl(r * r) is within half a unit of it); each candidate is then
 // tested exactly.
 //
+// A child with a cylinder (cylinder.hpp, which argues the same for it) is bounded by the larger
+// of the two bounds, each never above any key in the child.
+//
 // Queries with an infinite or NaN coordinate, rare, are answered by a scan of every point.
 #include <algorithm>
 #include <atomic>
@@ -228,8 +231,15 @@ struct KdTree::Search {
         for (int side = 0; side < 2; ++side) {
             Child& c = child[side];
             box_gaps(q, s.lo[side], s.hi[side], c.gap);
-            c.bound = bound_of(c.gap);
+            c.bound = child_bound(s, side, c.gap);
         }
+    }
+
+    // The box's bound from its gaps, raised by the child's cylinder where it has one.
+    double child_bound(const Node& s, int side, const double gap[3]) const noexcept {
+        const double box = bound_of(gap);
+        if (s.cylinder[side] == 0) return box;
+        return std::max(box, tree.cylinders_[s.cylinder[side] - 1].bound(q, s.lo[side], s.hi[side]));
     }
 };
 

@@ -10,7 +10,9 @@
 //    pages as a whole, so their first touches fault once per 2 MiB;
 //  - a freed large block is kept for the next large block of about its size (a loop of
 //    batch operations allocates the same sizes again and again), with its pages marked
-//    free for the kernel to take back whenever it needs memory (see bulk_allocator.cpp).
+//    free for the kernel to take back whenever it needs memory (see bulk_allocator.cpp);
+//  - except scratch (ScratchAllocator): a working array that a long-lived result outlives
+//    goes back to the system at once, so that the result alone stays in memory.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +24,8 @@ namespace lumeric {
 
 void* bulk_allocate(std::size_t bytes);
 void bulk_deallocate(void* p, std::size_t bytes) noexcept;
+// Frees a block from bulk_allocate without keeping it for reuse.
+void bulk_release(void* p, std::size_t bytes) noexcept;
 
 // Marks the whole 2 MiB pages inside [p, p + bytes) for transparent huge pages when the
 // range is large enough to gain from it; for buffers allocated elsewhere and not yet
@@ -53,6 +57,24 @@ struct BulkAllocator {
     }
 
     friend bool operator==(const BulkAllocator&, const BulkAllocator&) noexcept { return true; }
+};
+
+// BulkAllocator for scratch: its blocks are unmapped when freed, not kept.
+template <class T>
+struct ScratchAllocator : BulkAllocator<T> {
+    using value_type = T;
+
+    ScratchAllocator() noexcept = default;
+    template <class U>
+    ScratchAllocator(const ScratchAllocator<U>&) noexcept {}
+    template <class U>
+    struct rebind {
+        using other = ScratchAllocator<U>;
+    };
+
+    void deallocate(T* p, std::size_t n) noexcept { bulk_release(p, n * sizeof(T)); }
+
+    friend bool operator==(const ScratchAllocator&, const ScratchAllocator&) noexcept { return true; }
 };
 
 }  // namespace lumeric

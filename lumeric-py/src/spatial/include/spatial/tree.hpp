@@ -9,7 +9,8 @@
 // answer (see search.cpp), so results never depend on the layout, the worker count or
 // how the queries were cut.
 //
-// Layout (at most 42 bytes a point for a cloud below 2^32 points, 46 above):
+// Layout (at most 44 bytes a point for a cloud below 2^32 points, 48 above, plus at most 12
+// for cylinders, 6 at a million points, where every child is thin and slanted, as on a line):
 //   - the points, reordered into tree order: the searched points leaf by leaf, then the
 //     points with a NaN coordinate (never near anything) in index order;
 //   - each point's original index, as 32 low bits, plus 32 high bits only for clouds of
@@ -17,9 +18,11 @@
 //   - a complete binary tree of depth `depth_` in heap order (node i has children 2i + 1 and
 //     2i + 2), so no child pointers: the points of a node are a range that halves at
 //     lo + (hi - lo) / 2 at every level, and the leaves hold at most `leaf_capacity` points.
-//     Only inner nodes are stored, 112 bytes each: the tight bounding box and the lowest
-//     original index of each child, everything a search reads to choose between them (at
-//     least 8 points a leaf, so at most 14 bytes a point).
+//     Only inner nodes are stored, 128 bytes each: the tight bounding box, the lowest
+//     original index and the cylinder (if any) of each child, everything a search reads to
+//     choose between them (at least 8 points a leaf, so at most 16 bytes a point);
+//   - the cylinders (cylinder.hpp), 48 bytes each, only for children that are thin along a
+//     slanted direction.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +34,7 @@
 #include <tovrin/vec3d.hpp>
 
 #include "bulk/bulk_allocator.hpp"
+#include "spatial/cylinder.hpp"
 
 namespace lumeric::spatial {
 
@@ -41,16 +45,24 @@ public:
     // Points per leaf, at most (so at least half as many): 8 to 16 search about equally fast.
     static constexpr std::size_t leaf_capacity = 16;
 
+    // Large arrays, written once in parallel: uninitialised until then, on huge pages.
+    template <class T>
+    using Array = std::vector<T, BulkAllocator<T>>;
+
     // The empty tree.
     KdTree() = default;
     // A tree over a copy of `points`, built on the pool. Throws std::bad_alloc.
     explicit KdTree(std::span<const Vec3d> points);
+    // A tree over `points`, whose array becomes the tree's own (in tree order): a copy made
+    // only to build the tree costs no second array.
+    explicit KdTree(Array<Vec3d>&& points);
 
     std::size_t size() const noexcept { return points_.size(); }
-    // The bytes of memory the tree holds: its points, their indices and the inner nodes.
+    // The bytes of memory the tree holds: its points, their indices, the inner nodes and the
+    // cylinders.
     std::size_t owned_bytes() const noexcept {
         return points_.capacity() * sizeof(Vec3d) + (index_low_.capacity() + index_high_.capacity()) * 4 +
-               nodes_.capacity() * sizeof(Node);
+               nodes_.capacity() * sizeof(Node) + cylinders_.capacity() * sizeof(Cylinder);
     }
     // The original index of the point stored at `position` (in tree order).
     std::int64_t original_index(std::size_t position) const noexcept {
@@ -90,6 +102,7 @@ private:
         double lo[2][3];  // the bounding box of each child's points
         double hi[2][3];
         std::uint64_t first[2];  // the lowest original index in each child
+        std::uint64_t cylinder[2];  // 1 + the index of each child's cylinder in cylinders_, or 0
     };
     struct Search;
     struct Build;
@@ -105,9 +118,8 @@ private:
     void scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& count) const noexcept;
     void start_gaps(const Vec3d& x, double gap[3]) const noexcept;
 
-    // Large arrays, written once in parallel: uninitialised until then, on huge pages.
-    template <class T>
-    using Array = std::vector<T, BulkAllocator<T>>;
+    void build(std::span<const Vec3d> points);
+    void keep_cylinders(const Cylinder* fitted);
 
     Array<Vec3d> points_;
     Array<std::uint32_t> index_low_;
@@ -117,6 +129,7 @@ private:
     double hi_[3] = {0, 0, 0};
     unsigned depth_ = 0;
     Array<Node> nodes_;                // the inner nodes
+    Array<Cylinder> cylinders_;
 };
 
 }  // namespace lumeric::spatial
