@@ -68,6 +68,7 @@ CHECKS = {
     "query": lambda: interrupted(lambda: KDTree(sphere(100_000)).query(np.zeros((30_000, 3)), 8), 1.0),
     "query_radius": lambda: interrupted(lambda: KDTree(sphere(100_000)).query_radius(np.zeros((3_000, 3)), 0.9999),
                                         1.0),
+    "normals": lambda: interrupted(lambda: KDTree(sphere(100_000)).normals(5_000), 1.0),  # each point a long search
     "rotate": rotated_while_interrupted,
     # Each of the two result arrays fits alone, both do not: no room is taken for the first.
     "query memory": lambda: peak_growth(KDTree([[0, 0, 0]]), lambda t: t.query([[0, 0, 0]], int(0.6 * LIMIT / 8)),

@@ -116,8 +116,9 @@ def type_name(annotation):  # 'float', 'int', 'bool', 'None', 'Sequence', 'list'
 
 # owner: a class name, or the module's name for a module function; kind: function, constructor,
 # static, method, getter or setter; params: ((name, type), ...); returns: a type name.
-# defaults: {name: Python source} of the parameters that have one.
-Entry = namedtuple("Entry", "owner name kind params returns defaults")
+# defaults: {name: Python source} of the parameters that have one; keywords: the names of the
+# keyword-only parameters (after params, each with a default).
+Entry = namedtuple("Entry", "owner name kind params returns defaults keywords")
 
 
 def _entry(r):
@@ -128,8 +129,10 @@ def _entry(r):
     owner = _CLASS_NAMES.get(r.get("parent")) or next(
         m["name"] for m in RECORDS if m["type"] == "module" and r["id"] in m["members"])
     params = tuple((a["name"], type_name(a["annotation"])) for a in r["arguments"].get("args", []))
-    defaults = {a["name"]: a["default"] for a in r["arguments"].get("args", []) if "default" in a}
-    return Entry(owner, r["name"], kind, params, type_name(r["returns"]), defaults)
+    keywords = tuple(a["name"] for a in r["arguments"].get("kwonlyargs", []))
+    defaults = {a["name"]: a["default"] for kind in ("args", "kwonlyargs") for a in r["arguments"].get(kind, [])
+                if "default" in a}
+    return Entry(owner, r["name"], kind, params, type_name(r["returns"]), defaults, keywords)
 
 
 ENTRIES = [_entry(r) for r in RECORDS if r["type"] == "function"]

@@ -57,8 +57,9 @@ ROW_NOT_SEQUENCE = "{}() row {} is not a sequence of {} numbers, but '{}'"
 ROW_ITEM = "{}() row {}: must be real number, not {}"
 FORMAT = "{}() cannot read elements of format '{}': expected float64, float32 or integers, in native byte order"
 QUATS_PER_VECTOR = "rotate_each() expects one quaternion per vector: got {} for a list of {}"
-K_AT_LEAST_ONE = "k must be at least 1, got {}"
-R_NON_NEGATIVE = "r must be a non-negative number, got {}"
+AT_LEAST = "{} must be at least {}, got {}"
+NON_NEGATIVE = "{} must be a non-negative number, got {}"
+FINITE = "{} must be a finite number, got {}"
 STATE_SIZE = "the pickled state of {} holds {} bytes, {}"
 NO_CLASS = "_reconstruct(): no class of lumeric_py is named '{}'"
 MATRIX = "from_rotation_matrix(): the matrix {}"
@@ -179,10 +180,20 @@ REFUSALS = [
     (lambda: geometry.circle_circle(C, geometry.Circle(X, 1, Vec3d(0, 1, 0))), ValueError, GEOMETRIES,
      ("are out of plane from each other",)),
     # The tree's counts and radii, and results beyond memory, refused before any work.
-    (lambda: TREE.query(V, 0), ValueError, K_AT_LEAST_ONE, (0,)),
-    (lambda: TREE.query(ROWS, -(2**70)), ValueError, K_AT_LEAST_ONE, (-(2**70),)),
-    (lambda: TREE.query_radius(V, -1.0), ValueError, R_NON_NEGATIVE, (-1.0,)),
-    (lambda: TREE.query_radius(ROWS, math.nan), ValueError, R_NON_NEGATIVE, ("nan",)),
+    (lambda: TREE.query(V, 0), ValueError, AT_LEAST, ("k", 1, 0)),
+    (lambda: TREE.query(ROWS, -(2**70)), ValueError, AT_LEAST, ("k", 1, -(2**70))),
+    (lambda: TREE.normals(0), ValueError, AT_LEAST, ("k", 1, 0)),
+    (lambda: TREE.radius_inliers(1.0, -1), ValueError, AT_LEAST, ("min_neighbours", 0, -1)),
+    (lambda: TREE.radius_inliers(1.0, 1.0), TypeError, NOT_INTEGER, ("min_neighbours", "float")),
+    (lambda: TREE.statistical_inliers(2.5), TypeError, NOT_INTEGER, ("k", "float")),
+    (lambda: TREE.query_radius(V, -1.0), ValueError, NON_NEGATIVE, ("r", -1.0)),
+    (lambda: TREE.query_radius(ROWS, math.nan), ValueError, NON_NEGATIVE, ("r", "nan")),
+    (lambda: TREE.count_radius(V, -1.0), ValueError, NON_NEGATIVE, ("r", -1.0)),
+    (lambda: TREE.query(V, 2, math.nan), ValueError, NON_NEGATIVE, ("max_distance", "nan")),
+    (lambda: TREE.normals(3, max_distance=-0.5), ValueError, NON_NEGATIVE, ("max_distance", -0.5)),
+    (lambda: TREE.statistical_inliers(3, math.inf), ValueError, FINITE, ("std_ratio", "inf")),
+    (lambda: TREE.normals(3, 1.0), TypeError, TAKES, ("KDTree.normals", 1, 2)),
+    (lambda: TREE.normals(toward=(0, 0, 1)), TypeError, NOT_INSTANCE, ("toward", "tuple", "Vec3d")),
     (lambda: TREE.query(ROWS, 2**62), MemoryError, "", ()),
     (lambda: TREE.query(V, 10**30), MemoryError, "", ()),
     (lambda: TREE.query(V, 2**59), MemoryError, "", ()),

@@ -20,7 +20,7 @@ def child(check):
     return json.loads(proc.stdout)
 
 
-@pytest.mark.parametrize("batch", ["query", "query_radius"])
+@pytest.mark.parametrize("batch", ["query", "query_radius", "normals"])
 def test_ctrl_c_stops_a_batch_within_a_fifth_of_a_second(batch):
     late = child(batch)
     assert late is not None and late < 0.2, late

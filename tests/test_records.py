@@ -32,7 +32,8 @@ def test_record_matches_the_live_callable(e):
     if e.kind in ("getter", "setter"):  # a named tuple's fields are members
         assert type(attribute).__name__ == ("member_descriptor" if e.owner in RESULT_TUPLES else "getset_descriptor")
         return
-    names = [n + (f"={e.defaults[n]}" if n in e.defaults else "") for n, _ in e.params]
+    names = [n + (f"={e.defaults[n]}" if n in e.defaults else "")
+             for n in [n for n, _ in e.params] + (["*", *e.keywords] if e.keywords else [])]
     live = owner if e.kind == "constructor" else getattr(owner, e.name)
     if type(attribute).__name__ == "wrapper_descriptor":  # operator slots: the interpreter names them
         slot = [p for p in live.__text_signature__.strip("()").split(", ") if p not in ("$self", "/")]

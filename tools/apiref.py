@@ -49,13 +49,15 @@ class Reference:
 
     @staticmethod
     def arguments(f):
-        listed = f["arguments"].get("posonlyargs", []) + f["arguments"].get("args", [])
+        listed = [a for kind in ("posonlyargs", "args", "kwonlyargs") for a in f["arguments"].get(kind, [])]
         return [a for a in listed if a["name"] not in ("self", "cls")]
 
     def row(self, f, owner, setter=None) -> str:
         """owner: how the class (or, for a function, its module) is spelled."""
         arguments = self.arguments(f)
-        call = f"{f['name']}({', '.join(a['name'] for a in arguments)})"
+        keyword_only = f["arguments"].get("kwonlyargs", [])
+        names = [a["name"] for a in arguments if a not in keyword_only]
+        call = f"{f['name']}({', '.join(names + (['*'] if keyword_only else []) + [a['name'] for a in keyword_only])})"
         decorators = {d.get("attr") or d.get("id") for d in f.get("decorators", [])}
         if "property" in decorators:
             use = f"`self.{f['name']}`" + (f", `self.{f['name']} = value`" if setter else "")

@@ -88,7 +88,8 @@ class Writer:
         # Operator methods are called by the interpreter with positional arguments only.
         if f["name"].startswith("__") and f["name"].endswith("__") and f["name"] != "__new__":
             positional_only, ordinary = positional_only + ordinary, []
-        parts = positional_only + (["/"] if positional_only else []) + ordinary
+        keyword_only = [f"{a['name']}: {self.expr(a['annotation'])} = {a['default']}" for a in args.get("kwonlyargs", [])]
+        parts = positional_only + (["/"] if positional_only else []) + ordinary + (["*"] if keyword_only else []) + keyword_only
         return f"def {f['name']}({', '.join(parts)}) -> {self.expr(f['returns'])}: ..."
 
     def decorators(self, f):
@@ -164,6 +165,8 @@ class Writer:
             lines += ["", ""] + self.klass(c)
         for f in (m for m in members if m["type"] == "function"):
             lines += ["", ""] + self.function(f)
+        if any("= math.inf" in line for line in lines):  # a default spelled as the interpreter reads it
+            lines.insert(lines.index("import typing"), "import math")
         return "\n".join(lines) + "\n"
 
 

@@ -2,8 +2,9 @@
 //
 //     class KDTree:                                   # not in __all__
 //         def __new__(cls, points) -> KDTree          # a VecList or what from_array takes; copied
-//         query(x, k=1)                               # k nearest, ranked exactly (spatial/tree.hpp)
-//             x a Vec3d:  (distance, index), or (distances, indices) lists when k > 1
+//         query(x, k=1, max_distance=math.inf)        # k nearest, ranked exactly (spatial/tree.hpp),
+//             x a Vec3d:  (distance, index), or        # among the points within max_distance
+//                         (distances, indices) lists when k > 1
 //             x m rows:   (distances, indices) memoryviews 'd' and 'q', shape (m,) or (m, k)
 //         query_radius(x, r)                          # indices within distance r, ascending
 //             x a Vec3d:  list[int]
@@ -12,6 +13,11 @@
 //             relative_rmse=1e-06, normals=None) -> IcpResult       # the source registered
 //             onto the tree's points (spatial/icp.hpp); init None is the identity; with the
 //             tree's normals point-to-plane, else point-to-point
+//         count_radius(x, r)                          # len(query_radius(x, r)), no lists made
+//             x a Vec3d:  int;  x m rows: memoryview 'q', shape (m,)
+//         normals(k=30, *, max_distance=math.inf, toward=None) -> VecList   # spatial/normals.hpp
+//         statistical_inliers(k=20, std_ratio=2.0)    # kept indices: memoryview 'q' (spatial/outliers.hpp)
+//         radius_inliers(r, min_neighbours)           # kept indices: memoryview 'q'
 //         len(tree), repr(tree), copy.copy, copy.deepcopy, pickle
 //         sys.getsizeof(tree)                         # counts the arrays it holds, cylinders too
 //
@@ -33,6 +39,8 @@
 #include "frame/define.hpp"
 #include "frame/record.hpp"
 #include "transform.hpp"
+#include "spatial/normals.hpp"
+#include "spatial/outliers.hpp"
 #include "vec3d.hpp"
 #include "vec_list.hpp"
 #include "vec_list_array.hpp"
@@ -42,29 +50,79 @@ namespace lumeric {
 using spatial::KdTree;
 using tovrin::Vec3d;
 
-// k: an integer of at least 1 (a count beyond memory fails when the result is made).
-struct NeighbourCount {
+// An integer of at least Least, named Param in the refusal ("k must be at least 1, got 0");
+// values beyond 64 bits saturate (a count beyond memory fails when the result is made).
+template <Name Param, long long Least>
+struct AtLeast {
     std::uint64_t value;
 };
+using NeighbourCount = AtLeast<"k", 1>;
 
-template <>
-struct Arg<NeighbourCount> {
-    NeighbourCount value{};
+template <Name Param, long long Least>
+struct Arg<AtLeast<Param, Least>> {
+    AtLeast<Param, Least> value{};
     bool load(PyObject* op) noexcept {
         const Ref number = Ref::adopt(PyNumber_Index(op));
         if (!number) return false;
         int overflow = 0;
         const long long k = PyLong_AsLongLongAndOverflow(number.get(), &overflow);
         if (k == -1 && PyErr_Occurred()) return false;
-        if (overflow < 0 || (overflow == 0 && k < 1)) {
-            PyErr_Format(PyExc_ValueError, "k must be at least 1, got %S", number.get());
+        if (overflow < 0 || (overflow == 0 && k < Least)) {
+            PyErr_Format(PyExc_ValueError, "%s must be at least %lld, got %S", Param.c_str(), Least, number.get());
             return false;
         }
         value.value = overflow > 0 ? ~std::uint64_t{0} : static_cast<std::uint64_t>(k);
         return true;
     }
-    NeighbourCount get() const noexcept { return value; }
+    AtLeast<Param, Least> get() const noexcept { return value; }
 };
+
+// A float that passes Rule, named Param in the refusal ("r must be a non-negative number, got nan").
+template <Name Param, class Rule>
+struct Checked {
+    double value;
+};
+struct NonNegative {
+    static bool holds(double v) noexcept { return v >= 0; }
+    static constexpr const char* text = "%s must be a non-negative number, got %R";
+};
+struct Finite {
+    static bool holds(double v) noexcept { return std::isfinite(v); }
+    static constexpr const char* text = "%s must be a finite number, got %R";
+};
+template <Name Param>
+using Distance = Checked<Param, NonNegative>;
+
+template <Name Param, class Rule>
+struct Arg<Checked<Param, Rule>> {
+    Arg<double> given;
+    bool load(PyObject* op) noexcept {
+        if (!given.load(op)) return false;
+        if (Rule::holds(given.get())) return true;
+        if (const Ref value = Ref::adopt(PyFloat_FromDouble(given.get())))
+            PyErr_Format(PyExc_ValueError, Rule::text, Param.c_str(), value.get());
+        return false;
+    }
+    Checked<Param, Rule> get() const noexcept { return {given.get()}; }
+};
+
+// A Vec3d or None.
+struct OptionalPoint {
+    std::optional<Vec3d> value;
+};
+
+template <>
+struct Arg<OptionalPoint> {
+    Arg<Vec3d> given;
+    bool none = true;
+    bool load(PyObject* op) noexcept {
+        none = op == Py_None;
+        return none || given.load(op);
+    }
+    OptionalPoint get() const { return none ? OptionalPoint{} : OptionalPoint{given.get()}; }
+};
+
+constexpr double unbounded = std::numeric_limits<double>::infinity();
 
 // The query argument: one Vec3d, or rows as `from_array` takes them.
 struct QueryPoints {
@@ -83,12 +141,26 @@ struct NearestAnswer {
 struct BallAnswer {
     Ref object;
 };
+struct CountAnswer {
+    Ref object;
+};
+inline PyObject* to_python(CountAnswer&& answer) { return answer.object.release(); }
 inline PyObject* to_python(NearestAnswer&& answer) { return answer.object.release(); }
 inline PyObject* to_python(BallAnswer&& answer) { return answer.object.release(); }
 
 namespace record {
+template <Name Param, long long Least>
+struct Annotation<AtLeast<Param, Least>> : Annotation<Index> {};
+template <Name Param, class Rule>
+struct Annotation<Checked<Param, Rule>> : Annotation<double> {};
 template <>
-struct Annotation<NeighbourCount> : Annotation<Index> {};
+struct Annotation<OptionalPoint> {
+    static constexpr std::string text() { return either(Annotation<Vec3d>::text(), none_expr()); }
+};
+template <>
+struct Annotation<CountAnswer> {
+    static constexpr std::string text() { return either(annotation<std::uint64_t>(), annotation<MemoryView>()); }
+};
 template <>
 struct Annotation<QueryPoints> {
     static constexpr std::string text() { return either(Annotation<Vec3d>::text(), Annotation<RowsSource>::text()); }
@@ -144,8 +216,10 @@ Ref padded_list(const std::vector<T>& values, std::size_t length, const Ref& pad
     return list;
 }
 
-NearestAnswer query(const KdTree& tree, QueryPoints x, Defaulted<NeighbourCount, 1> count) {
+NearestAnswer query(const KdTree& tree, QueryPoints x, Defaulted<NeighbourCount, 1> count,
+                    Defaulted<Distance<"max_distance">, unbounded> bound) {
     const std::size_t k = count.value;
+    const double max_distance = bound.value;
     if (std::optional<Vec3d> point = single(x.object)) {
         // Only the places the points fill are searched; the rest of the two lists shares one
         // padding object each. The lists themselves must fit.
@@ -154,7 +228,7 @@ NearestAnswer query(const KdTree& tree, QueryPoints x, Defaulted<NeighbourCount,
         std::vector<KdTree::Entry> scratch(room);
         std::vector<double> distances(room);
         std::vector<std::int64_t> found(room);
-        tree.nearest(*point, room, scratch, distances.data(), found.data());
+        tree.nearest(*point, room, scratch, distances.data(), found.data(), max_distance);
         const std::vector<std::uint64_t> indices(found.begin(), found.end());
         const double inf = std::numeric_limits<double>::infinity();
         if (k == 1) return {steal(to_python(room == 1 ? std::pair(distances[0], indices[0]) : std::pair(inf, std::uint64_t{0})))};
@@ -167,16 +241,12 @@ NearestAnswer query(const KdTree& tree, QueryPoints x, Defaulted<NeighbourCount,
     // Both arrays must fit together; checked before either is allocated.
     require_room({ResultView<double>::extent(m, columns), ResultView<std::int64_t>::extent(m, columns)});
     std::pair answer(ResultView<double>(m, columns), ResultView<std::int64_t>(m, columns));
-    tree.nearest(rows.items(), k, answer.first.data(), answer.second.data());
+    tree.nearest(rows.items(), k, answer.first.data(), answer.second.data(), max_distance);
     return {steal(to_python(std::move(answer)))};
 }
 
-BallAnswer query_radius(const KdTree& tree, QueryPoints x, double r) {
-    if (!(r >= 0)) {
-        const Ref value = steal(PyFloat_FromDouble(r));
-        PyErr_Format(PyExc_ValueError, "r must be a non-negative number, got %R", value.get());
-        throw PythonError{};
-    }
+BallAnswer query_radius(const KdTree& tree, QueryPoints x, Distance<"r"> radius) {
+    const double r = radius.value;
     if (std::optional<Vec3d> point = single(x.object)) {
         std::vector<std::int64_t> found;
         tree.within(*point, r, found);
@@ -221,6 +291,41 @@ AsStructSequence<spatial::IcpResult> icp(const KdTree& tree, RowsSource source, 
     return {spatial::icp(tree, targets, points.items(), options, normal_items)};
 }
 
+CountAnswer count_radius(const KdTree& tree, QueryPoints x, Distance<"r"> radius) {
+    if (std::optional<Vec3d> point = single(x.object))
+        return {steal(to_python(std::uint64_t{tree.count_within(*point, radius.value)}))};
+    vec_array::RowsView rows({x.object});
+    ResultView<std::int64_t> counts(rows.items().size(), 0);
+    tree.count_within(rows.items(), radius.value, counts.data());
+    return {counts.release()};
+}
+
+VecListData normals(const KdTree& tree, Defaulted<NeighbourCount, 30> count,
+                    KeywordOnly<Defaulted<Distance<"max_distance">, unbounded>> bound,
+                    KeywordOnly<Defaulted<OptionalPoint, nullptr>> toward) {
+    require_room(tree.size(), sizeof(Vec3d));
+    Vectors out(tree.size());
+    spatial::normals(tree, count.value, bound.value, toward.value, out.data());
+    return {std::move(out)};
+}
+
+// The kept indices, ascending.
+ResultView<std::int64_t> index_view(const std::vector<std::int64_t>& kept) {
+    ResultView<std::int64_t> view(kept.size(), 0);
+    if (!kept.empty()) std::memcpy(view.data(), kept.data(), kept.size() * sizeof(std::int64_t));
+    return view;
+}
+
+ResultView<std::int64_t> statistical_inliers(const KdTree& tree, Defaulted<NeighbourCount, 20> count,
+                                             Defaulted<Checked<"std_ratio", Finite>, 2.0> std_ratio) {
+    return index_view(spatial::statistical_inliers(tree, count.value, std_ratio.value));
+}
+
+ResultView<std::int64_t> radius_inliers(const KdTree& tree, Distance<"r"> radius,
+                                        AtLeast<"min_neighbours", 0> least) {
+    return index_view(spatial::radius_inliers(tree, radius.value, least.value));
+}
+
 using Constructor = K::Constructor<&build, "points">;
 
 }  // namespace
@@ -240,10 +345,14 @@ KdTree PickleState<KdTree>::load(StateBytes state) {
 PyType_Spec* kd_tree_spec() {
     return K::build<Constructor>(
         K::methods(
-            K::method<"query", &query, "x", "k">(),
+            K::method<"query", &query, "x", "k", "max_distance">(),
             K::method<"query_radius", &query_radius, "x", "r">(),
             K::method<"icp", &icp, "source", "max_distance", "init", "iterations", "relative_fitness",
                       "relative_rmse", "normals">(),
+            K::method<"count_radius", &count_radius, "x", "r">(),
+            K::method<"normals", &normals, "k", "max_distance", "toward">(),
+            K::method<"statistical_inliers", &statistical_inliers, "k", "std_ratio">(),
+            K::method<"radius_inliers", &radius_inliers, "r", "min_neighbours">(),
             K::copy_and_pickle(),
             K::size_of<&owned_bytes>()),
         K::properties(),

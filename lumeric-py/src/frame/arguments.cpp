@@ -7,7 +7,7 @@ namespace {
 
 void too_many_positional(const CallDesc& desc, Py_ssize_t given) {
     PyErr_Format(PyExc_TypeError, "%s takes %zd positional arguments but %zd %s given", desc.call_name,
-                 desc.count, given, given == 1 ? "was" : "were");
+                 desc.positional, given, given == 1 ? "was" : "were");
 }
 
 // "'x'", "'x' and 'y'", "'x', 'y', and 'z'". The host builds the text, so running out of
@@ -64,7 +64,7 @@ bool check_complete(const CallDesc& desc, PyObject** slots) {
 bool place_arguments(const CallDesc& desc, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                      PyObject** slots) noexcept {
     for (Py_ssize_t i = 0; i < desc.count; ++i) slots[i] = nullptr;
-    if (nargs > desc.count) {
+    if (nargs > desc.positional) {
         too_many_positional(desc, nargs);
         return false;
     }
@@ -80,7 +80,7 @@ bool place_arguments(const CallDesc& desc, PyObject* const* args, Py_ssize_t nar
 bool place_arguments(const CallDesc& desc, PyObject* args, PyObject* kwargs, PyObject** slots) noexcept {
     for (Py_ssize_t i = 0; i < desc.count; ++i) slots[i] = nullptr;
     Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-    if (nargs > desc.count) {
+    if (nargs > desc.positional) {
         too_many_positional(desc, nargs);
         return false;
     }

@@ -41,13 +41,14 @@ template <class Op, Name Class, Name Func, Name... Params>
 struct Described {
     static constexpr const char* names[sizeof...(Params) + 1] = {Params.c_str()..., nullptr};
     static constexpr CallDesc desc{CallName<Class, Func>::text.c_str(), names,
-                                   static_cast<Py_ssize_t>(sizeof...(Params)), required_count(Op{})};
+                                   static_cast<Py_ssize_t>(sizeof...(Params)), required_count(Op{}),
+                                   positional_count(Op{})};
     static constexpr Py_ssize_t count = sizeof...(Params);
 
     // Positional arguments are used in place when they are exactly right.
     static PyObject* const* place(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                                   PyObject** storage) {
-        if (nargs == count && kwnames == nullptr) [[likely]] return args;
+        if (nargs == count && kwnames == nullptr && desc.positional == count) [[likely]] return args;
         if (!place_arguments(desc, args, nargs, kwnames, storage)) throw PythonError{};
         return storage;
     }

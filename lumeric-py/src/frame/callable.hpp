@@ -95,17 +95,35 @@ constexpr Py_ssize_t required_count(TypeList<P...>) {
     return required;
 }
 
+// The number of leading parameters that may be given by position: those before the first
+// keyword-only one, after which every parameter is keyword-only.
+template <class... P>
+constexpr Py_ssize_t positional_count(TypeList<P...>) {
+    constexpr bool keyword[] = {false, is_keyword_only<std::remove_cvref_t<P>>...};
+    Py_ssize_t positional = 0;
+    for (std::size_t i = 1; i <= sizeof...(P); ++i) {
+        if (keyword[i]) continue;
+        if (positional != static_cast<Py_ssize_t>(i) - 1) throw "a keyword-only parameter is followed by another";
+        positional = static_cast<Py_ssize_t>(i);
+    }
+    return positional;
+}
+
 // The text signature's spelling of each parameter's default (names.hpp).
 template <class P>
 struct DefaultSpelling {
     static constexpr std::string_view view{};
 };
 template <class P, auto Default>
-struct DefaultSpelling<Defaulted<P, Default>> : DefaultDigits<Default> {};
-template <bool Default>
-struct DefaultSpelling<Defaulted<StrictBool, Default>> {
-    static constexpr std::string_view view{Default ? "=True" : "=False"};
+struct DefaultSpelling<Defaulted<P, Default>> {
+    static constexpr std::string_view view = [] {
+        if constexpr (std::is_same_v<decltype(Default), bool>) return std::string_view(Default ? "=True" : "=False");
+        else if constexpr (std::is_integral_v<decltype(Default)>) return DefaultDigits<Default>::view;
+        else return DefaultText<Default>::view;
+    }();
 };
+template <class P>
+struct DefaultSpelling<KeywordOnly<P>> : DefaultSpelling<P> {};
 template <Name Spelling>
 struct DefaultSpelling<FloatDefault<Spelling>> {
     static constexpr auto text = concat<Spelling.view().size() + 1>(std::string_view("="), Spelling.view());
@@ -124,6 +142,8 @@ struct DefaultsOf<TypeList<P...>> {
         constexpr std::string_view spelled[] = {std::string_view{}, DefaultSpelling<std::remove_cvref_t<P>>::view...};
         return spelled[i + 1];
     }
+    // The text signature's "*" goes before this parameter (none when it is sizeof...(P)).
+    static constexpr std::size_t first_keyword = static_cast<std::size_t>(positional_count(TypeList<P...>{}));
 };
 
 // Loads every argument in order into `loaders`; throws PythonError on the first failure.

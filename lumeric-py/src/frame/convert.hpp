@@ -265,7 +265,32 @@ struct Arg<Defaulted<P, Default>> {
         present = op != nullptr;
         return !present || given.load(op);
     }
-    Defaulted<P, Default> get() const { return {present ? P(given.get()) : P{Default}}; }
+    Defaulted<P, Default> get() const {
+        if (present) return {P(given.get())};
+        if constexpr (std::is_null_pointer_v<decltype(Default)>) return {P{}};  // None
+        else return {P{Default}};
+    }
+};
+
+// A parameter given only by keyword, as every one after it must be; each has a default:
+// `KeywordOnly<Defaulted<StrictBool, false>>`. It is a P.
+template <class P>
+struct KeywordOnly : P {
+    static_assert(is_defaulted<P>, "a keyword-only parameter has a default");
+};
+
+template <class P>
+inline constexpr bool is_keyword_only = false;
+template <class P>
+inline constexpr bool is_keyword_only<KeywordOnly<P>> = true;
+template <class P>
+inline constexpr bool is_defaulted<KeywordOnly<P>> = true;
+
+template <class P>
+struct Arg<KeywordOnly<P>> {
+    Arg<P> given;
+    bool load(PyObject* op) noexcept(noexcept(given.load(op))) { return given.load(op); }
+    KeywordOnly<P> get() const { return {given.get()}; }
 };
 
 // A trailing float parameter that may be left out, its default written as Python writes it

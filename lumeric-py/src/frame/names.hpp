@@ -8,7 +8,9 @@
 
 #include <array>
 #include <cstddef>
+#include <limits>
 #include <string_view>
+#include <type_traits>
 
 namespace lumeric {
 
@@ -48,8 +50,10 @@ constexpr Text<Length> concat(Views... views) noexcept {
 }
 
 // How the text signature spells parameter i's default ("=1"), empty for a required one.
+// `first_keyword` is the parameter before which "*" stands, if any.
 struct NoDefaults {
     static constexpr std::string_view of(std::size_t) noexcept { return {}; }
+    static constexpr std::size_t first_keyword = static_cast<std::size_t>(-1);
 };
 
 // "=" and the decimal digits of V, a non-negative integer.
@@ -71,7 +75,25 @@ struct DefaultDigits {
     static constexpr std::string_view view{text.c_str(), digits + 1};
 };
 
-// "name(a, b=1)" style parameter list, with an optional leading "$self".
+// A default that is None (nullptr) or a float: an infinite one spelled as the interpreter's
+// signature parser reads it back ("=math.inf"), a whole one with its ".0" ("=2.0").
+template <auto V>
+struct DefaultText {
+    static constexpr std::string_view view{"=None"};
+};
+template <auto V>
+    requires std::is_floating_point_v<decltype(V)>
+struct DefaultText<V> {
+    static constexpr bool infinite = V == std::numeric_limits<double>::infinity();
+    static_assert(infinite || (V >= 0 && V < 1e15 && V == static_cast<long long>(V)),
+                  "a float default is spelled when it is infinite or a whole number");
+    using Whole = DefaultDigits<static_cast<long long>(infinite ? 0 : V)>;
+    static constexpr auto text = concat<Whole::view.size() + 2>(Whole::view, std::string_view(".0"));
+    static constexpr std::string_view view =
+        infinite ? std::string_view{"=math.inf"} : std::string_view{text.c_str(), Whole::view.size() + 2};
+};
+
+// "name(a, b=1, *, c=False)" style parameter list, with an optional leading "$self".
 template <bool WithSelf, class Defaults, Name... Params>
 struct ParamList {
     static constexpr std::size_t count = sizeof...(Params);
@@ -80,9 +102,10 @@ struct ParamList {
         for (std::size_t i = 0; i < count; ++i) n += Defaults::of(i).size();
         return n;
     }();
+    static constexpr bool star = Defaults::first_keyword < count;
     static constexpr std::size_t length =
         (WithSelf ? 5 : 0) + (std::size_t{0} + ... + Params.view().size()) + default_length +
-        (count == 0 ? 0 : 2 * (count - (WithSelf ? 0 : 1)));
+        (count == 0 ? 0 : 2 * (count - (WithSelf ? 0 : 1))) + (star ? 3 : 0);
     static constexpr Text<length> text = [] {
         Text<length> out{};
         std::size_t k = 0;
@@ -98,7 +121,12 @@ struct ParamList {
             for (char c : suffix) out.chars[k++] = c;
         };
         if (WithSelf) put("$self", {});
-        (put(Params.view(), Defaults::of(index++)), ...);
+        [[maybe_unused]] auto param = [&](std::string_view name) {  // unused without parameters
+            if (index == Defaults::first_keyword) put("*", {});
+            put(name, Defaults::of(index));
+            ++index;
+        };
+        (param(Params.view()), ...);
         out.chars[k] = '\0';
         return out;
     }();

@@ -131,6 +131,8 @@ template <class P>
 struct Annotation<OrNone<P>> {
     static constexpr std::string text() { return or_none(Annotation<P>::text()); }
 };
+template <class P>
+struct Annotation<KeywordOnly<P>> : Annotation<P> {};
 // An Euler sequence is written as a str.
 template <>
 struct Annotation<tovrin::EulerSequence> : Annotation<std::string> {};
@@ -232,6 +234,7 @@ struct Argument {
     std::string_view name;
     std::string annotation;
     std::string default_value;  // Python source of the default, empty for a required parameter
+    bool keyword_only = false;
 };
 
 // The default of a parameter type, as Python source ("" when it has none).
@@ -241,11 +244,11 @@ struct DefaultValue {
 };
 template <class P, auto Default>
 struct DefaultValue<Defaulted<P, Default>> {
-    static constexpr std::string text() { return decimal(Default); }
-};
-template <bool Default>
-struct DefaultValue<Defaulted<StrictBool, Default>> {
-    static constexpr std::string text() { return Default ? "True" : "False"; }
+    static constexpr std::string text() {
+        if constexpr (std::is_same_v<decltype(Default), bool>) return Default ? "True" : "False";
+        else if constexpr (std::is_integral_v<decltype(Default)>) return decimal(Default);
+        else return std::string(DefaultSpelling<Defaulted<P, Default>>::view.substr(1));  // None, floats
+    }
 };
 template <Name Spelling>
 struct DefaultValue<FloatDefault<Spelling>> {
@@ -259,19 +262,28 @@ template <class P>
 struct DefaultValue<OrNone<P>> {
     static constexpr std::string text() { return "None"; }
 };
+template <class P>
+struct DefaultValue<KeywordOnly<P>> : DefaultValue<P> {};
+
+// `key`: the parameters of one kind ("args", "kwonlyargs"), none for an empty list.
+constexpr std::string argument_list(std::string_view key, const std::vector<Argument>& args, bool keyword_only) {
+    std::string out;
+    for (const Argument& a : args) {
+        if (a.keyword_only != keyword_only) continue;
+        out += (out.empty() ? "" : ",") + std::string("{\"name\":") + quoted(a.name) + ",\"annotation\":" +
+               a.annotation + (a.default_value.empty() ? "" : ",\"default\":" + quoted(a.default_value)) + "}";
+    }
+    return out.empty() ? out : quoted(key) + ":[" + out + "]";
+}
 
 constexpr std::string arguments(Receiver receiver, const std::vector<Argument>& args) {
     std::string out = "{";
     if (receiver != Receiver::none)
         out += std::string("\"posonlyargs\":[{\"name\":\"") + (receiver == Receiver::self ? "self" : "cls") + "\"}]";
-    if (!args.empty()) {
-        if (receiver != Receiver::none) out += ",";
-        out += "\"args\":[";
-        for (std::size_t i = 0; i < args.size(); ++i)
-            out += (i ? ",{" : "{") + std::string("\"name\":") + quoted(args[i].name) + ",\"annotation\":" +
-                   args[i].annotation +
-                   (args[i].default_value.empty() ? "" : ",\"default\":" + quoted(args[i].default_value)) + "}";
-        out += "]";
+    for (const std::string& list : {argument_list("args", args, false), argument_list("kwonlyargs", args, true)}) {
+        if (list.empty()) continue;
+        if (out.size() > 1) out += ",";
+        out += list;
     }
     return out + "}";
 }
@@ -312,7 +324,10 @@ constexpr std::vector<Argument> zip(TypeList<P...>, const std::array<std::string
     static_assert(sizeof...(P) == N);
     std::vector<Argument> out;
     std::size_t i = 0;
-    ((out.push_back({names[i], annotation<P>(), DefaultValue<std::remove_cvref_t<P>>::text()}), ++i), ...);
+    ((out.push_back({names[i], annotation<P>(), DefaultValue<std::remove_cvref_t<P>>::text(),
+                     is_keyword_only<std::remove_cvref_t<P>>}),
+      ++i),
+     ...);
     return out;
 }
 

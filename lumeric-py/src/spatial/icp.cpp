@@ -44,7 +44,8 @@ struct Pairing {
         pool::for_each_range(n, [&, out](std::size_t lo, std::size_t hi) {
             for (std::size_t k = lo; k < hi; ++k) out[k] = t.apply(source[k]);
         }, 4096);
-        tree.nearest(moved, 1, distances.data(), indices.data());
+        // The bound prunes: a point with nothing within max_distance is padding at once.
+        tree.nearest(moved, 1, distances.data(), indices.data(), max_distance);
         const auto none = static_cast<std::int64_t>(tree.size());
         pairs = 0;
         const auto sum = tovrin::blocked_sum<1>(n, [&](std::size_t k) {

@@ -26,6 +26,11 @@
 // A child with a cylinder (cylinder.hpp, which argues the same for it) is bounded by the larger
 // of the two bounds, each never above any key in the child.
 //
+// Bounded k nearest: sqrt is monotone, so the keys whose square root is at most r are exactly
+// those up to the largest such key, found once by stepping from fl(r * r). A point takes a
+// place only when its key is at most that key (the same set the radius test gives), and a node
+// is skipped when its bound is above it.
+//
 // Queries with an infinite or NaN coordinate, rare, are answered by a scan of every point.
 #include <algorithm>
 #include <atomic>
@@ -62,6 +67,22 @@ double ball_threshold(double r) noexcept {
     double t = r * r;
     for (int step = 0; step < 4; ++step) t = std::nextafter(t, std::numeric_limits<double>::infinity());
     return t;
+}
+
+// The largest key whose square root is at most r (r >= 0): every key up to it passes the
+// radius test, none above it does.
+double largest_key(double r) noexcept {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    double t = r * r;
+    while (t < inf && std::sqrt(std::nextafter(t, inf)) <= r) t = std::nextafter(t, inf);
+    while (std::sqrt(t) > r) t = std::nextafter(t, -inf);
+    return t;
+}
+
+// The highest rank a k-nearest search may keep: with no bound, every rank (NaN keys included).
+std::int64_t rank_limit(double max_distance) noexcept {
+    return max_distance == std::numeric_limits<double>::infinity() ? std::numeric_limits<std::int64_t>::max()
+                                                                   : rank_of(largest_key(max_distance));
 }
 
 // The order in which to answer a batch of queries: along a Morton curve over their bounding
@@ -127,11 +148,13 @@ struct KdTree::Search {
     Entry* best = nullptr;
     std::size_t capacity = 0;
     std::size_t count = 0;
+    std::int64_t limit = std::numeric_limits<std::int64_t>::max();  // ranks above it never take a place
 
     bool in_order() const noexcept { return capacity <= in_order_up_to; }
     const Entry& worst() const noexcept { return in_order() ? best[count - 1] : best[0]; }
 
     void offer(std::int64_t rank, std::size_t position) noexcept {
+        if (rank > limit) return;
         if (count == capacity && rank > worst().rank) return;
         const Entry entry{rank, tree.index_at(position), position};
         if (count == capacity && !before(entry, worst())) return;
@@ -155,8 +178,9 @@ struct KdTree::Search {
     }
 
     bool skip(double bound, std::uint64_t first_index) const noexcept {
-        if (count < capacity) return false;
         const std::int64_t rank = rank_of(bound);
+        if (rank > limit) return true;
+        if (count < capacity) return false;
         const Entry& last = worst();
         return rank > last.rank || (rank == last.rank && first_index > last.index);
     }
@@ -245,8 +269,10 @@ struct KdTree::Search {
 
 void KdTree::start_gaps(const Vec3d& x, double gap[3]) const noexcept { box_gaps(x, lo_, hi_, gap); }
 
-void KdTree::scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& count) const noexcept {
+void KdTree::scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& count,
+                          double max_distance) const noexcept {
     Search search{*this, x};
+    search.limit = rank_limit(max_distance);
     search.best = best.data();
     search.capacity = std::min(best.size(), points_.size());
     for (std::size_t j = 0; j < points_.size(); ++j) search.offer(rank_of(points_[j].distance_squared(x)), j);
@@ -254,20 +280,26 @@ void KdTree::scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& co
     count = search.count;
 }
 
+std::size_t KdTree::nearest_entries(const Vec3d& x, std::size_t k, double max_distance,
+                                    std::span<Entry> scratch) const noexcept {
+    Search search{*this, x};
+    search.best = scratch.data();
+    search.capacity = std::min(k, searched_);
+    search.limit = rank_limit(max_distance);
+    if (search.capacity > 0) search.nearest(0, 0, searched_, 0);
+    search.finish();
+    return search.count;
+}
+
 void KdTree::nearest(const Vec3d& x, std::size_t k, std::span<Entry> scratch, double* distances,
-                     std::int64_t* indices) const noexcept {
+                     std::int64_t* indices, double max_distance) const noexcept {
     std::size_t count = 0;
     std::size_t next_nan = points_.size();  // the NaN points still to append, from here on
     if (is_finite(x)) {
-        Search search{*this, x};
-        search.best = scratch.data();
-        search.capacity = std::min(k, searched_);
-        if (search.capacity > 0) search.nearest(0, 0, searched_, 0);
-        search.finish();
-        count = search.count;
-        next_nan = searched_;
+        count = nearest_entries(x, k, max_distance, scratch);
+        if (max_distance == inf) next_nan = searched_;  // a NaN distance is never within a bound
     } else {
-        scan_nearest(x, scratch.first(std::min(k, points_.size())), count);
+        scan_nearest(x, scratch.first(std::min(k, points_.size())), count, max_distance);
     }
     std::size_t t = 0;
     for (; t < count; ++t) {
@@ -285,7 +317,8 @@ void KdTree::nearest(const Vec3d& x, std::size_t k, std::span<Entry> scratch, do
     }
 }
 
-void KdTree::nearest(std::span<const Vec3d> xs, std::size_t k, double* distances, std::int64_t* indices) const {
+void KdTree::nearest(std::span<const Vec3d> xs, std::size_t k, double* distances, std::int64_t* indices,
+                     double max_distance) const {
     const std::size_t room = std::min(k, points_.size());
     const std::vector<std::size_t> order = curve_order(xs);
     pool::for_each_range(
@@ -293,7 +326,7 @@ void KdTree::nearest(std::span<const Vec3d> xs, std::size_t k, double* distances
             std::vector<Entry> scratch(room);
             for (std::size_t p = lo; p < hi; ++p) {
                 const std::size_t j = order.empty() ? p : order[p];
-                nearest(xs[j], k, scratch, distances + j * k, indices + j * k);
+                nearest(xs[j], k, scratch, distances + j * k, indices + j * k, max_distance);
             }
         },
         query_piece);
@@ -407,6 +440,28 @@ void KdTree::within(std::span<const Vec3d> xs, double r, std::int64_t* offsets,
             }
         }
     });
+}
+
+}  // namespace lumeric::spatial
+
+namespace lumeric::spatial {
+
+std::size_t KdTree::count_within(const Vec3d& x, double r) const {
+    BallCount count;
+    ball(x, r, count);
+    return count.n;
+}
+
+void KdTree::count_within(std::span<const Vec3d> xs, double r, std::int64_t* counts) const {
+    const std::vector<std::size_t> order = curve_order(xs);
+    pool::for_each_range(
+        xs.size(), [&](std::size_t lo, std::size_t hi) {
+            for (std::size_t p = lo; p < hi; ++p) {
+                const std::size_t j = order.empty() ? p : order[p];
+                counts[j] = static_cast<std::int64_t>(count_within(xs[j], r));
+            }
+        },
+        query_piece);
 }
 
 }  // namespace lumeric::spatial

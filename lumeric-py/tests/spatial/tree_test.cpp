@@ -132,6 +132,7 @@ void expect_within(const std::vector<Vec3d>& points) {
             std::vector<std::int64_t> got;
             tree.within(x, r, got);
             ASSERT_EQ(got, expected) << "r " << r;
+            ASSERT_EQ(tree.count_within(x, r), expected.size()) << "r " << r;
             std::vector<std::int64_t> batched;
             tree.within(std::span<const Vec3d>(&x, 1), r, offsets.data(), [&](std::size_t total) {
                 batched.resize(total);
@@ -140,6 +141,35 @@ void expect_within(const std::vector<Vec3d>& points) {
             ASSERT_EQ(batched, expected);
             ASSERT_EQ(offsets[1], static_cast<std::int64_t>(expected.size()));
         }
+    }
+}
+
+// A bound keeps the ranking's first k among the points within it (the same <= as within()).
+void expect_bounded(const std::vector<Vec3d>& points, std::size_t k) {
+    const KdTree tree(points);
+    const std::vector<Vec3d> xs = queries(points);
+    std::vector<double> distances(xs.size() * k);
+    std::vector<std::int64_t> indices(xs.size() * k);
+    for (double bound : {0.0, 0.7, std::sqrt(2.0), 2.0, 1e300}) {
+        tree.nearest(xs, k, distances.data(), indices.data(), bound);
+        for (std::size_t q = 0; q < xs.size(); ++q) {
+            std::vector<std::size_t> order = ranked(points, xs[q]);
+            std::erase_if(order, [&](std::size_t i) { return !(points[i].distance_to(xs[q]) <= bound); });
+            for (std::size_t t = 0; t < k; ++t) {
+                const bool kept = t < order.size();
+                ASSERT_EQ(indices[q * k + t], kept ? static_cast<std::int64_t>(order[t]) : static_cast<std::int64_t>(points.size()))
+                    << "bound " << bound << " query " << q << " place " << t;
+                ASSERT_EQ(bits(distances[q * k + t]), bits(kept ? points[order[t]].distance_to(xs[q]) : inf));
+            }
+        }
+    }
+}
+
+TEST(KdTree, BoundedNearestEqualsBruteForce) {
+    for (std::size_t k : {1, 8}) {
+        expect_bounded(tie_cloud(), k);
+        expect_bounded(uniform_cloud(3000), k);
+        expect_bounded(ring_cloud(3000), k);  // children bounded by cylinders too
     }
 }
 

@@ -2,7 +2,8 @@
 // a k-d tree, point-to-point or point-to-plane. Plain C++; knows nothing of Python.
 //
 // Each iteration moves the source by the current transform, pairs every moved point with
-// its nearest target point when that lies within max_distance (at it too), estimates an
+// its nearest target point when that lies within max_distance (at it too; the tree's bounded
+// search, which prunes what lies beyond), estimates an
 // update from the pairs and composes it after the transform; it stops after `iterations`
 // updates, when a step changes both fitness and inlier RMSE by less than their thresholds,
 // or when there are no pairs. Queries and moves run on the pool, each point on its own;

@@ -28,6 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -44,6 +45,7 @@ class KdTree {
 public:
     // Points per leaf, at most (so at least half as many): 8 to 16 search about equally fast.
     static constexpr std::size_t leaf_capacity = 16;
+    static constexpr double inf = std::numeric_limits<double>::infinity();
 
     // Large arrays, written once in parallel: uninitialised until then, on huge pages.
     template <class T>
@@ -80,12 +82,29 @@ public:
         std::uint64_t index;
         std::size_t position;
     };
+    //
+    // With a finite `max_distance` only points with distance_to(x) <= max_distance take places
+    // (the points within() finds, by the same test), and the search skips every node beyond it;
+    // the others, NaN distances included, are padded the same way.
     void nearest(const Vec3d& x, std::size_t k, std::span<Entry> scratch, double* distances,
-                 std::int64_t* indices) const noexcept;
+                 std::int64_t* indices, double max_distance = inf) const noexcept;
 
     // nearest() for each of `xs`: row j of k places at distances + j * k and indices + j * k,
     // on the pool. Throws std::bad_alloc.
-    void nearest(std::span<const Vec3d> xs, std::size_t k, double* distances, std::int64_t* indices) const;
+    void nearest(std::span<const Vec3d> xs, std::size_t k, double* distances, std::int64_t* indices,
+                 double max_distance = inf) const;
+
+    // The searched part of nearest() for a finite x: the best entries among the points without
+    // a NaN coordinate, in order, into scratch[0, count); returns count. A caller that reads
+    // the neighbours' coordinates finds them at tree_points()[entry.position].
+    std::size_t nearest_entries(const Vec3d& x, std::size_t k, double max_distance,
+                                std::span<Entry> scratch) const noexcept;
+
+    // The points in tree order (nearby positions hold nearby points; those with a NaN
+    // coordinate last; original_index() gives each one's place in the original order): work done
+    // for every point of the tree goes in this order, so that consecutive searches walk the same
+    // nodes.
+    std::span<const Vec3d> tree_points() const noexcept { return {points_.data(), points_.size()}; }
 
     // The indices of the points whose distance to x is at most r (r >= 0), ascending.
     void within(const Vec3d& x, double r, std::vector<std::int64_t>& out) const;
@@ -96,6 +115,12 @@ public:
     // throws.
     void within(std::span<const Vec3d> xs, double r, std::int64_t* offsets,
                 const std::function<std::int64_t*(std::size_t)>& place) const;
+
+    // The number of points within(x, r) finds, without listing them.
+    std::size_t count_within(const Vec3d& x, double r) const;
+
+    // count_within() for each of `xs` into counts[0, m), on the pool. Throws std::bad_alloc.
+    void count_within(std::span<const Vec3d> xs, double r, std::int64_t* counts) const;
 
 private:
     struct Node {
@@ -115,7 +140,7 @@ private:
     // whole node, for a sink that counts).
     template <class Sink>
     void ball(const Vec3d& x, double r, Sink& sink) const;
-    void scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& count) const noexcept;
+    void scan_nearest(const Vec3d& x, std::span<Entry> best, std::size_t& count, double max_distance) const noexcept;
     void start_gaps(const Vec3d& x, double gap[3]) const noexcept;
 
     void build(std::span<const Vec3d> points);
