@@ -8,6 +8,7 @@
 import math
 import operator
 import re
+import string
 import types
 from decimal import Decimal
 from fractions import Fraction
@@ -98,7 +99,9 @@ UNARY = [operator.neg, operator.pos, abs, operator.invert, hash, repr, str, bool
 
 def allowed(error):  # the texts of the refusal table for this exception, each as a pattern of its varying parts
     templates = {template for _, kind, template, _ in REFUSALS if kind == error and template}
-    return re.compile("|".join(f"^{re.escape(t).replace(re.escape('{}'), '.*')}$" for t in templates))
+    parts = (string.Formatter().parse(t) for t in templates)
+    return re.compile("|".join("^" + "".join(re.escape(text) + ("" if field is None else ".*")
+                                             for text, field, _, _ in p) + "$" for p in parts))
 
 
 PANIC, VALUE_ERROR = allowed("PanicException"), allowed(ValueError)

@@ -12,27 +12,19 @@ import pytest
 pytestmark = pytest.mark.no_leak_check  # child processes
 
 CHILD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "batch_child.py")
+REFUSED_EARLY = lambda result: result[0] == "MemoryError" and result[1] < 64 << 20  # noqa: E731
 
 
-def child(check):
+@pytest.mark.parametrize("check, holds", [
+    ("query", lambda late: late < 0.2),
+    ("query_radius", lambda late: late < 0.2),
+    ("normals", lambda late: late < 0.2),
+    ("rotate", lambda every_element_turned_once: every_element_turned_once is True),
+    pytest.param("query memory", REFUSED_EARLY, marks=pytest.mark.limits_address_space),
+    pytest.param("query_radius memory", REFUSED_EARLY, marks=pytest.mark.limits_address_space),
+])
+def test_batches_stop_early(check, holds):
     proc = subprocess.run([sys.executable, CHILD, check], capture_output=True, text=True, timeout=300)
     assert proc.returncode == 0, proc.stderr[-2000:]
-    return json.loads(proc.stdout)
-
-
-@pytest.mark.parametrize("batch", ["query", "query_radius", "normals"])
-def test_ctrl_c_stops_a_batch_within_a_fifth_of_a_second(batch):
-    late = child(batch)
-    assert late is not None and late < 0.2, late
-
-
-def test_ctrl_c_lets_an_in_place_batch_finish():
-    raised, every_element_turned_once = child("rotate")
-    assert raised and every_element_turned_once
-
-
-@pytest.mark.limits_address_space
-@pytest.mark.parametrize("batch", ["query memory", "query_radius memory"])
-def test_a_result_too_large_is_refused_before_it_is_allocated(batch):
-    raised, growth = child(batch)
-    assert raised == "MemoryError" and growth < 64 << 20, growth
+    result = json.loads(proc.stdout)
+    assert result is not None and holds(result), result

@@ -413,7 +413,8 @@ void KdTree::within(std::span<const Vec3d> xs, double r, std::int64_t* offsets,
                 offsets[j + 1] = static_cast<std::int64_t>(count.n);
             }
             gathered[b] = complete;
-            if (complete) total.fetch_add(row.size(), std::memory_order_relaxed);
+            // A block that reached the cap makes every block after it count only.
+            total.fetch_add(complete ? row.size() : gather_cap + 1, std::memory_order_relaxed);
         }
     });
     for (std::size_t j = 0; j < m; ++j) offsets[j + 1] += offsets[j];
