@@ -1,7 +1,8 @@
 """Renders the README's performance charts (PNG, into docs/) from the JSON the benchmarks write
 into build/bench/: per call against PyGLM, batch operations against numpy and scipy over n, one
-against two pool threads, lumeric_dask, lumeric_dask.KDTree, and nearest neighbours against the peers' trees. A chart
-whose JSON is missing is skipped.
+against two pool threads, lumeric_dask, lumeric_dask.KDTree, nearest neighbours against the peers'
+trees, and the point-cloud steps against Open3D, cKDTree and numpy. A chart whose JSON is missing is
+skipped.
 
   python3 bench/plot.py [--input build/bench] [--output docs]
 """
@@ -175,6 +176,38 @@ def spatial(inputs):
     return fig
 
 
+def cloud(inputs):
+    """Point-cloud steps: time ours / the peer's for each operation, on each cloud, against the goal."""
+    data = inputs.get("bench_cloud")
+    if not data:
+        return None
+    clouds = data["clouds"]
+    ops = list(dict.fromkeys((r["operation"], r["peer"]) for rows in clouds.values() for r in rows))
+    fig, ax = plt.subplots(figsize=(7, 1.4 + 0.45 * len(ops)), layout="constrained")
+    width = 0.8 / len(clouds)
+    for j, (name, rows) in enumerate(clouds.items()):
+        ratio = {(r["operation"], r["peer"]): r["ours"] / r["theirs"] for r in rows}
+        ys = [k + (j - (len(clouds) - 1) / 2) * width for k in range(len(ops))]
+        present = [(y, ratio[op]) for y, op in zip(ys, ops) if op in ratio]
+        ax.barh([y for y, _ in present], [v for _, v in present], width, color=[OURS, THIRD][j % 2], label=name)
+        for y, v in present:
+            ax.annotate(f"{v:.2f}", (v, y), xytext=(3, 0), textcoords="offset points", va="center", fontsize=7)
+    ax.axvline(1.0, color="grey", lw=1)
+    ax.axvline(0.5, color=PEER, lw=1, ls="--", label="goal: at most 0.5")
+    ax.set_yticks(range(len(ops)), [f"{op} / {peer}" for op, peer in ops], fontsize=8)
+    ax.invert_yaxis()
+    low = min([0.1] + [r["ours"] / r["theirs"] for rows in clouds.values() for r in rows])
+    high = max([2.0] + [r["ours"] / r["theirs"] for rows in clouds.values() for r in rows])
+    ax.set(xscale="log", xlim=(low / 1.5, high * 1.5), xlabel="time ours / the peer's, log scale (below 1: faster)")
+    ax.set_title(f"Point-cloud steps on {data['n']:,} points", fontsize=10)
+    ax.set_xticks([t for t in (0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1, 2, 5, 10) if low / 1.5 <= t <= high * 1.5])
+    ax.xaxis.set_major_formatter(FuncFormatter(lambda value, _: f"{value:g}"))
+    ax.xaxis.set_minor_formatter(NullFormatter())
+    ax.grid(axis="x", alpha=0.3, which="both")
+    ax.legend(fontsize=7, loc="lower right")
+    return fig
+
+
 def dask_tree(inputs):
     """lumeric_dask.KDTree on the cluster against one KDTree: seconds of the build and the queries
     per cloud, and the mean pieces each query visits."""
@@ -201,7 +234,7 @@ def dask_tree(inputs):
 
 
 CHARTS = {"per_call.png": per_call, "batch.png": batch, "workers.png": workers, "dask.png": dask_chart,
-          "spatial.png": spatial, "dask_tree.png": dask_tree}
+          "spatial.png": spatial, "dask_tree.png": dask_tree, "cloud.png": cloud}
 
 
 def main(argv=None):

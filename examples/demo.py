@@ -124,17 +124,20 @@ flat, offsets = (np.asarray(view) for view in tree.query_radius(scan[:3], 2.0))
 print(f"points within 2.0 of the first 3: {np.diff(offsets).tolist()}, "
       f"of the first: {flat[:offsets[1]].tolist()[:5]}...")
 
-# -- Point-cloud steps: drop outliers, then normals facing the sensor; the same bits at any worker count --
+# -- Point-cloud steps: thin on a voxel grid, drop outliers, then normals facing the sensor; the same bits at any
+# worker count --
 angles = rng.uniform(0.0, 2.0 * np.pi, (2, 20_000))
 cap = np.stack([np.cos(angles[0]) * np.sin(angles[1] / 6), np.sin(angles[0]) * np.sin(angles[1] / 6),
                 np.cos(angles[1] / 6)], axis=1) * 5.0  # a cap of a sphere of radius 5, as a scanner above sees it
 raw = np.concatenate([cap + rng.normal(0.0, 0.005, cap.shape), rng.uniform(-6.0, 6.0, (100, 3))])
-kept = KDTree(raw).statistical_inliers(k=20, std_ratio=2.0)  # ascending indices, a read-only 'q' memoryview
-clean = VecList.from_array(raw[np.asarray(kept)])
+thin = VecList.from_array(raw).voxel_down_sample(0.05)  # one mean per occupied voxel, in voxel order
+assert isinstance(thin, VecList)
+kept = KDTree(thin).statistical_inliers(k=20, std_ratio=2.0)  # ascending indices, a read-only 'q' memoryview
+clean = thin.take(kept)
 sensor = Vec3d(0.0, 0.0, 12.0)
 normals = KDTree(clean).normals(k=20, toward=sensor)  # a VecList of unit normals, each facing the sensor
 outward = sum(n.dot(p) > 0 for n, p in zip(normals, clean))  # on this cap, facing the sensor is facing out
-print(f"{len(raw)} points -> {len(clean)} without outliers; normals facing out: {outward} of {len(normals)}; "
+print(f"{len(raw)} points -> {len(thin)} voxels -> {len(clean)} without outliers; normals facing out: {outward} of {len(normals)}; "
       f"{tree.count_radius(probe, 10.0)} points of the scan within 10 of {probe!r}")
 
 # -- Registration: the rigid map that lays one cloud onto another --

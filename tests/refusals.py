@@ -76,6 +76,13 @@ FLOAT64 = "{}() expects float64 numbers, got format '{}'"
 FROM_MATRIX = "from_matrix(): the {}"
 MAX_DISTANCE = "icp(): max_distance must be a positive number, got {}"
 NORMALS = "icp(): normals must have one row per point of the tree: got {} for {}"
+VOXEL_SIZE = "voxel_down_sample() size must be finite and above 0, got {}"
+VOXEL_TOO_FINE = "voxel_down_sample() size {} is too small for the cloud's extent {}: a voxel index would exceed 2**62"
+TAKE_RANGE = "take() index {} is out of range for a VecList of length {}"
+TAKE_FORMAT = "take() expects integer indices, got a buffer of format '{}'"
+TAKE_SHAPE = "take() expects a 1-D buffer of indices, got shape {}"
+TAKE_ITEM = "take() item {}: '{}' object cannot be interpreted as an integer"
+TAKE_WHAT = "take() expects a buffer or a sequence of ints, not '{}'"
 VIEW_ALIVE = "Already borrowed: a memoryview or numpy array of this list is alive; drop it (del, .release()) first"
 
 REFUSALS = [
@@ -225,6 +232,21 @@ REFUSALS = [
     (lambda: TREE.icp(ROWS, 0.0), ValueError, MAX_DISTANCE, ("0",)),
     (lambda: TREE.icp(ROWS, 1.0, normals=ROWS[:1]), ValueError, NORMALS, (1, 4)),
     (lambda: TREE.icp(ROWS, 1.0, init=V), TypeError, NOT_INSTANCE, ("init", "Vec3d", "Transform")),
+    # Voxel sizes, and rows by index: the first index out of range is named, as the caller wrote it.
+    *[(lambda size=size: ONE.voxel_down_sample(size), ValueError, VOXEL_SIZE, (text,))
+      for size, text in ((0.0, "0.0"), (-1.0, "-1.0"), (math.nan, "nan"), (math.inf, "inf"))],
+    (lambda: VecList([O, Vec3d(3, 1, -1)]).voxel_down_sample(1e-300), ValueError, VOXEL_TOO_FINE, ("1e-300", "3.0")),
+    (lambda: ONE.voxel_down_sample(1.0, True), TypeError, TAKES, ("VecList.voxel_down_sample", 1, 2)),
+    (lambda: THREE.take([0, 2, -1, 5]), IndexError, TAKE_RANGE, (-1, 3)),
+    (lambda: THREE.take(array("q", [1, 3, -2])), IndexError, TAKE_RANGE, (3, 3)),
+    (lambda: THREE.take(array("Q", [1, 2**64 - 1])), IndexError, TAKE_RANGE, (2**64 - 1, 3)),
+    (lambda: THREE.take([1, 2**70, -1]), IndexError, TAKE_RANGE, (2**70, 3)),
+    (lambda: THREE.take(array("d", [1.0])), TypeError, TAKE_FORMAT, ("d",)),
+    (lambda: THREE.take(memoryview(bytes(1)).cast("?")), TypeError, TAKE_FORMAT, ("?",)),
+    (lambda: THREE.take(table("q", [[1, 2], [0, 1]], 2)), ValueError, TAKE_SHAPE, ("(2, 2)",)),
+    (lambda: THREE.take([1, 2.0]), TypeError, TAKE_ITEM, (1, "float")),
+    (lambda: THREE.take(3), TypeError, TAKE_WHAT, ("int",)),
+    (lambda: THREE.take("01"), TypeError, TAKE_WHAT, ("str",)),
     # Pickled states, checked before anything is built.
     (lambda: _reconstruct("VecList", b"x" * 25), ValueError, STATE_SIZE, ("VecList", 25, "not a multiple of 24")),
     (lambda: _reconstruct("KDTree", b"x" * 25), ValueError, STATE_SIZE, ("KDTree", 25, "not a multiple of 24")),

@@ -140,7 +140,7 @@ case "${1:-}" in
   check) shift; thread_check; leak_check "$@"; sanitizer_check "$@" ;;
   bench) shift; install_module; for b in bench/bench_*.py; do "$PY" "$b" "$@"; done ;;
   plot) shift; install_module
-    for b in vec3d angle_quat geometry vec_list dask dask_tree spatial; do "$PY" "bench/bench_$b.py"; done
+    for b in vec3d angle_quat geometry vec_list dask dask_tree spatial cloud; do "$PY" "bench/bench_$b.py"; done
     "$PY" bench/plot.py ;;
   scale) shift; install_module; "$PY" bench/scale_vec_list.py "$@" ;;
   wheel) shift; wheel_check "$@" ;;

@@ -155,11 +155,5 @@ def partitions(value):
 
 def voxel_size(size):
     """size as a float, once judged as VecList.voxel_down_sample judges it: a finite number above 0."""
-    if hasattr(VecList, "voxel_down_sample"):
-        VecList.empty().voxel_down_sample(size)  # the list's own words
-        return float(size)
-    if isinstance(size, (str, bytes)) or not hasattr(size, "__float__"):
-        raise TypeError(f"voxel_down_sample() size must be a real number, not {type(size).__name__!r}")
-    if not (math.isfinite(float(size)) and float(size) > 0):
-        raise ValueError(f"voxel_down_sample() size must be finite and above 0, got {float(size)!r}")
+    VecList.empty().voxel_down_sample(size)  # the list's own words
     return float(size)

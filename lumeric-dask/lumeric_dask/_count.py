@@ -8,10 +8,7 @@ from ._query import bound_keys, route
 
 def counts_in(tree, queries, r):
     """The tree's count of points within r of each query."""
-    if hasattr(tree, "count_radius"):
-        return np.asarray(tree.count_radius(queries, r), np.int64)
-    _, offsets = tree.query_radius(queries, r)
-    return np.diff(np.asarray(offsets))
+    return np.asarray(tree.count_radius(queries, r), np.int64)
 
 
 def count_visit(piece, routed, j, r, table):

@@ -12,6 +12,9 @@
 //         rotate(quat)                                            # in place, once all are done
 //         rotate_each(quats)                # in place: element k by quats[k], a list or (n, 4) buffer
 //         transform(t: Transform)           # in place: each p by t.rotation.rotate(p) + t.translation
+//         voxel_down_sample(size, *, return_inverse=False)  # voxel means, in voxel order;
+//                                                 # with the inverse: (VecList, 'q' memoryview)
+//         take(indices)                           # the rows at indices (1-D integer buffer or ints)
 //         lst + v, lst - v, lst * s, s * lst, lst / s             # new VecList
 //         memoryview(lst), numpy.asarray(lst)     # read-only (n, 3) float64 view, no copy;
 //                                                 # a shared borrow while any view lives
@@ -106,6 +109,8 @@ PyType_Spec* vec_list_spec() {
             L::method<"rotate_each", &rotate_each, "quats">(),
             L::method<"transform", &batch::transform, "t">(),
             L::method<"minimum_distance_to", &batch::minimum_distance_to, "other", "stride">(),
+            L::method<"voxel_down_sample", &batch::voxel_down_sample, "size", "return_inverse">(),
+            L::method<"take", &batch::take, "indices">(),
             L::copy_and_pickle(),
             L::size_of<&owned_bytes>()),
         L::properties(

@@ -231,4 +231,15 @@ void copy(std::span<const unsigned char> in, NewVectors out) noexcept {
     end_streaming();
 }
 
+std::size_t take(Elements items, std::span<const std::int64_t> indices, std::span<Vec3d> out) noexcept {
+    const std::size_t n = items.size();
+    for (std::size_t k = 0; k < indices.size(); ++k) {
+        // A negative index wraps to a huge one: one test refuses both.
+        const auto index = static_cast<std::uint64_t>(indices[k]);
+        if (index >= n) return k;
+        out[k] = items[index];
+    }
+    return indices.size();
+}
+
 }  // namespace lumeric::kernels

@@ -62,6 +62,10 @@ void distance_to(Elements in, std::span<double> out, Vec3d other) noexcept;
 void distance_squared(Elements in, std::span<double> out, Vec3d other) noexcept;
 void is_unit(Elements in, Flags out) noexcept;
 
+// Rows items[indices[k]] into out[k] in order, up to the first index outside [0, items.size()):
+// its position, or indices.size() when every index is in range and every row written.
+std::size_t take(Elements items, std::span<const std::int64_t> indices, std::span<Vec3d> out) noexcept;
+
 // Each element replaced by its rotation.
 void rotate_in_place(std::span<Vec3d> items, Quat quat) noexcept;
 // Each element p replaced by t.rotation.rotate(p) + t.translation.

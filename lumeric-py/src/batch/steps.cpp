@@ -1,12 +1,14 @@
 // batch/steps.cpp: the batch operations of VecList that are more than one kernel run.
 #include "batch/steps.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <vector>
 
 #include <tovrin/format.hpp>
 
+#include "batch/voxels.hpp"
 #include "frame/errors.hpp"
 
 namespace lumeric::batch {
@@ -153,6 +155,65 @@ std::pair<std::uint64_t, double> minimum_distance_to(const VecListData& list, co
     const std::size_t end = n - i > s ? i + s : n;
     const std::size_t best = nearest(list, other, start, 1, end - start)->index;
     return {best, std::sqrt(list.items[best].distance_squared(other))};
+}
+
+VoxelAnswer voxel_down_sample(const VecListData& list, double size,
+                              KeywordOnly<Defaulted<StrictBool, false>> return_inverse) {
+    if (!(std::isfinite(size) && size > 0)) {
+        PyErr_Format(PyExc_ValueError, "voxel_down_sample() size must be finite and above 0, got %s",
+                     float_text(size).c_str());
+        throw PythonError{};
+    }
+    const std::span<const Vec3d> points = list.items;
+    std::variant<voxels::Grid, voxels::TooFine> planned = voxels::grid(points, size);
+    if (const auto* refused = std::get_if<voxels::TooFine>(&planned)) {
+        PyErr_Format(PyExc_ValueError,
+                     "voxel_down_sample() size %s is too small for the cloud's extent %s: a voxel index would "
+                     "exceed 2**62",
+                     float_text(size).c_str(), float_text(refused->extent).c_str());
+        throw PythonError{};
+    }
+    const voxels::Grid& grid = std::get<voxels::Grid>(planned);
+    VecListData means = Output<kernels::NewVectors>::make(grid.voxels());
+    voxels::means(grid, points, means.items);
+    if (!return_inverse.value) return means;
+    ResultView<std::int64_t> inverse(points.size(), 0);
+    voxels::inverse(grid, {inverse.data(), points.size()});
+    return std::pair<VecListData, ResultView<std::int64_t>>(std::move(means), std::move(inverse));
+}
+
+VecListData take(const VecListData& list, IndexSource source) {
+    const IndexTable indices(source, "take()");
+    const std::size_t m = indices.size();
+    VecListData rows = Output<kernels::NewVectors>::make(m);
+    const kernels::Elements items = list.items;
+    const std::span<Vec3d> out = rows.items;
+    constexpr std::size_t none = static_cast<std::size_t>(-1);
+    // Each piece gives the position of its first index out of range (none if it has none);
+    // the lowest of them is the one named.
+    auto piece = [&](std::size_t lo, std::size_t hi) {
+        if (const std::int64_t* packed = indices.contiguous()) {
+            const std::size_t bad = kernels::take(items, {packed + lo, hi - lo}, out.subspan(lo, hi - lo));
+            return bad < hi - lo ? lo + bad : none;
+        }
+        constexpr std::size_t chunk = 512;
+        std::int64_t gathered[chunk];
+        for (std::size_t start = lo; start < hi; start += chunk) {
+            const std::size_t count = std::min(chunk, hi - start);
+            indices.read(gathered, start, start + count);
+            const std::size_t bad = kernels::take(items, {gathered, count}, out.subspan(start, count));
+            if (bad < count) return start + bad;
+        }
+        return none;
+    };
+    auto first = [](std::size_t left, std::size_t right) { return std::min(left, right); };
+    const std::size_t bad = pool::reduce_ranges(m, piece, first, static_cast<std::size_t>(light)).value_or(none);
+    if (bad != none) {
+        PyErr_Format(PyExc_IndexError, "take() index %s is out of range for a VecList of length %zu",
+                     indices.text(bad).c_str(), items.size());
+        throw PythonError{};
+    }
+    return rows;
 }
 
 }  // namespace lumeric::batch

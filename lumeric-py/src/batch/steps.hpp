@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <variant>
 
 #include <tovrin/quat.hpp>
 #include <tovrin/transform.hpp>
@@ -24,6 +25,7 @@
 #include "batch/elements.hpp"
 #include "batch/kernels.hpp"
 #include "batch/result_lists.hpp"
+#include "frame/result_view.hpp"
 #include "frame/convert.hpp"
 #include "frame/rows.hpp"
 #include "pool/pool.hpp"
@@ -125,5 +127,17 @@ void rotate_each(VecListData& list, const PackedValues<tovrin::Quat>& quats);
 // of every `stride`-th element. Keys are squared distances ranked exactly, every NaN
 // above every number; equal keys go to the lower index.
 std::pair<std::uint64_t, double> minimum_distance_to(const VecListData& list, const Vec3d& other, Index stride);
+
+// One point per occupied voxel of side `size` (batch/voxels.hpp): the mean of its points, in
+// voxel order; with return_inverse also each point's output row, -1 for the points left out
+// (a coordinate not finite). ValueError for a size that is not finite and above 0, or so small
+// that a voxel index would exceed 2**62.
+using VoxelAnswer = std::variant<VecListData, std::pair<VecListData, ResultView<std::int64_t>>>;
+VoxelAnswer voxel_down_sample(const VecListData& list, double size,
+                              KeywordOnly<Defaulted<StrictBool, false>> return_inverse);
+
+// The rows at `indices`, in their order, repeats allowed; IndexError naming the first index
+// outside [0, n), negative ones included.
+VecListData take(const VecListData& list, IndexSource indices);
 
 }  // namespace lumeric::batch

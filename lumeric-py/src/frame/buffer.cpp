@@ -3,6 +3,7 @@
 
 #include <bit>
 #include <cstring>
+#include <optional>
 
 namespace lumeric {
 
@@ -66,30 +67,27 @@ constexpr bool little_endian = std::endian::native == std::endian::little;
 
 }  // namespace
 
-ElementFormat element_format(const Py_buffer& view, const char* call) {
-    const char* format = view.format != nullptr ? view.format : "B";
-    const char* code = format;
+std::optional<ElementFormat> parse_element_format(const Py_buffer& view) noexcept {
+    const char* code = view.format != nullptr ? view.format : "B";
     // '@' and '=' are native order; '<' or '>' only when it is the machine's own.
     if (*code == '@' || *code == '=' || *code == (little_endian ? '<' : '>')) ++code;
-    if (code[0] == '\0' || code[1] != '\0') unreadable(call, format);
+    if (code[0] == '\0' || code[1] != '\0') return std::nullopt;
     const auto width = static_cast<std::size_t>(view.itemsize);
     const bool integer_width = width == 1 || width == 2 || width == 4 || width == 8;
     switch (*code) {
-        case 'd':
-            if (width != 8) unreadable(call, format);
-            return {ElementKind::float64, 8};
-        case 'f':
-            if (width != 4) unreadable(call, format);
-            return {ElementKind::float32, 4};
+        case 'd': return width == 8 ? std::optional(ElementFormat{ElementKind::float64, 8}) : std::nullopt;
+        case 'f': return width == 4 ? std::optional(ElementFormat{ElementKind::float32, 4}) : std::nullopt;
         case 'b': case 'h': case 'i': case 'l': case 'q': case 'n':
-            if (!integer_width) unreadable(call, format);
-            return {ElementKind::signed_integer, width};
+            return integer_width ? std::optional(ElementFormat{ElementKind::signed_integer, width}) : std::nullopt;
         case 'B': case 'H': case 'I': case 'L': case 'Q': case 'N':
-            if (!integer_width) unreadable(call, format);
-            return {ElementKind::unsigned_integer, width};
-        default:
-            unreadable(call, format);
+            return integer_width ? std::optional(ElementFormat{ElementKind::unsigned_integer, width}) : std::nullopt;
+        default: return std::nullopt;
     }
+}
+
+ElementFormat element_format(const Py_buffer& view, const char* call) {
+    if (std::optional<ElementFormat> format = parse_element_format(view)) return *format;
+    unreadable(call, view.format != nullptr ? view.format : "B");
 }
 
 ReadBuffer::ReadBuffer(PyObject* object, int flags, const char* call) {

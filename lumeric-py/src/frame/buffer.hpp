@@ -18,6 +18,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "frame/errors.hpp"
@@ -88,6 +89,9 @@ struct ElementFormat {
     ElementKind kind;
     std::size_t width;  // bytes per element
 };
+
+// The kind of the view's elements, if it is one of those.
+std::optional<ElementFormat> parse_element_format(const Py_buffer& view) noexcept;
 
 // The kind of the view's elements, or TypeError "{call} cannot read elements of format '{f}'...".
 ElementFormat element_format(const Py_buffer& view, const char* call);

@@ -20,6 +20,7 @@
 #include <tuple>
 #include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include <tovrin/euler.hpp>
@@ -57,6 +58,12 @@ struct FloatsSource {
 // (frame/rows.hpp): a sequence of T objects, or a buffer with one row of doubles per value.
 template <class T>
 struct PackedSource {
+    PyObject* object;
+};
+
+// A parameter that the operation reads itself as row indices (frame/rows.hpp): a 1-D buffer of
+// integers, or a sequence of ints.
+struct IndexSource {
     PyObject* object;
 };
 
@@ -158,6 +165,8 @@ template <>
 struct Arg<FloatsSource> : SourceArg<FloatsSource> {};
 template <class T>
 struct Arg<PackedSource<T>> : SourceArg<PackedSource<T>> {};
+template <>
+struct Arg<IndexSource> : SourceArg<IndexSource> {};
 
 // A copy of a module object's core value, taken under a short shared borrow.
 template <class T>
@@ -390,6 +399,8 @@ template <class A, class B>
 PyObject* to_python(const std::pair<A, B>& v);
 template <class A, class B>
 PyObject* to_python(std::pair<A, B>&& v);
+template <class... E>
+PyObject* to_python(std::variant<E...>&& v);
 
 // Fills `list`, a new list of the items' length, with convert(item) for each item in turn;
 // frees it if a conversion fails.
@@ -436,6 +447,12 @@ PyObject* to_python(const std::tuple<E...>& v) {
     }
     return tuple;
 }
+// A result of one of several forms (a list, or the list and its inverse), moved out.
+template <class... E>
+PyObject* to_python(std::variant<E...>&& v) {
+    return std::visit([](auto&& form) { return to_python(std::move(form)); }, std::move(v));
+}
+
 template <class A, class B>
 PyObject* to_python(const std::pair<A, B>& v) {
     return to_python(std::tuple<A, B>(v.first, v.second));

@@ -1,6 +1,8 @@
 // Exception helpers shared by every class of the module.
 #include "frame/errors.hpp"
 
+#include <memory>
+
 #include "frame/interpreter_cell.hpp"
 
 namespace lumeric {
@@ -98,5 +100,12 @@ void prefix_type_error(const char* a, const char* b, const char* c) noexcept {
 void wrap_argument_error(const char* name) noexcept { prefix_type_error("argument '", name, "': "); }
 
 void prefix_type_error(const char* prefix) noexcept { prefix_type_error(prefix, "", ""); }
+
+std::string float_text(double value) {
+    std::unique_ptr<char, decltype(&PyMem_Free)> text(PyOS_double_to_string(value, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr),
+                                                      &PyMem_Free);
+    if (text == nullptr) raise_pending();
+    return text.get();
+}
 
 }  // namespace lumeric

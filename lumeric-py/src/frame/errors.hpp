@@ -51,6 +51,10 @@ void wrap_argument_error(const char* name) noexcept;
 // whose cause is the original.
 void prefix_type_error(const char* prefix) noexcept;
 
+// repr(value) as Python writes a float ("0.5", "1e-300", "nan"), for messages; throws
+// PythonError when memory runs out.
+std::string float_text(double value);
+
 // RuntimeError texts of the borrow counters.
 inline constexpr const char* already_mutably_borrowed = "Already mutably borrowed";
 inline constexpr const char* already_borrowed = "Already borrowed";

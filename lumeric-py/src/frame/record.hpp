@@ -18,6 +18,7 @@
 #include <tuple>
 #include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "frame/callable.hpp"
@@ -133,6 +134,14 @@ struct Annotation<OrNone<P>> {
 };
 template <class P>
 struct Annotation<KeywordOnly<P>> : Annotation<P> {};
+template <class A, class... Rest>
+struct Annotation<std::variant<A, Rest...>> {
+    static constexpr std::string text() {
+        std::string out = Annotation<A>::text();
+        ((out = either(out, Annotation<Rest>::text())), ...);
+        return out;
+    }
+};
 // An Euler sequence is written as a str.
 template <>
 struct Annotation<tovrin::EulerSequence> : Annotation<std::string> {};
@@ -190,6 +199,16 @@ struct Annotation<PackedSource<T>> {
     static constexpr std::string text() {
         return subscript(attribute(name_expr("typing"), "Union"),
                          tuple_expr({attribute(name_expr("collections.abc"), "Buffer"), SequenceOf<T>::text()}));
+    }
+};
+
+// Row indices: a buffer of integers, or a sequence of ints.
+template <>
+struct Annotation<IndexSource> {
+    static constexpr std::string text() {
+        return subscript(attribute(name_expr("typing"), "Union"),
+                         tuple_expr({attribute(name_expr("collections.abc"), "Buffer"),
+                                     subscript(attribute(name_expr("collections.abc"), "Sequence"), builtin("int"))}));
     }
 };
 

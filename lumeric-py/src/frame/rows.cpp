@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "frame/convert.hpp"
@@ -137,6 +138,105 @@ void read_fixed_rows(RowsSource source, const char* call, std::size_t rows, std:
     }
     for (Py_ssize_t r = 0; r < count; ++r)
         read_row(PyTuple_GET_ITEM(snapshot.get(), r), r, call, width, out + static_cast<std::size_t>(r) * width);
+}
+
+namespace {
+
+// Indices [lo, hi) of a strided run of E; raw bytes are read with memcpy, so no alignment is
+// assumed. An unsigned value above the int64 range wraps to a negative one.
+template <class E>
+void gather_indices(const char* base, Py_ssize_t stride, std::int64_t* out, std::size_t lo, std::size_t hi) {
+    for (std::size_t r = lo; r < hi; ++r) {
+        E element;
+        std::memcpy(&element, base + static_cast<Py_ssize_t>(r) * stride, sizeof element);
+        *out++ = static_cast<std::int64_t>(element);
+    }
+}
+
+template <class Signed, class Unsigned>
+IndexTable::Gather index_gather(bool is_signed) {
+    return is_signed ? &gather_indices<Signed> : &gather_indices<Unsigned>;
+}
+
+}  // namespace
+
+IndexTable::IndexTable(IndexSource source, const char* call) {
+    if (!PyObject_CheckBuffer(source.object)) {
+        read_sequence(source.object, call);
+        return;
+    }
+    const ReadBuffer& buffer = buffer_.emplace(source.object, PyBUF_RECORDS_RO, call);
+    const Py_buffer& view = buffer.view();
+    const std::optional<ElementFormat> format = parse_element_format(view);
+    if (!format || format->kind == ElementKind::float64 || format->kind == ElementKind::float32) {
+        PyErr_Format(PyExc_TypeError, "%s expects integer indices, got a buffer of format '%s'", call,
+                     view.format != nullptr ? view.format : "B");
+        throw PythonError{};
+    }
+    if (view.ndim != 1 || view.shape == nullptr) {
+        PyErr_Format(PyExc_ValueError, "%s expects a 1-D buffer of indices, got shape %s", call,
+                     buffer.shape_text().c_str());
+        throw PythonError{};
+    }
+    if (view.suboffsets != nullptr) {
+        PyErr_Format(PyExc_TypeError, "%s cannot read indirect buffers", call);
+        throw PythonError{};
+    }
+    count_ = static_cast<std::size_t>(view.shape[0]);
+    stride_ = view.strides != nullptr ? view.strides[0] : view.itemsize;
+    unsigned_ = format->kind == ElementKind::unsigned_integer;
+    switch (format->width) {
+        case 1: gather_ = index_gather<std::int8_t, std::uint8_t>(!unsigned_); break;
+        case 2: gather_ = index_gather<std::int16_t, std::uint16_t>(!unsigned_); break;
+        case 4: gather_ = index_gather<std::int32_t, std::uint32_t>(!unsigned_); break;
+        default: gather_ = index_gather<std::int64_t, std::uint64_t>(!unsigned_); break;
+    }
+    if (!unsigned_ && format->width == 8 && stride_ == 8) packed_ = static_cast<const std::int64_t*>(view.buf);
+}
+
+void IndexTable::read_sequence(PyObject* data, const char* call) {
+    if (PyUnicode_Check(data) || !PySequence_Check(data)) {
+        PyErr_Format(PyExc_TypeError, "%s expects a buffer or a sequence of ints, not '%.200s'", call,
+                     Py_TYPE(data)->tp_name);
+        throw PythonError{};
+    }
+    // A snapshot, so that code run by the conversions cannot change the items under them.
+    const Ref items = steal(PySequence_Tuple(data));
+    const Py_ssize_t n = PyTuple_GET_SIZE(items.get());
+    values_.resize(static_cast<std::size_t>(n));
+    for (Py_ssize_t k = 0; k < n; ++k) {
+        const Ref number = Ref::adopt(PyNumber_Index(PyTuple_GET_ITEM(items.get(), k)));
+        if (!number) {
+            const std::string prefix = std::string(call) + " item " + std::to_string(k) + ": ";
+            prefix_type_error(prefix.c_str());
+            throw PythonError{};
+        }
+        int overflow = 0;
+        const long long value = PyLong_AsLongLongAndOverflow(number.get(), &overflow);
+        if (value == -1 && PyErr_Occurred()) throw PythonError{};
+        if (overflow != 0 && first_huge_ > static_cast<std::size_t>(k)) {
+            first_huge_ = static_cast<std::size_t>(k);
+            const Ref spelled = steal(PyObject_Str(number.get()));
+            const char* utf8 = PyUnicode_AsUTF8(spelled.get());
+            if (utf8 == nullptr) throw PythonError{};
+            huge_text_ = utf8;
+        }
+        values_[static_cast<std::size_t>(k)] = overflow != 0 ? std::numeric_limits<std::int64_t>::min() : value;
+    }
+    count_ = values_.size();
+    packed_ = values_.data();
+}
+
+void IndexTable::read(std::int64_t* out, std::size_t lo, std::size_t hi) const noexcept {
+    if (gather_ != nullptr) gather_(static_cast<const char*>(buffer_->view().buf), stride_, out, lo, hi);
+    else std::memcpy(out, values_.data() + lo, (hi - lo) * sizeof(std::int64_t));
+}
+
+std::string IndexTable::text(std::size_t position) const {
+    if (position == first_huge_) return huge_text_;
+    std::int64_t value;
+    read(&value, position, position + 1);
+    return unsigned_ ? std::to_string(static_cast<std::uint64_t>(value)) : std::to_string(value);
 }
 
 std::vector<double> read_floats(FloatsSource source, const char* call) {

@@ -7,8 +7,10 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "frame/buffer.hpp"
@@ -116,6 +118,40 @@ private:
     std::optional<BufferRows> buffer_;
     std::vector<T> copies_;
     const unsigned char* bytes_ = nullptr;
+    std::size_t count_ = 0;
+};
+
+// Row indices from an IndexSource: a 1-D buffer of integers of any width and sign, in any
+// stride, or a sequence of ints (each read through __index__). Errors name the call: TypeError
+// for another argument, a buffer of other elements or an item that is no integer; ValueError
+// for a buffer of another dimension. Whether an index is in range is for the reader to judge.
+class IndexTable {
+public:
+    IndexTable(IndexSource source, const char* call);
+
+    std::size_t size() const noexcept { return count_; }
+    // The indices as native 64-bit integers when they are one contiguous block of them, else null.
+    const std::int64_t* contiguous() const noexcept { return packed_; }
+    // Indices [lo, hi) into out. One that no int64 holds (an unsigned one above 2**63 - 1, an
+    // int beyond 64 bits) reads as a negative number, out of range as it is. Plain loads and
+    // stores: safe on worker threads while the table lives.
+    void read(std::int64_t* out, std::size_t lo, std::size_t hi) const noexcept;
+    // The index at `position` as Python writes it, for the messages that name it.
+    std::string text(std::size_t position) const;
+
+    using Gather = void (*)(const char* base, Py_ssize_t stride, std::int64_t* out, std::size_t lo, std::size_t hi);
+
+private:
+    void read_sequence(PyObject* data, const char* call);
+
+    std::optional<ReadBuffer> buffer_;
+    Gather gather_ = nullptr;
+    Py_ssize_t stride_ = 0;
+    bool unsigned_ = false;
+    std::vector<std::int64_t> values_;  // a sequence's indices
+    std::size_t first_huge_ = static_cast<std::size_t>(-1);  // the first int beyond 64 bits
+    std::string huge_text_;
+    const std::int64_t* packed_ = nullptr;
     std::size_t count_ = 0;
 };
 
