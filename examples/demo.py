@@ -139,3 +139,19 @@ normals = KDTree(clean).normals(k=20, toward=sensor)  # a VecList of unit normal
 outward = sum(n.dot(p) > 0 for n, p in zip(normals, clean))  # on this cap, facing the sensor is facing out
 print(f"{len(raw)} points -> {len(thin)} voxels -> {len(clean)} without outliers; normals facing out: {outward} of {len(normals)}; "
       f"{tree.count_radius(probe, 10.0)} points of the scan within 10 of {probe!r}")
+
+# -- Registration: the rigid map that lays one cloud onto another --
+from lumeric_py import AngleRadians, Quat, Transform
+
+# Two views of a rolling surface that share half their area, the part turned and shifted.
+rng = np.random.default_rng(2)
+xy = rng.uniform(0, 4, (40_000, 2))
+ground = np.column_stack([xy, 0.3 * np.sin(2 * xy[:, 0]) * np.cos(3 * xy[:, 1])])
+motion = Transform(Quat.from_axis_angle(Vec3d(0, 0, 1), AngleRadians(0.04)), Vec3d(0.05, -0.03, 0.01))
+part = VecList.from_array(ground[ground[:, 0] > 2.0])
+part.transform(motion.inverse())  # in place, on the pool
+found = KDTree(ground).icp(part, max_distance=0.2)
+print(f"ICP: {found.iterations} updates, fitness {found.fitness}, inlier RMSE {found.inlier_rmse:.3g}; "
+      f"recovered the motion: {np.abs(np.array(found.transform.to_matrix()) - motion.to_matrix()).max() < 1e-9}")
+pairs = np.asarray(part)[:5]
+print(f"align on exact pairs: {Transform.align(pairs, [motion.apply(Vec3d(*p)).to_array() for p in pairs.tolist()])!r}")

@@ -37,6 +37,8 @@ def fields(value):  # the numbers a result of the module holds, in field order, 
         return value.to_array()
     if type(value) is lumeric_py.Quat:
         return [lumeric_py.Quat, value.w, value.i, value.j, value.k]
+    if type(value) is lumeric_py.Transform:
+        return [lumeric_py.Transform, *fields(value.rotation), *fields(value.translation)]
     if type(value) in (lumeric_py.AngleRadians, lumeric_py.AngleDegrees):
         return [type(value), value.angle]
     if type(value) is lumeric_py.geometry.Plane:
@@ -135,16 +137,19 @@ def _entry(r):
 
 ENTRIES = [_entry(r) for r in RECORDS if r["type"] == "function"]
 CLASSES = {n: getattr(m, n) for m in MODULES for n in m.__all__ if isinstance(getattr(m, n), type)}
+# A result that is a named tuple (IcpResult) is a tuple, not a class of ours.
+RESULT_TUPLES = {n for n in _CLASS_NAMES.values() if issubclass(getattr(lumeric_py, n, object), tuple)}
 # A class offered beyond `__all__` (KDTree) is an attribute of its module all the same.
 CLASSES.update({n: getattr(m, n) for m in MODULES for n in _CLASS_NAMES.values()
-                if n not in CLASSES and isinstance(getattr(m, n, None), type)})
+                if n not in CLASSES and n not in RESULT_TUPLES and isinstance(getattr(m, n, None), type)})
 def entries(owner, kind=None):
     return [e for e in ENTRIES if e.owner == owner and kind in (None, e.kind)]
 
 
 # A class that no namespace holds (an iterator) is found through the method that returns it.
 for _e in ENTRIES:
-    if _e.returns in _CLASS_NAMES.values() and _e.returns not in CLASSES and _e.owner in CLASSES:
+    if _e.returns in _CLASS_NAMES.values() and _e.returns not in CLASSES | dict.fromkeys(RESULT_TUPLES) \
+            and _e.owner in CLASSES:
         _make = next(s for s in entries(_e.owner, "static") if not s.params and s.returns == _e.owner)
         CLASSES[_e.returns] = type(getattr(getattr(CLASSES[_e.owner], _make.name)(), _e.name)())
 
@@ -179,7 +184,7 @@ def instances(name):  # fresh instances of a class: through its constructor and 
     made = [st.builds(_or_none(getattr(cls, e.name) if e.kind == "static" else cls),
                       *(example(t) for _, t in e.params)).filter(lambda value: value is not None)
             for e in entries(name) if e.kind in ("constructor", "static") and e.returns == name
-            and name not in dict(e.params).values()
+            and name not in dict(e.params).values() and "None" not in e.defaults.values()  # not align's weights
             and all(t in ("float", "int", "bool", "Sequence", "Union") or t in CLASSES for _, t in e.params)]
     if not made:  # an iterator: from the method of the class that returns it
         e = next(e for e in ENTRIES if e.returns == name and e.owner != name)

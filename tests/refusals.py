@@ -9,7 +9,7 @@ from array import array
 import numpy as np
 
 from helpers import Callback, Sequence
-from lumeric_py import AngleDegrees, AngleRadians, KDTree, Quat, Vec3d, VecList, geometry
+from lumeric_py import AngleDegrees, AngleRadians, KDTree, Quat, Transform, Vec3d, VecList, geometry
 
 V, O, X = Vec3d(1, 2, 3), Vec3d(0, 0, 0), Vec3d(1, 0, 0)
 C = geometry.Circle(O, 1, Vec3d(0, 0, 1))
@@ -68,6 +68,14 @@ NUMBER_COUNT = "argument '{}': expected a sequence of {} numbers, got {} items"
 EULER_SEQUENCE = ('seq {!r} is not an Euler sequence: three of the letters "xyz" (extrinsic) or "XYZ" (intrinsic), '
                   "no letter twice in a row")
 GEOMETRIES = "The given geometries {}"
+ALIGN = "align(): {}"
+ONE_DIMENSIONAL = "{}() expects a one-dimensional buffer, got shape {}"
+NOT_FLOATS = "{}() expects a buffer or a sequence of numbers, got '{}'"
+FLOAT_ITEM = "{}() item {}: must be real number, not {}"
+FLOAT64 = "{}() expects float64 numbers, got format '{}'"
+FROM_MATRIX = "from_matrix(): the {}"
+MAX_DISTANCE = "icp(): max_distance must be a positive number, got {}"
+NORMALS = "icp(): normals must have one row per point of the tree: got {} for {}"
 VOXEL_SIZE = "voxel_down_sample() size must be finite and above 0, got {}"
 VOXEL_TOO_FINE = "voxel_down_sample() size {} is too small for the cloud's extent {}: a voxel index would exceed 2**62"
 TAKE_RANGE = "take() index {} is out of range for a VecList of length {}"
@@ -197,6 +205,33 @@ REFUSALS = [
     (lambda: TREE.query(V, 10**30), MemoryError, "", ()),
     (lambda: TREE.query(V, 2**59), MemoryError, "", ()),
     (lambda: TREE.query([], 2**62), MemoryError, "", ()),  # no rows, but no row of 2**62 places either
+    # Registration: alignment's inputs, the matrix of a rigid map, ICP's bound and normals.
+    (lambda: Transform.align(ROWS, ROWS[:1]), ValueError, ALIGN, ("source and target differ in length: 4 and 1",)),
+    (lambda: Transform.align([], []), ValueError, ALIGN, ("the point sets are empty",)),
+    (lambda: Transform.align(ROWS, ROWS, [1.0]), ValueError, ALIGN, ("weights must have one value per point: got 1 for 4 points",)),
+    (lambda: Transform.align(ROWS, ROWS, [1.0, -1.0, 1.0, 1.0]), ValueError, ALIGN, ("weights must be finite and non-negative",)),
+    (lambda: Transform.align(ROWS, ROWS, [1.0, math.nan, 1.0, 1.0]), ValueError, ALIGN,
+     ("weights must be finite and non-negative",)),
+    (lambda: Transform.align(ROWS, ROWS, array("d", [0.0] * 4)), ValueError, ALIGN, ("weights sum to 0",)),
+    (lambda: Transform.align(ROWS, ROWS, table("d", ROWS, 3)), ValueError, ONE_DIMENSIONAL, ("align", "(4, 3)")),
+    (lambda: Transform.align(ROWS, ROWS, array("f", [1.0] * 4)), TypeError, FLOAT64, ("align", "f")),
+    (lambda: Transform.align(ROWS, ROWS, 5), TypeError, NOT_FLOATS, ("align", "int")),
+    (lambda: Transform.align(ROWS, ROWS, [1.0, "1", 1.0, 1.0]), TypeError, FLOAT_ITEM, ("align", 1, "str")),
+    (lambda: Transform.from_matrix([[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 1, 0], [0, 0, 0, 2]]), ValueError, FROM_MATRIX,
+     ("last row is not (0, 0, 0, 1)",)),
+    (lambda: Transform.from_matrix([[1, 0, 0, 0], [0, 1, 0, math.inf], [0, 0, 1, 0], [0, 0, 0, 1]]), ValueError,
+     FROM_MATRIX, ("translation has a NaN or infinite entry",)),
+    (lambda: Transform.from_matrix([[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, -1, 0], [0, 0, 0, 1]]), ValueError, FROM_MATRIX,
+     ("matrix is not a rotation: det(M) is not positive",)),
+    (lambda: Transform.from_matrix(EYE), ValueError, ROW_COUNT, ("from_matrix", 4, 3)),
+    (lambda: Transform.from_matrix(table("d", EYE, 3)), ValueError, SHAPE, ("from_matrix", 4, 4, "(3, 3)")),
+    (lambda: Quat.from_rotation_matrix([[math.inf, 0, 0]] * 3, nearest=True), ValueError, MATRIX,
+     ("has a NaN or infinite entry",)),
+    (lambda: Quat.from_rotation_matrix(EYE, nearest=1), TypeError, NOT_INSTANCE, ("nearest", "int", "bool")),
+    (lambda: TREE.icp(ROWS, math.nan), ValueError, MAX_DISTANCE, ("NaN",)),
+    (lambda: TREE.icp(ROWS, 0.0), ValueError, MAX_DISTANCE, ("0",)),
+    (lambda: TREE.icp(ROWS, 1.0, normals=ROWS[:1]), ValueError, NORMALS, (1, 4)),
+    (lambda: TREE.icp(ROWS, 1.0, init=V), TypeError, NOT_INSTANCE, ("init", "Vec3d", "Transform")),
     # Voxel sizes, and rows by index: the first index out of range is named, as the caller wrote it.
     *[(lambda size=size: ONE.voxel_down_sample(size), ValueError, VOXEL_SIZE, (text,))
       for size, text in ((0.0, "0.0"), (-1.0, "-1.0"), (math.nan, "nan"), (math.inf, "inf"))],

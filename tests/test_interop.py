@@ -12,7 +12,7 @@ import pytest
 import lumeric_py
 from helpers import from_bits, snapshot
 from refusals import FORMAT
-from lumeric_py import AngleDegrees, AngleRadians, KDTree, Quat, Vec3d, VecList
+from lumeric_py import AngleDegrees, AngleRadians, KDTree, Quat, Transform, Vec3d, VecList
 
 Circle, Plane = lumeric_py.geometry.Circle, lumeric_py.geometry.Plane
 
@@ -130,6 +130,7 @@ def values():  # one object of every copyable class, carrying special values
         Vec3d(-0.0, QUIET_NAN, math.inf), AngleRadians(SIGNALLING_NAN), AngleDegrees(-0.0),
         Quat(NEGATIVE_NAN, 5e-324, -1.5, 2.0), lst, VecList.empty(), Plane(Vec3d(0, 0, 1), -0.0),
         Circle(Vec3d(1, QUIET_NAN, 3), -0.0, Vec3d(0, 1, 0)), KDTree(lst), KDTree([]),
+        Transform(Quat(NEGATIVE_NAN, 5e-324, -1.5, 2.0), Vec3d(-0.0, QUIET_NAN, math.inf)),
     ]
 
 

@@ -9,7 +9,7 @@ import sys
 import pytest
 
 import lumeric_py
-from helpers import CLASSES, ENTRIES, MODULES, RECORDS
+from helpers import CLASSES, ENTRIES, MODULES, RECORDS, RESULT_TUPLES
 
 TOOLS = os.path.join(os.path.dirname(__file__), os.pardir, "tools")
 
@@ -26,10 +26,11 @@ def test_modules_list_their_namespace_and_classes_are_final():
 
 @pytest.mark.parametrize("e", ENTRIES, ids=lambda e: f"{e.owner}.{e.name}.{e.kind}")
 def test_record_matches_the_live_callable(e):
-    owner = CLASSES.get(e.owner) or next(m for m in MODULES if m.__name__.endswith(e.owner))
+    owner = CLASSES.get(e.owner) or getattr(lumeric_py, e.owner, None) or next(
+        m for m in MODULES if m.__name__.endswith(e.owner))
     attribute = inspect.getattr_static(owner, e.name)
-    if e.kind in ("getter", "setter"):
-        assert type(attribute).__name__ == "getset_descriptor"
+    if e.kind in ("getter", "setter"):  # a named tuple's fields are members
+        assert type(attribute).__name__ == ("member_descriptor" if e.owner in RESULT_TUPLES else "getset_descriptor")
         return
     names = [n + (f"={e.defaults[n]}" if n in e.defaults else "")
              for n in [n for n, _ in e.params] + (["*", *e.keywords] if e.keywords else [])]

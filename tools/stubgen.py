@@ -126,7 +126,11 @@ class Writer:
 
     def klass(self, c):
         methods = sorted((f for f in self.api.functions if f.get("parent") == c["id"]), key=self.order)
-        lines = [f"@{self.expr(d)}" for d in c["decorators"]] + [f"class {c['name']}:"]
+        bases = ", ".join(self.expr(b) for b in c.get("bases", []))
+        lines = [f"@{self.expr(d)}" for d in c["decorators"]] + [f"class {c['name']}({bases}):" if bases
+                                                                 else f"class {c['name']}:"]
+        if "match_args" in c:  # a named tuple's fields, for pattern matching
+            lines.append(f"    __match_args__: typing.Final = {tuple(c['match_args'])!r}")
         names = {f["name"] for f in methods}
         for f in methods:
             lines += self.function(f, "    ")
@@ -142,6 +146,7 @@ class Writer:
         lines = [
             f'"""Type stubs for {self.qualified(self.module)}, generated from the library\'s interface records."""',
             "",
+            "import _typeshed",
             "import builtins",
             "import collections.abc",
             "import typing",

@@ -9,6 +9,10 @@
 //         query_radius(x, r)                          # indices within distance r, ascending
 //             x a Vec3d:  list[int]
 //             x m rows:   (indices, offsets) memoryviews 'q'; offsets has m + 1 entries
+//         icp(source, max_distance, init=None, iterations=30, relative_fitness=1e-06,
+//             relative_rmse=1e-06, normals=None) -> IcpResult       # the source registered
+//             onto the tree's points (spatial/icp.hpp); init None is the identity; with the
+//             tree's normals point-to-plane, else point-to-point
 //         count_radius(x, r)                          # len(query_radius(x, r)), no lists made
 //             x a Vec3d:  int;  x m rows: memoryview 'q', shape (m,)
 //         normals(k=30, *, max_distance=math.inf, toward=None) -> VecList   # spatial/normals.hpp
@@ -19,6 +23,8 @@
 //
 // Missing places of k nearest are (inf, len(tree)). Batches run on the pool.
 #include "kd_tree.hpp"
+
+#include <tovrin/format.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -32,6 +38,7 @@
 #include "frame/result_view.hpp"
 #include "frame/define.hpp"
 #include "frame/record.hpp"
+#include "transform.hpp"
 #include "spatial/normals.hpp"
 #include "spatial/outliers.hpp"
 #include "vec3d.hpp"
@@ -258,6 +265,32 @@ BallAnswer query_radius(const KdTree& tree, QueryPoints x, Distance<"r"> radius)
     return {steal(to_python(std::pair(std::move(*indices), std::move(offsets))))};
 }
 
+AsStructSequence<spatial::IcpResult> icp(const KdTree& tree, RowsSource source, double max_distance,
+                                         OrNone<tovrin::Transform> init, Defaulted<Index, 30> iterations,
+                                         FloatDefault<"1e-06"> relative_fitness, FloatDefault<"1e-06"> relative_rmse,
+                                         OrNone<RowsSource> normals) {
+    if (!(max_distance > 0)) {
+        PyErr_Format(PyExc_ValueError, "icp(): max_distance must be a positive number, got %s",
+                     tovrin::format_double(max_distance).c_str());
+        throw PythonError{};
+    }
+    vec_array::RowsView points(source);
+    std::optional<vec_array::RowsView> given_normals;
+    std::span<const Vec3d> normal_items;
+    if (normals.value) {
+        normal_items = given_normals.emplace(*normals.value).items();
+        if (normal_items.size() != tree.size()) {
+            PyErr_Format(PyExc_ValueError, "icp(): normals must have one row per point of the tree: got %zu for %zu",
+                         normal_items.size(), tree.size());
+            throw PythonError{};
+        }
+    }
+    const std::vector<Vec3d> targets = tree.original_points();
+    const spatial::IcpOptions options{max_distance, init.value.value_or(tovrin::Transform::identity()),
+                                      iterations.value, relative_fitness.value, relative_rmse.value};
+    return {spatial::icp(tree, targets, points.items(), options, normal_items)};
+}
+
 CountAnswer count_radius(const KdTree& tree, QueryPoints x, Distance<"r"> radius) {
     if (std::optional<Vec3d> point = single(x.object))
         return {steal(to_python(std::uint64_t{tree.count_within(*point, radius.value)}))};
@@ -314,6 +347,8 @@ PyType_Spec* kd_tree_spec() {
         K::methods(
             K::method<"query", &query, "x", "k", "max_distance">(),
             K::method<"query_radius", &query_radius, "x", "r">(),
+            K::method<"icp", &icp, "source", "max_distance", "init", "iterations", "relative_fitness",
+                      "relative_rmse", "normals">(),
             K::method<"count_radius", &count_radius, "x", "r">(),
             K::method<"normals", &normals, "k", "max_distance", "toward">(),
             K::method<"statistical_inliers", &statistical_inliers, "k", "std_ratio">(),

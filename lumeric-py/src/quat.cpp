@@ -4,7 +4,7 @@
 //         def __new__(cls, w: float, i: float, j: float, k: float) -> Quat
 //         w, i, j, k: float                      # read-write; `del q.w` is refused
 //         identity(), from_axis_angle(axis: Vec3d, angle: AngleRadians)   # static
-//         from_rotation_matrix(matrix), from_two_vectors(a: Vec3d, b: Vec3d) # static; ValueError
+//         from_rotation_matrix(matrix, nearest=False), from_two_vectors(a: Vec3d, b: Vec3d) # static; ValueError
 //         from_euler(seq: str, angles), from_rotation_vector(v: Vec3d)       # static
 //         conjugate, magnitude, normalize, is_unit, rotate(v: Vec3d)
 //         multiply(other: Quat), inverse(), slerp(other: Quat, t: float)
@@ -26,6 +26,7 @@
 #include <tuple>
 #include <variant>
 
+#include <tovrin/align.hpp>
 #include <tovrin/format.hpp>
 
 #include "angle.hpp"
@@ -70,11 +71,13 @@ Quat rotation_or_raise(const tovrin::RotationResult& result, const char* call) {
     return std::get<Quat>(result);
 }
 
-Quat from_rotation_matrix(RowsSource matrix) {
+// nearest: the rotation nearest to any finite matrix (Horn's eigen step, as Transform.align),
+// instead of the exact reading that refuses what is not orthonormal.
+Quat from_rotation_matrix(RowsSource matrix, Defaulted<StrictBool, false> nearest) {
     constexpr const char* call = "from_rotation_matrix()";
     tovrin::Matrix3 m;
     read_fixed_rows(matrix, call, 3, 3, &m[0][0]);
-    return rotation_or_raise(Quat::from_rotation_matrix(m), call);
+    return rotation_or_raise(nearest.value ? tovrin::nearest_rotation(m) : Quat::from_rotation_matrix(m), call);
 }
 
 Quat from_two_vectors(const tovrin::Vec3d& a, const tovrin::Vec3d& b) {
@@ -92,7 +95,7 @@ PyType_Spec* quat_spec() {
         Q::methods(
             Q::static_method<"identity", &Quat::identity>(),
             Q::static_method<"from_axis_angle", &Quat::from_axis_angle, "axis", "angle">(),
-            Q::static_method<"from_rotation_matrix", &from_rotation_matrix, "matrix">(),
+            Q::static_method<"from_rotation_matrix", &from_rotation_matrix, "matrix", "nearest">(),
             Q::static_method<"from_two_vectors", &from_two_vectors, "a", "b">(),
             Q::static_method<"from_euler", &from_euler, "seq", "angles">(),
             Q::static_method<"from_rotation_vector", &Quat::from_rotation_vector, "v">(),

@@ -11,6 +11,7 @@
 //         collapse(axis), minimum_distance_to(other, stride)      # batch, on the pool
 //         rotate(quat)                                            # in place, once all are done
 //         rotate_each(quats)                # in place: element k by quats[k], a list or (n, 4) buffer
+//         transform(t: Transform)           # in place: each p by t.rotation.rotate(p) + t.translation
 //         voxel_down_sample(size, *, return_inverse=False)  # voxel means, in voxel order;
 //                                                 # with the inverse: (VecList, 'q' memoryview)
 //         take(indices)                           # the rows at indices (1-D integer buffer or ints)
@@ -33,6 +34,7 @@
 #include "frame/define.hpp"
 #include "frame/record.hpp"
 #include "quat.hpp"
+#include "transform.hpp"
 #include "vec3d.hpp"
 #include "vec_list_array.hpp"
 
@@ -105,6 +107,7 @@ PyType_Spec* vec_list_spec() {
             L::method<"collapse", &batch::collapse, "axis">(),
             L::method<"rotate", &batch::rotate, "quat">(),
             L::method<"rotate_each", &rotate_each, "quats">(),
+            L::method<"transform", &batch::transform, "t">(),
             L::method<"minimum_distance_to", &batch::minimum_distance_to, "other", "stride">(),
             L::method<"voxel_down_sample", &batch::voxel_down_sample, "size", "return_inverse">(),
             L::method<"take", &batch::take, "indices">(),

@@ -134,6 +134,12 @@ KERNEL void rotate_in_place(std::span<Vec3d> elements, Quat quat) noexcept {
     for (std::size_t k = 0; k < n; ++k) items[k] = quat.rotate(items[k]);
 }
 
+KERNEL void transform_in_place(std::span<Vec3d> elements, tovrin::Transform t) noexcept {
+    Vec3d* __restrict items = elements.data();
+    const std::size_t n = elements.size();
+    for (std::size_t k = 0; k < n; ++k) items[k] = t.apply(items[k]);
+}
+
 KERNEL void rotate_each_in_place(std::span<Vec3d> elements, std::span<const unsigned char> quats) noexcept {
     Vec3d* __restrict items = elements.data();
     const unsigned char* __restrict raw = quats.data();

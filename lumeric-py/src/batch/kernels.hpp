@@ -18,6 +18,7 @@
 
 #include <tovrin/quat.hpp>
 #include <tovrin/rank.hpp>
+#include <tovrin/transform.hpp>
 #include <tovrin/vec3d.hpp>
 
 namespace lumeric::kernels {
@@ -67,6 +68,8 @@ std::size_t take(Elements items, std::span<const std::int64_t> indices, std::spa
 
 // Each element replaced by its rotation.
 void rotate_in_place(std::span<Vec3d> items, Quat quat) noexcept;
+// Each element p replaced by t.rotation.rotate(p) + t.translation.
+void transform_in_place(std::span<Vec3d> items, tovrin::Transform t) noexcept;
 // Element k replaced by its rotation by the quaternion whose four raw native doubles
 // (w, i, j, k; any alignment) are quats[32k, 32k + 32).
 void rotate_each_in_place(std::span<Vec3d> items, std::span<const unsigned char> quats) noexcept;

@@ -115,6 +115,15 @@ void rotate(VecListData& list, const tovrin::Quat& quat) {
         static_cast<std::size_t>(heavy));
 }
 
+void transform(VecListData& list, const tovrin::Transform& t) {
+    std::span<Vec3d> items = list.items;
+    pool::for_each_range(
+        items.size(), [items, t](std::size_t lo, std::size_t hi) {
+            kernels::transform_in_place(items.subspan(lo, hi - lo), t);
+        },
+        static_cast<std::size_t>(heavy));
+}
+
 void wrong_quaternion_count(std::size_t got, std::size_t expected) {
     PyErr_Format(PyExc_ValueError, "rotate_each() expects one quaternion per vector: got %zu for a list of %zu", got,
                  expected);

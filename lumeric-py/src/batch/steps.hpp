@@ -19,6 +19,7 @@
 #include <variant>
 
 #include <tovrin/quat.hpp>
+#include <tovrin/transform.hpp>
 #include <tovrin/vec3d.hpp>
 
 #include "batch/elements.hpp"
@@ -111,6 +112,9 @@ VecListData collapse(const VecListData& list, Index axis);
 // the exclusive borrow keeps everyone else from seeing the list meanwhile, so the result
 // is the same as rotating into a new array and swapping it in.
 void rotate(VecListData& list, const tovrin::Quat& quat);
+
+// Every element p replaced by t.apply(p), in place as `rotate`.
+void transform(VecListData& list, const tovrin::Transform& t);
 
 // Element k replaced by its rotation by quaternion k, in place as `rotate`. The quaternions
 // were read before anything changes (by the class unit, which knows their class): n of them,

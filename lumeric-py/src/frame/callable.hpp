@@ -124,6 +124,15 @@ struct DefaultSpelling<Defaulted<P, Default>> {
 };
 template <class P>
 struct DefaultSpelling<KeywordOnly<P>> : DefaultSpelling<P> {};
+template <Name Spelling>
+struct DefaultSpelling<FloatDefault<Spelling>> {
+    static constexpr auto text = concat<Spelling.view().size() + 1>(std::string_view("="), Spelling.view());
+    static constexpr std::string_view view{text.c_str(), Spelling.view().size() + 1};
+};
+template <class P>
+struct DefaultSpelling<OrNone<P>> {
+    static constexpr std::string_view view{"=None"};
+};
 
 template <class L>
 struct DefaultsOf;

@@ -14,6 +14,8 @@
 #include <array>
 #include <cstdint>
 #include <exception>
+#include <optional>
+#include <string_view>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -24,6 +26,7 @@
 #include <tovrin/euler.hpp>
 
 #include "frame/errors.hpp"
+#include "frame/names.hpp"
 #include "frame/object.hpp"
 #include "frame/ref.hpp"
 
@@ -42,6 +45,12 @@ struct StrictBool {
 // A parameter that the operation reads itself as a table of doubles (frame/rows.hpp), so
 // that its errors name the call: a buffer, or a sequence of rows of numbers.
 struct RowsSource {
+    PyObject* object;
+};
+
+// A parameter that the operation reads itself as a column of doubles (frame/rows.hpp): a
+// one-dimensional float64 buffer, or a sequence of numbers.
+struct FloatsSource {
     PyObject* object;
 };
 
@@ -152,6 +161,8 @@ struct SourceArg {
 };
 template <>
 struct Arg<RowsSource> : SourceArg<RowsSource> {};
+template <>
+struct Arg<FloatsSource> : SourceArg<FloatsSource> {};
 template <class T>
 struct Arg<PackedSource<T>> : SourceArg<PackedSource<T>> {};
 template <>
@@ -289,6 +300,68 @@ struct Arg<KeywordOnly<P>> {
     Arg<P> given;
     bool load(PyObject* op) noexcept(noexcept(given.load(op))) { return given.load(op); }
     KeywordOnly<P> get() const { return {given.get()}; }
+};
+
+// A trailing float parameter that may be left out, its default written as Python writes it
+// ("1e-06"): the signature and the record show that text, and the value is read from it.
+template <Name Spelling>
+struct FloatDefault {
+    double value;
+    static constexpr double fallback = [] {
+        // Digits, an optional '.' and digits, an optional 'e' and a signed exponent below 23,
+        // where the power of ten is exact and one division rounds the value correctly.
+        std::string_view text = Spelling.view();
+        double digits = 0, scale = 0;
+        std::size_t k = 0;
+        for (; k < text.size() && text[k] != 'e'; ++k) {
+            if (text[k] == '.') scale = 1;
+            else {
+                digits = digits * 10 + (text[k] - '0');
+                if (scale != 0) scale *= 10;
+            }
+        }
+        int exponent = 0;
+        bool negative = false;
+        if (k < text.size()) {
+            negative = text[++k] == '-';
+            if (text[k] == '-' || text[k] == '+') ++k;
+            for (; k < text.size(); ++k) exponent = exponent * 10 + (text[k] - '0');
+        }
+        double power = 1;
+        for (int e = 0; e < exponent; ++e) power *= 10;
+        if (scale == 0) scale = 1;
+        return negative ? digits / (scale * power) : digits * power / scale;
+    }();
+};
+template <Name Spelling>
+inline constexpr bool is_defaulted<FloatDefault<Spelling>> = true;
+template <Name Spelling>
+struct Arg<FloatDefault<Spelling>> {
+    Arg<double> given;
+    bool present = false;
+    bool load(PyObject* op) noexcept {
+        present = op != nullptr;
+        return !present || given.load(op);
+    }
+    FloatDefault<Spelling> get() const noexcept { return {present ? given.get() : FloatDefault<Spelling>::fallback}; }
+};
+
+// A trailing parameter that may be left out or given as None: empty then.
+template <class P>
+struct OrNone {
+    std::optional<P> value;
+};
+template <class P>
+inline constexpr bool is_defaulted<OrNone<P>> = true;
+template <class P>
+struct Arg<OrNone<P>> {
+    Arg<P> given;
+    bool present = false;
+    bool load(PyObject* op) noexcept(noexcept(given.load(op))) {
+        present = op != nullptr && op != Py_None;
+        return !present || given.load(op);
+    }
+    OrNone<P> get() const { return present ? OrNone<P>{P(given.get())} : OrNone<P>{}; }
 };
 
 // -- Results --

@@ -126,6 +126,12 @@ template <class T>
 struct Annotation<Borrowed<T>> : Annotation<T> {};
 template <class P, auto Default>
 struct Annotation<Defaulted<P, Default>> : Annotation<P> {};
+template <Name Spelling>
+struct Annotation<FloatDefault<Spelling>> : Annotation<double> {};
+template <class P>
+struct Annotation<OrNone<P>> {
+    static constexpr std::string text() { return or_none(Annotation<P>::text()); }
+};
 template <class P>
 struct Annotation<KeywordOnly<P>> : Annotation<P> {};
 template <class A, class... Rest>
@@ -178,6 +184,14 @@ struct Annotation<RowsSource> {
         return subscript(attribute(name_expr("typing"), "Union"),
                          tuple_expr({attribute(name_expr("collections.abc"), "Buffer"),
                                      subscript(sequence, subscript(sequence, builtin("float")))}));
+    }
+};
+template <>
+struct Annotation<FloatsSource> {
+    static constexpr std::string text() {
+        return subscript(attribute(name_expr("typing"), "Union"),
+                         tuple_expr({attribute(name_expr("collections.abc"), "Buffer"),
+                                     subscript(attribute(name_expr("collections.abc"), "Sequence"), builtin("float"))}));
     }
 };
 template <class T>
@@ -254,6 +268,18 @@ struct DefaultValue<Defaulted<P, Default>> {
         else if constexpr (std::is_integral_v<decltype(Default)>) return decimal(Default);
         else return std::string(DefaultSpelling<Defaulted<P, Default>>::view.substr(1));  // None, floats
     }
+};
+template <Name Spelling>
+struct DefaultValue<FloatDefault<Spelling>> {
+    static constexpr std::string text() {
+        std::string out;
+        for (char c : Spelling.view()) out += c;
+        return out;
+    }
+};
+template <class P>
+struct DefaultValue<OrNone<P>> {
+    static constexpr std::string text() { return "None"; }
 };
 template <class P>
 struct DefaultValue<KeywordOnly<P>> : DefaultValue<P> {};

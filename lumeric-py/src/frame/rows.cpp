@@ -8,6 +8,7 @@
 
 #include "frame/convert.hpp"
 #include "frame/errors.hpp"
+#include "frame/ref.hpp"
 
 namespace lumeric {
 
@@ -236,6 +237,49 @@ std::string IndexTable::text(std::size_t position) const {
     std::int64_t value;
     read(&value, position, position + 1);
     return unsigned_ ? std::to_string(static_cast<std::uint64_t>(value)) : std::to_string(value);
+}
+
+std::vector<double> read_floats(FloatsSource source, const char* call) {
+    std::vector<double> out;
+    if (PyObject_CheckBuffer(source.object)) {
+        ReadBuffer buffer(source.object, PyBUF_STRIDES | PyBUF_FORMAT, call);
+        const Py_buffer& view = buffer.view();
+        if (view.ndim != 1) {
+            PyErr_Format(PyExc_ValueError, "%s expects a one-dimensional buffer, got shape %s", call,
+                         buffer.shape_text().c_str());
+            throw PythonError{};
+        }
+        const ElementFormat format = element_format(view, call);
+        if (format.kind != ElementKind::float64) {
+            PyErr_Format(PyExc_TypeError, "%s expects float64 numbers, got format '%s'", call,
+                         view.format != nullptr ? view.format : "B");
+            throw PythonError{};
+        }
+        out.resize(static_cast<std::size_t>(view.shape[0]));
+        const char* base = static_cast<const char*>(view.buf);
+        for (std::size_t k = 0; k < out.size(); ++k)
+            std::memcpy(&out[k], base + static_cast<Py_ssize_t>(k) * view.strides[0], sizeof(double));
+        return out;
+    }
+    if (PyUnicode_Check(source.object) || !PySequence_Check(source.object)) {
+        PyErr_Format(PyExc_TypeError, "%s expects a buffer or a sequence of numbers, got '%s'", call,
+                     Py_TYPE(source.object)->tp_name);
+        throw PythonError{};
+    }
+    // A snapshot, so that conversions run by the items cannot change what is read.
+    const Ref items = steal(PySequence_Tuple(source.object));
+    const Py_ssize_t count = PyTuple_GET_SIZE(items.get());
+    out.resize(static_cast<std::size_t>(count));
+    for (Py_ssize_t k = 0; k < count; ++k) {
+        Arg<double> number;
+        if (!number.load(PyTuple_GET_ITEM(items.get(), k))) {
+            const std::string prefix = std::string(call) + " item " + std::to_string(k) + ": ";
+            prefix_type_error(prefix.c_str());
+            throw PythonError{};
+        }
+        out[static_cast<std::size_t>(k)] = number.get();
+    }
+    return out;
 }
 
 }  // namespace lumeric

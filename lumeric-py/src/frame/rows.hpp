@@ -61,6 +61,11 @@ void read_row(PyObject* row, Py_ssize_t index, const char* call, std::size_t wid
 // a sequence of another length is a ValueError "{call} expects {rows} rows, got {n}".
 void read_fixed_rows(RowsSource source, const char* call, std::size_t rows, std::size_t width, double* out);
 
+// The numbers of a FloatsSource: a one-dimensional buffer of native float64 (ValueError for
+// another shape, TypeError for another format) or a sequence of numbers, each converted as a
+// float argument (TypeError "{call} item {k}: ...").
+std::vector<double> read_floats(FloatsSource source, const char* call);
+
 // The n values of a PackedSource<T>, where a T is plain doubles (a Quat is four), as raw
 // native doubles one value after another: a packed float64 buffer in place (held until
 // destruction), any other buffer gathered, or the T objects of a sequence copied out (the
