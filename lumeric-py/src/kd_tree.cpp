@@ -266,9 +266,11 @@ BallAnswer query_radius(const KdTree& tree, QueryPoints x, Distance<"r"> radius)
 }
 
 AsStructSequence<spatial::IcpResult> icp(const KdTree& tree, RowsSource source, double max_distance,
-                                         OrNone<tovrin::Transform> init, Defaulted<Index, 30> iterations,
-                                         FloatDefault<"1e-06"> relative_fitness, FloatDefault<"1e-06"> relative_rmse,
-                                         OrNone<RowsSource> normals) {
+                                         KeywordOnly<OrNone<tovrin::Transform>> init,
+                                         KeywordOnly<Defaulted<Index, 30>> iterations,
+                                         KeywordOnly<FloatDefault<"1e-06">> relative_fitness,
+                                         KeywordOnly<FloatDefault<"1e-06">> relative_rmse,
+                                         KeywordOnly<OrNone<RowsSource>> normals) {
     if (!(max_distance > 0)) {
         PyErr_Format(PyExc_ValueError, "icp(): max_distance must be a positive number, got %s",
                      tovrin::format_double(max_distance).c_str());
