@@ -121,23 +121,22 @@ def query_arguments(cloud, x, k):
     return (rows, *tree_queries(x, k))
 
 
-def _radius(name, r):
-    """r as a float, judged as the tree's query_radius judges its r, under this name."""
-    try:
-        KDTree(VecList.empty()).query_radius(VecList.empty(), r)
-    except (TypeError, ValueError) as error:
-        raise type(error)(str(error).replace("'r'", f"'{name}'").replace("r must", f"{name} must")) from None
+def _radius(r):
+    """r as a float, judged as the tree's count_radius judges its r."""
+    KDTree(VecList.empty()).count_radius(VecList.empty(), r)
     return float(r)
 
 
 def max_distance(value):
-    return _radius("max_distance", value)
+    """max_distance as a float, judged as the tree's query judges it."""
+    KDTree(VecList.empty()).query(VecList.empty(), 1, value)
+    return float(value)
 
 
 def radius_arguments(x, r):
     """The queries and r of count_radius, in the tree's order: the queries, then r."""
     queries, _ = tree_queries(x, 1)
-    return queries, _radius("r", r)
+    return queries, _radius(r)
 
 
 def partitions(value):
