@@ -1,6 +1,6 @@
 # Rigid maps and registration: Transform's formulas bit for bit as our own operations compose them,
-# alignment against a numpy weighted Kabsch, ICP against Open3D's registration_icp for both methods,
-# the same bits at 1, 2 and 8 workers (the refusals are in refusals.py).
+# alignment against a numpy weighted Kabsch, ICP against Open3D's registration_icp for both methods
+# (the same bits at any worker count: test_pool.py; the refusals: refusals.py).
 
 import copy
 import math
@@ -8,7 +8,7 @@ import os
 
 import numpy as np
 import pytest
-from helpers import fields, run_child, same_fields
+from helpers import fields, same_fields
 from lumeric_py import AngleRadians, IcpResult, KDTree, Quat, Transform, Vec3d, VecList
 
 o3d = None
@@ -149,21 +149,3 @@ def test_pairs_without_a_normal_stay_out_of_the_step_only():
     result = KDTree(target).icp(source, 0.1, normals=normals)
     truth = Transform(Quat.from_axis_angle(Vec3d(1, 2, 3).normalize(), AngleRadians(0.05)), Vec3d(0.03, -0.02, 0.01))
     assert np.abs(np.array(result.transform.to_matrix()) - truth.to_matrix()).max() < 1e-3 and result.fitness == 1.0
-
-
-def test_same_bits_at_any_worker_count():
-    code = """
-        import numpy as np
-        from lumeric_py import KDTree, Transform
-        rng = np.random.default_rng(3)
-        xy = rng.uniform(0, 4, (20000, 2))
-        target = np.column_stack([xy, np.sin(2 * xy[:, 0]) * np.cos(3 * xy[:, 1])])
-        normals = np.column_stack([-2 * np.cos(2 * xy[:, 0]) * np.cos(3 * xy[:, 1]),
-                                   3 * np.sin(2 * xy[:, 0]) * np.sin(3 * xy[:, 1]), np.ones(len(xy))])
-        source = target[::2] + rng.normal(0, 0.01, target[::2].shape) + 0.02
-        tree = KDTree(target)
-        # repr prints the shortest digits that read back as the same bits
-        print(repr([tree.icp(source, 0.2), tree.icp(source, 0.2, normals=normals), Transform.align(source, target[::2])]))
-    """
-    runs = [run_child(code, RAYON_NUM_THREADS=str(n)) for n in (1, 2, 8)]
-    assert runs[0] == runs[1] == runs[2]
