@@ -62,8 +62,8 @@ print(len(lst), lst[0].x)
     assert out == ["PanicException", "True"] * 3 + ["1", "1.0"]
 
 
-# Every kind of batch step (the list's kernels, the tree's searches and cloud steps, alignment and
-# ICP), long enough to be cut up, hashed at several worker counts.
+# Every kind of batch step (the list's kernels, voxels and take, the tree's searches and cloud steps,
+# alignment and ICP), long enough to be cut up, hashed at several worker counts.
 DIGEST = """
 import hashlib, math, random
 import numpy as np
@@ -89,6 +89,11 @@ source = target[::2] + rng.normal(0, 0.01, target[::2].shape) + 0.02
 tree = KDTree(target)
 # repr prints the shortest digits that read back as the same bits
 results += [tree.icp(source, 0.2), tree.icp(source, 0.2, normals=normals), Transform.align(source, target[::2])]
+rows = rng.uniform(-50, 50, (400_000, 3))
+rows[::97] = np.nan
+cloud = VecList.from_array(np.vstack([rows, rows[:1000]]))
+down, inverse = cloud.voxel_down_sample(1.5, return_inverse=True)
+results += [bytes(memoryview(down)), bytes(inverse), bytes(memoryview(cloud.take(rng.integers(0, len(cloud), 300_000))))]
 print(hashlib.sha256(repr(results).encode()).hexdigest())
 """
 
