@@ -54,7 +54,7 @@ def close(got, want, tolerance=4 * EPS):  # Quat, Vec3d or nested numbers, field
     return all(abs(g - w) <= tolerance for g, w in zip(flat(got), flat(want), strict=True))
 
 
-Z90, X90, Y180, DIAGONAL120 = turn(0, 0, 1, 90), turn(1, 0, 0, 90), turn(0, 1, 0, 180), turn(1, 1, 1, 120)
+Z90, X90, DIAGONAL120 = turn(0, 0, 1, 90), turn(1, 0, 0, 90), turn(1, 1, 1, 120)
 
 
 # The README's examples: what each operation gives, written out.
@@ -78,16 +78,6 @@ Z90, X90, Y180, DIAGONAL120 = turn(0, 0, 1, 90), turn(1, 0, 0, 90), turn(0, 1, 0
 ])
 def test_documented_examples(got, want):
     assert close(got(), want), got()
-
-
-# The composition rule in both forms, for the README's pairs.
-@pytest.mark.parametrize("a, b", [(Z90, X90), (X90, DIAGONAL120), (Y180, Z90), (turn(1, -2, 0.5, 33), Y180)])
-def test_multiply_composes_in_rotate_order(a, b):
-    v = Vec3d(0.3, -1.2, 2.5)
-    assert close(a.multiply(b).rotate(v), b.rotate(a.rotate(v)), 16 * EPS)
-    ma, mb = a.to_rotation_matrix(), b.to_rotation_matrix()
-    product = [[math.fsum(ma[r][k] * mb[k][c] for k in range(3)) for c in range(3)] for r in range(3)]
-    assert close(a.multiply(b).to_rotation_matrix(), product, 8 * EPS)
 
 
 component = st.floats(-1, 1)
