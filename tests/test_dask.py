@@ -251,7 +251,6 @@ ERRORS = [  # (our call, the same mistake made on a VecList)
     (lambda: ld.query(CLOUD, "abc"), lambda: TREE.query("abc")),
     (lambda: ld.query(da.zeros((4, 3), dtype=bool), SPECIAL), lambda: KDTree(np.zeros((4, 3), bool))),
     (lambda: ld.KDTree(np.zeros((4, 2))), lambda: KDTree(np.zeros((4, 2)))),
-    (lambda: ld.KDTree(SPECIAL).query("abc"), lambda: TREE.query("abc")),
     (lambda: ld.KDTree(SPECIAL).count_radius(SPECIAL, -1.0), lambda: TREE.query_radius(SPECIAL, -1.0)),
     (lambda: ld.KDTree(SPECIAL).count_radius(np.zeros((2, 4)), 1.0), lambda: TREE.query_radius(np.zeros((2, 4)), 1.0)),
 ]

@@ -131,8 +131,6 @@ def test_slerp_ends_are_exact(a, b):
         got = a.slerp(b, t)
         assert [bits(getattr(got, f)) for f in "wijk"] == [bits(getattr(want, f)) for f in "wijk"]
 
-O = Vec3d(0, 0, 0)
-
 
 SEQUENCES = [a + b + c for a in "xyz" for b in "xyz" for c in "xyz" if a != b != c]
 SEQUENCES += [seq.upper() for seq in SEQUENCES]
@@ -180,10 +178,6 @@ def test_rotation_vectors_against_scipy(length):
         half_turn = length == math.pi and close(back, list(-v), tolerance)  # v and -v: the same half turn
         assert (close(back, list(v), tolerance) or half_turn) and close(back, oracle(q).as_rotvec(), tolerance)
         assert math.hypot(*back) <= math.pi * (1 + 2 * EPS)
-    # w rounding a few ulps above 1 (about 6% of these) gives no NaN, and a vector within 1e-15 of zero.
-    for _ in range(50):
-        q = Quat(*rng.normal(size=4)).normalize()
-        assert close(q.multiply(q.inverse()).to_rotation_vector(), O, 1e-15)
 
 
 SPECIAL = [0.0, -0.0, math.inf, math.nan, 5e-324, 1e300, -1.0]
