@@ -73,12 +73,11 @@ def random_transform(rng):
 
 
 @pytest.mark.parametrize("seed", range(4))
-def test_align_recovers_a_motion_and_agrees_with_kabsch(seed):
+def test_align_agrees_with_kabsch(seed):  # recovering an exact motion: the core's test
     rng = np.random.default_rng(seed)
     truth = random_transform(rng)
     p = rng.uniform(-5, 5, (300, 3))
     q = np.array([truth.apply(Vec3d(*r)).to_array() for r in p.tolist()])
-    assert np.abs(np.array(Transform.align(p, q).to_matrix()) - truth.to_matrix()).max() < 1e-12
     noisy, w = q + rng.normal(0, 0.05, q.shape), rng.uniform(0, 2, len(p))
     m = np.array(Transform.align(VecList.from_array(p), noisy, w.tolist()).to_matrix())
     r, t = kabsch(p, noisy, w)
