@@ -16,9 +16,7 @@ REFUSED_EARLY = lambda result: result[0] == "MemoryError" and result[1] < 64 << 
 
 
 @pytest.mark.parametrize("check, holds", [
-    ("query", lambda late: late < 0.2),
-    ("query_radius", lambda late: late < 0.2),
-    ("normals", lambda late: late < 0.2),
+    *[(check, lambda late: late < 0.2) for check in ("query", "query_radius", "normals")],
     ("rotate", lambda every_element_turned_once: every_element_turned_once is True),
     pytest.param("query memory", REFUSED_EARLY, marks=pytest.mark.limits_address_space),
     pytest.param("query_radius memory", REFUSED_EARLY, marks=pytest.mark.limits_address_space),

@@ -8,7 +8,6 @@ import math
 import numpy as np
 import pytest
 
-from helpers import run_child
 from lumeric_py import VecList
 
 NAN, INF = math.nan, math.inf
@@ -112,21 +111,3 @@ def test_take_on_the_pool_keeps_the_inliers():
     _, inverse = cloud.voxel_down_sample(0.1, return_inverse=True)
     keep = np.flatnonzero(np.asarray(inverse) % 3 == 0)
     assert np.asarray(cloud.take(memoryview(keep))).tobytes() == rows[keep].tobytes()
-
-
-@pytest.mark.no_leak_check  # child processes
-def test_same_bits_at_one_two_and_eight_workers():
-    code = """
-    import hashlib
-    import numpy as np
-    from lumeric_py import VecList
-    rng = np.random.default_rng(8)
-    rows = rng.uniform(-50, 50, (400_000, 3))
-    rows[::97] = np.nan
-    cloud = VecList.from_array(np.vstack([rows, rows[:1000]]))
-    down, inverse = cloud.voxel_down_sample(1.5, return_inverse=True)
-    picked = cloud.take(rng.integers(0, len(cloud), 300_000))
-    print(len(down), hashlib.sha256(bytes(memoryview(down)) + bytes(inverse) + bytes(memoryview(picked))).hexdigest())
-    """
-    digests = {workers: tuple(run_child(code, RAYON_NUM_THREADS=workers)) for workers in ("1", "2", "8")}
-    assert len(set(digests.values())) == 1, digests

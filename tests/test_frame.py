@@ -7,11 +7,8 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from helpers import Callback, Sequence, bits
-from lumeric_py import AngleDegrees, AngleRadians, Quat, Vec3d, VecList, geometry
-
-v, c = Vec3d(1, 2, 3), geometry.Circle(Vec3d(0, 0, 0), 1, Vec3d(0, 0, 1))
-
+from helpers import bits
+from lumeric_py import AngleDegrees, AngleRadians, Quat, Vec3d, VecList
 
 R, D = AngleRadians, AngleDegrees
 QUARTER_TURN_Z = Quat.from_axis_angle(Vec3d(0, 0, 1), R.half_pi())

@@ -81,9 +81,6 @@ def test_a_deep_tree_of_duplicates_and_ties():
             expected = near[np.lexsort((near, key[near]))][:5]
             assert (i5[block + row] == expected).all() and i1[block + row] == expected[0]
             assert (d5[block + row] == np.sqrt(key[expected])).all() and d1[block + row] == d5[block + row, 0]
-    lst = VecList.from_array(cloud)
-    assert [tree.query(Vec3d(*q)) for q in queries[:20]] == \
-        [tuple(reversed(lst.minimum_distance_to(Vec3d(*q), 1))) for q in queries[:20]]
 
 
 @pytest.mark.no_leak_check  # numpy

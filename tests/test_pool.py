@@ -62,15 +62,38 @@ print(len(lst), lst[0].x)
     assert out == ["PanicException", "True"] * 3 + ["1", "1.0"]
 
 
+# Every kind of batch step (the list's kernels, voxels and take, the tree's searches and cloud steps,
+# alignment and ICP), long enough to be cut up, hashed at several worker counts.
 DIGEST = """
 import hashlib, math, random
-from lumeric_py import Vec3d, VecList
+import numpy as np
+from lumeric_py import KDTree, Transform, Vec3d, VecList
 rng = random.Random(11)
 lst = VecList([Vec3d(*(rng.choice([0.0, -0.0, math.inf, math.nan, 1e-320, rng.uniform(-9, 9)]) for _ in "xyz"))
-               for _ in range(70_000)])  # long enough for every kernel to be cut up
+               for _ in range(70_000)])
 p = Vec3d(1.5, -2.5, 3.25)
 results = [lst.dot(p), lst.magnitude(), lst.distance_to(p), lst.is_unit(), lst.to_array(), lst.cross(p),
            lst.normalize(), lst - p, lst / 0.3, lst.collapse(2), [lst.minimum_distance_to(p, s) for s in (1, 7, 10**9)]]
+rng = np.random.default_rng(5)
+cloud = np.concatenate([rng.uniform(-1, 1, (20_000, 3)), np.repeat(rng.uniform(-1, 1, (50, 3)), 8, 0),
+                        [[np.nan, 0, 0], [np.inf, 0, 0]]])
+tree = KDTree(cloud)
+parts = [tree.query(cloud[:5000], 8, 0.05), tree.count_radius(cloud, 0.04), tree.normals(12, toward=Vec3d(0, 0, 5)),
+         tree.normals(20, max_distance=0.05), tree.statistical_inliers(10, 1.0), tree.radius_inliers(0.03, 3)]
+results += [np.asarray(a).tobytes() for part in parts for a in (part if isinstance(part, tuple) else [part])]
+xy = rng.uniform(0, 4, (20000, 2))
+target = np.column_stack([xy, np.sin(2 * xy[:, 0]) * np.cos(3 * xy[:, 1])])
+normals = np.column_stack([-2 * np.cos(2 * xy[:, 0]) * np.cos(3 * xy[:, 1]),
+                           3 * np.sin(2 * xy[:, 0]) * np.sin(3 * xy[:, 1]), np.ones(len(xy))])
+source = target[::2] + rng.normal(0, 0.01, target[::2].shape) + 0.02
+tree = KDTree(target)
+# repr prints the shortest digits that read back as the same bits
+results += [tree.icp(source, 0.2), tree.icp(source, 0.2, normals=normals), Transform.align(source, target[::2])]
+rows = rng.uniform(-50, 50, (400_000, 3))
+rows[::97] = np.nan
+cloud = VecList.from_array(np.vstack([rows, rows[:1000]]))
+down, inverse = cloud.voxel_down_sample(1.5, return_inverse=True)
+results += [bytes(memoryview(down)), bytes(inverse), bytes(memoryview(cloud.take(rng.integers(0, len(cloud), 300_000))))]
 print(hashlib.sha256(repr(results).encode()).hexdigest())
 """
 

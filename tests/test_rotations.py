@@ -54,52 +54,30 @@ def close(got, want, tolerance=4 * EPS):  # Quat, Vec3d or nested numbers, field
     return all(abs(g - w) <= tolerance for g, w in zip(flat(got), flat(want), strict=True))
 
 
-Z90, X90, Y180, DIAGONAL120 = turn(0, 0, 1, 90), turn(1, 0, 0, 90), turn(0, 1, 0, 180), turn(1, 1, 1, 120)
+Z90, X90, DIAGONAL120 = turn(0, 0, 1, 90), turn(1, 0, 0, 90), turn(1, 1, 1, 120)
 
 
 # The README's examples: what each operation gives, written out.
 @pytest.mark.parametrize("got, want", [
     (lambda: Z90.multiply(X90).rotate(Vec3d(1, 0, 0)), Vec3d(0, 0, 1)),  # z first: x -> y; then x: y -> z
     (lambda: DIAGONAL120.rotate(Vec3d(1, 0, 0)), Vec3d(0, 1, 0)),  # the axes cycle x -> y -> z
-    (lambda: Z90.inverse(), Z90.conjugate()),
-    (lambda: Quat(2, 0, 0, 0).inverse(), Quat(0.5, 0, 0, 0)),  # not unit: the conjugate over |q|^2
-    (lambda: DIAGONAL120.multiply(DIAGONAL120.inverse()), Quat.identity()),
     (lambda: Quat.identity().slerp(Z90, 0.5), turn(0, 0, 1, 45)),
     (lambda: Quat.identity().slerp(Z90, -1.0), turn(0, 0, 1, -90)),  # beyond the ends, on the same circle
-    (lambda: Z90.slerp(Quat(-1, 0, 0, 0), 0.5), turn(0, 0, 1, 45)),  # -identity: the shorter arc
     (lambda: Quat.from_rotation_matrix([[0, 1, 0], [-1, 0, 0], [0, 0, 1]]), Quat(R2, 0, 0, -R2)),
     (lambda: Quat.from_two_vectors(Vec3d(2, 0, 0), Vec3d(0, 3, 0)), Z90),
-    (lambda: Quat.from_two_vectors(Vec3d(0, 0, 5), Vec3d(0, 0, 5e-300)), Quat.identity()),
     (lambda: Quat.from_rotation_matrix([[1, 0, 0], [0, 1 + 4e-10, 0], [0, 0, 1]]), Quat.identity()),  # within 1e-9
-    # Half turns: w = 0 and, from a matrix, the first non-zero of i, j, k positive.
+    # Half turns read from buffers of other element kinds (the rule itself: the core's documented values).
     (lambda: Quat.from_rotation_matrix(table("d", [[-1, 0, 0], [0, 1, 0], [0, 0, -1]], 3)), Quat(0, 0, 1, 0)),
     (lambda: Quat.from_rotation_matrix(memoryview(bytes([255, 0, 0, 0, 255, 0, 0, 0, 1])).cast("b", (3, 3))),
      Quat(0, 0, 0, 1)),
-    (lambda: Quat.from_rotation_matrix([[0, 1, 0], [1, 0, 0], [0, 0, -1]]), Quat(0, R2, R2, 0)),
-    (lambda: Quat.from_rotation_matrix(Quat(0, -0.6, 0, 0.8).to_rotation_matrix()), Quat(0, 0.6, 0, -0.8)),
-    # ... and from opposite vectors, about a × (the axis of a's smallest |component|, x before y before z).
-    (lambda: Quat.from_two_vectors(Vec3d(1, 2, 3), Vec3d(-2.5, -5, -7.5)), Quat(0, *Vec3d(0, 3, -2).normalize())),
-    (lambda: Quat.from_two_vectors(Vec3d(3, -1, 2), Vec3d(-6, 2, -4)), Quat(0, *Vec3d(-2, 0, 3).normalize())),
-    (lambda: Quat.from_two_vectors(Vec3d(0, 0, -4), Vec3d(0, 0, 1)), Quat(0, 0, -1, 0)),
     # Euler angles: extrinsic "xyz" turns about x, then y, then z.
     (lambda: Quat.from_euler("xyz", (0.3, -0.4, 1.1)), turn(1, 0, 0, math.degrees(0.3)).multiply(
         turn(0, 1, 0, math.degrees(-0.4))).multiply(turn(0, 0, 1, math.degrees(1.1)))),
     # Near the identity acos(w) loses half the digits; 2·atan2(|(i, j, k)|, w) keeps them.
-    (lambda: turn(1, 0, 0, math.degrees(5e-8)).to_rotation_vector().x / 5e-8, 1.0),
     (lambda: abs(turn(1, 0, 0, math.degrees(5e-8)).to_axis_angle()[1].angle / 5e-8 - 1) > 0.03, True),
 ])
 def test_documented_examples(got, want):
     assert close(got(), want), got()
-
-
-# The composition rule in both forms, for the README's pairs.
-@pytest.mark.parametrize("a, b", [(Z90, X90), (X90, DIAGONAL120), (Y180, Z90), (turn(1, -2, 0.5, 33), Y180)])
-def test_multiply_composes_in_rotate_order(a, b):
-    v = Vec3d(0.3, -1.2, 2.5)
-    assert close(a.multiply(b).rotate(v), b.rotate(a.rotate(v)), 16 * EPS)
-    ma, mb = a.to_rotation_matrix(), b.to_rotation_matrix()
-    product = [[math.fsum(ma[r][k] * mb[k][c] for k in range(3)) for c in range(3)] for r in range(3)]
-    assert close(a.multiply(b).to_rotation_matrix(), product, 8 * EPS)
 
 
 component = st.floats(-1, 1)
@@ -154,9 +132,6 @@ def test_slerp_ends_are_exact(a, b):
         assert [bits(getattr(got, f)) for f in "wijk"] == [bits(getattr(want, f)) for f in "wijk"]
 
 
-O = Vec3d(0, 0, 0)
-
-
 SEQUENCES = [a + b + c for a in "xyz" for b in "xyz" for c in "xyz" if a != b != c]
 SEQUENCES += [seq.upper() for seq in SEQUENCES]
 
@@ -203,15 +178,9 @@ def test_rotation_vectors_against_scipy(length):
         half_turn = length == math.pi and close(back, list(-v), tolerance)  # v and -v: the same half turn
         assert (close(back, list(v), tolerance) or half_turn) and close(back, oracle(q).as_rotvec(), tolerance)
         assert math.hypot(*back) <= math.pi * (1 + 2 * EPS)
-    # w rounding a few ulps above 1 (about 6% of these) gives no NaN, and a vector within 1e-15 of zero.
-    for _ in range(50):
-        q = Quat(*rng.normal(size=4)).normalize()
-        assert close(q.multiply(q.inverse()).to_rotation_vector(), O, 1e-15)
 
 
 SPECIAL = [0.0, -0.0, math.inf, math.nan, 5e-324, 1e300, -1.0]
-
-
 
 
 # Short (empty too), and cut into pieces for the pool; the quaternions as objects, as a packed float64 table read

@@ -1,13 +1,13 @@
 # The tree's point-cloud steps against numpy brute force: the bounded k nearest and counts,
 # normals, statistical and radius inliers, on clouds of ties, duplicates, NaN, a plane, a line and
-# a single point; the same bits at any worker count; Open3D as an oracle where it applies.
+# a single point (the same bits at any worker count: test_pool.py); Open3D as an oracle where it applies.
 
 import math
 
 import numpy as np
 import pytest
 
-from helpers import bits, run_child
+from helpers import bits
 from lumeric_py import KDTree, Vec3d, VecList
 
 INF, NAN = math.inf, math.nan
@@ -145,27 +145,6 @@ def test_coincident_points_are_kept_and_the_threshold_is_inclusive():
     assert [normals[i] for i in range(5)] == [Vec3d(0, 0, 1)] * 5 and math.isnan(normals[6].x)
     assert tree.query(Vec3d(1, 1, 1), 7, 0.0) == ([0.0] * 5 + [INF] * 2, [0, 1, 2, 3, 4, 7, 7])
     assert tree.count_radius(Vec3d(1, 1, 1), INF) == 6  # the NaN point is in no ball
-
-
-WORKERS = """
-import hashlib, numpy as np
-from lumeric_py import KDTree, Vec3d
-rng = np.random.default_rng(5)
-cloud = np.concatenate([rng.uniform(-1, 1, (20_000, 3)), np.repeat(rng.uniform(-1, 1, (50, 3)), 8, 0),
-                        [[np.nan, 0, 0], [np.inf, 0, 0]]])
-tree = KDTree(cloud)
-parts = [tree.query(cloud[:5000], 8, 0.05), tree.count_radius(cloud, 0.04), tree.normals(12, toward=Vec3d(0, 0, 5)),
-         tree.normals(20, max_distance=0.05), tree.statistical_inliers(10, 1.0), tree.radius_inliers(0.03, 3)]
-flat = [bytes(p) if isinstance(p, memoryview) else bytes(p[0]) + bytes(p[1]) if isinstance(p, tuple) else
-        np.asarray(p).tobytes() for p in parts]
-print(hashlib.sha256(b"".join(flat)).hexdigest())
-"""
-
-
-@pytest.mark.no_leak_check  # child processes
-def test_the_same_bits_at_any_worker_count():
-    digests = {w: run_child(WORKERS, RAYON_NUM_THREADS=w)[0] for w in ("1", "2", "8")}
-    assert len(set(digests.values())) == 1, digests
 
 
 @pytest.mark.no_leak_check  # Open3D
