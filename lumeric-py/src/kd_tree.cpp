@@ -35,6 +35,7 @@
 #include <string>
 #include <utility>
 
+#include "frame/checked_numbers.hpp"
 #include "frame/result_view.hpp"
 #include "frame/define.hpp"
 #include "frame/record.hpp"
@@ -49,78 +50,6 @@ namespace lumeric {
 
 using spatial::KdTree;
 using tovrin::Vec3d;
-
-// An integer of at least Least, named Param in the refusal ("k must be at least 1, got 0");
-// values beyond 64 bits saturate (a count beyond memory fails when the result is made).
-template <Name Param, long long Least>
-struct AtLeast {
-    std::uint64_t value;
-};
-using NeighbourCount = AtLeast<"k", 1>;
-
-template <Name Param, long long Least>
-struct Arg<AtLeast<Param, Least>> {
-    AtLeast<Param, Least> value{};
-    bool load(PyObject* op) noexcept {
-        const Ref number = Ref::adopt(PyNumber_Index(op));
-        if (!number) return false;
-        int overflow = 0;
-        const long long k = PyLong_AsLongLongAndOverflow(number.get(), &overflow);
-        if (k == -1 && PyErr_Occurred()) return false;
-        if (overflow < 0 || (overflow == 0 && k < Least)) {
-            PyErr_Format(PyExc_ValueError, "%s must be at least %lld, got %S", Param.c_str(), Least, number.get());
-            return false;
-        }
-        value.value = overflow > 0 ? ~std::uint64_t{0} : static_cast<std::uint64_t>(k);
-        return true;
-    }
-    AtLeast<Param, Least> get() const noexcept { return value; }
-};
-
-// A float that passes Rule, named Param in the refusal ("r must be a non-negative number, got nan").
-template <Name Param, class Rule>
-struct Checked {
-    double value;
-};
-struct NonNegative {
-    static bool holds(double v) noexcept { return v >= 0; }
-    static constexpr const char* text = "%s must be a non-negative number, got %R";
-};
-struct Finite {
-    static bool holds(double v) noexcept { return std::isfinite(v); }
-    static constexpr const char* text = "%s must be a finite number, got %R";
-};
-template <Name Param>
-using Distance = Checked<Param, NonNegative>;
-
-template <Name Param, class Rule>
-struct Arg<Checked<Param, Rule>> {
-    Arg<double> given;
-    bool load(PyObject* op) noexcept {
-        if (!given.load(op)) return false;
-        if (Rule::holds(given.get())) return true;
-        if (const Ref value = Ref::adopt(PyFloat_FromDouble(given.get())))
-            PyErr_Format(PyExc_ValueError, Rule::text, Param.c_str(), value.get());
-        return false;
-    }
-    Checked<Param, Rule> get() const noexcept { return {given.get()}; }
-};
-
-// A Vec3d or None.
-struct OptionalPoint {
-    std::optional<Vec3d> value;
-};
-
-template <>
-struct Arg<OptionalPoint> {
-    Arg<Vec3d> given;
-    bool none = true;
-    bool load(PyObject* op) noexcept {
-        none = op == Py_None;
-        return none || given.load(op);
-    }
-    OptionalPoint get() const { return none ? OptionalPoint{} : OptionalPoint{given.get()}; }
-};
 
 constexpr double unbounded = std::numeric_limits<double>::infinity();
 
@@ -149,14 +78,6 @@ inline PyObject* to_python(NearestAnswer&& answer) { return answer.object.releas
 inline PyObject* to_python(BallAnswer&& answer) { return answer.object.release(); }
 
 namespace record {
-template <Name Param, long long Least>
-struct Annotation<AtLeast<Param, Least>> : Annotation<Index> {};
-template <Name Param, class Rule>
-struct Annotation<Checked<Param, Rule>> : Annotation<double> {};
-template <>
-struct Annotation<OptionalPoint> {
-    static constexpr std::string text() { return either(Annotation<Vec3d>::text(), none_expr()); }
-};
 template <>
 struct Annotation<CountAnswer> {
     static constexpr std::string text() { return either(annotation<std::uint64_t>(), annotation<MemoryView>()); }
@@ -266,9 +187,11 @@ BallAnswer query_radius(const KdTree& tree, QueryPoints x, Distance<"r"> radius)
 }
 
 AsStructSequence<spatial::IcpResult> icp(const KdTree& tree, RowsSource source, double max_distance,
-                                         OrNone<tovrin::Transform> init, Defaulted<Index, 30> iterations,
-                                         FloatDefault<"1e-06"> relative_fitness, FloatDefault<"1e-06"> relative_rmse,
-                                         OrNone<RowsSource> normals) {
+                                         KeywordOnly<OrNone<tovrin::Transform>> init,
+                                         KeywordOnly<Defaulted<Index, 30>> iterations,
+                                         KeywordOnly<FloatDefault<"1e-06">> relative_fitness,
+                                         KeywordOnly<FloatDefault<"1e-06">> relative_rmse,
+                                         KeywordOnly<OrNone<RowsSource>> normals) {
     if (!(max_distance > 0)) {
         PyErr_Format(PyExc_ValueError, "icp(): max_distance must be a positive number, got %s",
                      tovrin::format_double(max_distance).c_str());
@@ -302,7 +225,7 @@ CountAnswer count_radius(const KdTree& tree, QueryPoints x, Distance<"r"> radius
 
 VecListData normals(const KdTree& tree, Defaulted<NeighbourCount, 30> count,
                     KeywordOnly<Defaulted<Distance<"max_distance">, unbounded>> bound,
-                    KeywordOnly<Defaulted<OptionalPoint, nullptr>> toward) {
+                    KeywordOnly<OrNone<Vec3d>> toward) {
     require_room(tree.size(), sizeof(Vec3d));
     Vectors out(tree.size());
     spatial::normals(tree, count.value, bound.value, toward.value, out.data());

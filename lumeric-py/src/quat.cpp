@@ -73,7 +73,7 @@ Quat rotation_or_raise(const tovrin::RotationResult& result, const char* call) {
 
 // nearest: the rotation nearest to any finite matrix (Horn's eigen step, as Transform.align),
 // instead of the exact reading that refuses what is not orthonormal.
-Quat from_rotation_matrix(RowsSource matrix, Defaulted<StrictBool, false> nearest) {
+Quat from_rotation_matrix(RowsSource matrix, KeywordOnly<Defaulted<StrictBool, false>> nearest) {
     constexpr const char* call = "from_rotation_matrix()";
     tovrin::Matrix3 m;
     read_fixed_rows(matrix, call, 3, 3, &m[0][0]);
