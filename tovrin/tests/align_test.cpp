@@ -23,20 +23,16 @@ double quat_gap(const Quat& a, const Quat& b) {  // up to sign
     return std::fmin(plus, minus);
 }
 
-TEST(Align, RecoversARigidMotion) {
+// Recovery itself is checked through the module, against an SVD reference; the sign of the
+// quaternion, which no matrix shows, only here.
+TEST(Align, GivesTheRotationWithWNotNegative) {
     std::mt19937_64 rng(7);
     std::uniform_real_distribution<double> u(-10, 10);
     for (int trial = 0; trial < 20; ++trial) {
         const Transform truth{random_rotation(rng), {u(rng), u(rng), u(rng)}};
-        std::vector<Vec3d> source, target;
-        for (int k = 0; k < 50; ++k) {
-            source.push_back({u(rng), u(rng), u(rng)});
-            target.push_back(truth.apply(source.back()));
-        }
-        const Transform got = std::get<Transform>(align(source, target));
-        EXPECT_LT(quat_gap(got.rotation, truth.rotation), 1e-12);
-        EXPECT_LT(std::sqrt(got.translation.distance_squared(truth.translation)), 1e-12);
-        EXPECT_GE(got.rotation.w, 0.0);
+        std::vector<Vec3d> source(50), target;
+        for (Vec3d& p : source) target.push_back(truth.apply(p = {u(rng), u(rng), u(rng)}));
+        EXPECT_GE(std::get<Transform>(align(source, target)).rotation.w, 0.0) << trial;
     }
 }
 
@@ -67,26 +63,13 @@ TEST(NearestRotation, AgreesWithTheExactReading) {
         const Quat nearest = std::get<Quat>(nearest_rotation(m));
         EXPECT_LE(quat_gap(exact, nearest), 8 * epsilon) << trial;
     }
-    // Six decimals, as read from a file: refused by the exact reading, close to the truth here.
-    const Quat q = Quat{0.3, -0.5, 0.7, 0.1}.normalize();
-    Matrix3 m = q.to_rotation_matrix();
-    for (auto& row : m)
-        for (double& x : row) x = std::round(x * 1e6) / 1e6;
-    EXPECT_EQ(std::get<RotationError>(Quat::from_rotation_matrix(m)), RotationError::NotOrthonormal);
-    EXPECT_LT(quat_gap(std::get<Quat>(nearest_rotation(m)), q), 1e-6);
-    m[1][1] = INFINITY;
-    EXPECT_EQ(std::get<RotationError>(nearest_rotation(m)), RotationError::NonFiniteMatrix);
+    // Six-decimal matrices and the refusals are checked through the module.
 }
 
 TEST(Transform, MatrixRoundTrip) {
     const Transform t{Quat{0.5, 0.5, -0.5, 0.5}, {1, -2, 3}};
     const Matrix4 m = t.to_matrix();
-    // The matrix acts on columns as apply() acts on points.
-    const Vec3d p{0.25, -7, 2};
-    const Vec3d by_matrix{((m[0][0] * p.x + m[0][1] * p.y) + m[0][2] * p.z) + m[0][3],
-                          ((m[1][0] * p.x + m[1][1] * p.y) + m[1][2] * p.z) + m[1][3],
-                          ((m[2][0] * p.x + m[2][1] * p.y) + m[2][2] * p.z) + m[2][3]};
-    EXPECT_LT(std::sqrt(by_matrix.distance_squared(t.apply(p))), 1e-14);
+    // Its layout, bit for bit, is checked through the module.
     const Transform back = std::get<Transform>(Transform::from_matrix(m));
     EXPECT_LE(quat_gap(back.rotation, t.rotation), 8 * epsilon);
     // The refusals are in the module's refusal table.

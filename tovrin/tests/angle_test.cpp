@@ -1,10 +1,9 @@
-// The documented angle values, bit for bit, and the fixed-digit text forms (not reachable from
+// The angle values where rounding or a sign decides, bit for bit (the plain documented ones are
+// checked through the module), and the fixed-digit text forms (not reachable from
 // the module).
 #include <tovrin/angle.hpp>
 
-#include <bit>
 #include <cmath>
-#include <cstdint>
 #include <limits>
 #include <string>
 
@@ -21,27 +20,19 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 TEST(Angle, DocumentedValues) {
     using R = AngleRadians;
     const struct { const char* name; double got; double want; } cases[] = {
-        {"two pi", R::two_pi().angle, 6.283185307179586}, {"half pi", R::half_pi().angle, 1.5707963267948966},
-        {"quarter pi", R::quarter_pi().angle, 0.7853981633974483}, {"sixth pi", R::sixth_pi().angle, 0.5235987755982988},
-        {"pi in degrees", R::pi().to_degrees().angle, 180.0},
         {"third pi in degrees", R::third_pi().to_degrees().angle, 59.99999999999999},
         {"sixth pi in degrees", R::sixth_pi().to_degrees().angle, 29.999999999999996},
-        {"60 degrees", AngleDegrees{60}.to_radians().angle, 1.0471975511965976},
         // Multiplying by 180 / pi or pi / 180 instead would round these differently.
         {"5.93 in degrees", R{5.93}.to_degrees().angle, 339.7639725125781},
         {"198.2 degrees", AngleDegrees{198.2}.to_radians().angle, 3.4592425774527604},
         // Any other grouping of the dot products or of the cosine's quotient gives another angle.
         {"angle between", angle_to({5.55, -3.36, -8.63}, {2.07, -1.74, -6.27}).angle, 0.24923682863151517},
-        {"tan", R::quarter_pi().tan(), 0.9999999999999999}, {"cot", R::quarter_pi().cot(), 1.0000000000000002},
-        {"cos", R::half_pi().cos(), 6.123233995736766e-17}, {"sec", R::half_pi().sec(), 1.633123935319537e16},
-        {"cot of 1", R{1.0}.cot(), 0.6420926159343306}, {"sin", R::sixth_pi().sin(), 0.49999999999999994},
-        {"csc of 0", R::zero().csc(), inf}, {"csc of -0", (-R::zero()).csc(), -inf}, {"cot of 0", R::zero().cot(), inf},
+        {"cot", R::quarter_pi().cot(), 1.0000000000000002},
+        {"csc of -0", (-R::zero()).csc(), -inf}, {"cot of 0", R::zero().cot(), inf},
         {"0 / 0", (R::zero() / 0.0).angle, nan}, {"pi / 0", (R::pi() / 0.0).angle, inf},
-        {"sum", (R::two_pi() + R::pi()).angle, 9.42477796076938}, {"difference", (R{1} - R{3}).angle, -2.0},
-        {"product", (R{1.5} * -2.0).angle, -3.0},
+        {"sum", (R::two_pi() + R::pi()).angle, 9.42477796076938},
     };
     for (const auto& c : cases) EXPECT_TRUE(testing::same(c.got, c.want)) << c.name << ": " << c.got;
-    EXPECT_TRUE(R{1} < R{2} && !(R{nan} <= R{nan}) && R{0.0} == R{-0.0} && AngleDegrees{1} >= AngleDegrees{1});
 }
 
 TEST(Angle, FixedDigitTextForms) {

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include <tovrin/quat.hpp>
 #include <tovrin/vec3d.hpp>
 
 namespace tovrin::testing {
@@ -23,6 +24,10 @@ inline bool same(double got, double want) {
 
 inline bool same(const Vec3d& got, const Vec3d& want) {
     return same(got.x, want.x) && same(got.y, want.y) && same(got.z, want.z);
+}
+
+inline bool same(const Quat& got, const Quat& want) {
+    return same(got.w, want.w) && same(got.i, want.i) && same(got.j, want.j) && same(got.k, want.k);
 }
 
 }  // namespace tovrin::testing

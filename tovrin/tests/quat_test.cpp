@@ -19,10 +19,7 @@ TEST(Quat, DocumentedValues) {
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();
     const Quat quarter_turn_z = Quat::from_axis_angle({0, 0, 1}, AngleRadians::half_pi());
     const struct { const char* name; Quat got; Quat want; } quats[] = {
-        {"quarter turn", quarter_turn_z, {0.7071067811865476, -0.0, -0.0, -0.7071067811865475}},
-        {"normalize", Quat{1, 1, 1, 1}.normalize(), {0.5, 0.5, 0.5, 0.5}},
         {"normalize zero", Quat{0, 0, 0, 0}.normalize(), {nan, nan, nan, nan}},
-        {"product", Quat{1, 2, 3, 4} * Quat{5, 6, 7, 8}, {-60, 12, 30, 24}},
         // Between them these give other bits under any other grouping of each component's sum.
         {"product rounded", Quat{-0.27, 0.64, -0.37, 0.91} * Quat{-1.28, 0.73, -1.74, 0.21},
          {-0.9565000000000001, 0.4894000000000003, 1.4732999999999998, -2.0649999999999995}},
@@ -34,11 +31,8 @@ TEST(Quat, DocumentedValues) {
         {"rotate rounded", to_quat(Quat{-1.46, 1.39, 1.06, -0.98}.rotate({-0.08, -0.91, 2.73})),
          {0, -4.431735999999999, -17.089245000000002, -1.2382250000000008}},
     };
-    for (const auto& c : quats)
-        for (double Quat::*f : {&Quat::w, &Quat::i, &Quat::j, &Quat::k})
-            EXPECT_TRUE(same(c.got.*f, c.want.*f)) << c.name << ": " << c.got.*f;
+    for (const auto& c : quats) EXPECT_TRUE(same(c.got, c.want)) << c.name;
     const struct { const char* name; Quat q; Vec3d axis; double angle; } axes[] = {
-        {"quarter turn", quarter_turn_z, {-0.0, -0.0, -1}, 1.5707963267948966},
         {"identity", Quat::identity(), {1, 0, 0}, 0.0}, {"w of 1", {1, 5, 5, 5}, {1, 0, 0}, 0.0},
         {"w within epsilon of 1", {1 - epsilon / 2, 0, 0, 1}, {1, 0, 0}, 0.0},
         {"w just below 1", {1 - epsilon, 0, 0, 0}, {0, 0, 0}, 0.000000042146848510894035},
@@ -66,17 +60,14 @@ TEST(Quat, DocumentedValues) {
     EXPECT_FALSE(Quat(1, -2, -1, 1).normalize().is_unit());
 }
 
-TEST(Quat, RotationsKeepLengthsMatchTheMatrixAndRoundTrip) {
+// rotate and the matrix are checked against an independent oracle through the module.
+TEST(Quat, AxisAngleRoundTrips) {
     std::mt19937_64 rng(11);
     std::uniform_real_distribution<double> u(-5.0, 5.0), theta(0.1, 6.18);
     for (int n = 0; n < 1000; ++n) {
-        Vec3d axis = Vec3d{u(rng), u(rng), u(rng)}.normalize(), v{u(rng), u(rng), u(rng)};
+        const Vec3d axis = Vec3d{u(rng), u(rng), u(rng)}.normalize();
         AngleRadians a{theta(rng)};
         Quat q = Quat::from_axis_angle(axis, a);
-        Vec3d r = q.rotate(v);
-        EXPECT_NEAR(r.magnitude(), v.magnitude(), 1e-14 * v.magnitude());
-        auto m = q.to_rotation_matrix();  // rotate applies its transpose
-        for (int c = 0; c < 3; ++c) EXPECT_NEAR(r[c], (m[0][c] * v.x + m[1][c] * v.y) + m[2][c] * v.z, 1e-13);
         // The axis comes back negated for a positive angle, and as given for a negative one.
         auto [back_axis, back_angle] = q.to_axis_angle();
         EXPECT_NEAR(back_angle.angle, a.angle, 1e-12);
@@ -164,9 +155,7 @@ TEST(Quat, RotationsDocumentedValues) {
         {"rotation vector, its squares overflowing", Quat::from_rotation_vector({1e300, 1e300, 0}),
          {-0.8986104300973718, -0.31024127297977006, -0.31024127297977006, -0.0}},
     };
-    for (const auto& c : cases)
-        for (double Quat::*f : {&Quat::w, &Quat::i, &Quat::j, &Quat::k})
-            EXPECT_TRUE(same(c.got.*f, c.want.*f)) << c.name << ": " << c.got.*f << " for " << c.want.*f;
+    for (const auto& c : cases) EXPECT_TRUE(same(c.got, c.want)) << c.name;
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();
     const struct { const char* name; Quat q; Vec3d want; } vectors[] = {
         {"the series", {0.999999999569, -4.9372732e-05, 2.7926332e-05, -4.5505168e-05},
@@ -175,10 +164,7 @@ TEST(Quat, RotationsDocumentedValues) {
         {"w one ulp above 1", {1 + epsilon, 1e-17, 0, 0}, {-1.9999999999999998e-17, -0.0, -0.0}},
         {"zero", {0, 0, 0, 0}, {nan, nan, nan}},
     };
-    for (const auto& c : vectors) {
-        Vec3d got = c.q.to_rotation_vector();
-        for (int k = 0; k < 3; ++k) EXPECT_TRUE(same(got[k], c.want[k])) << c.name << ": " << got[k];
-    }
+    for (const auto& c : vectors) EXPECT_TRUE(same(c.q.to_rotation_vector(), c.want)) << c.name;
 }
 
 }  // namespace

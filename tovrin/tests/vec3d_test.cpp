@@ -1,10 +1,9 @@
 // The documented values of Vec3d, bit for bit: degenerate inputs give NaN and infinities, never an
-// error, squares overflow and underflow unscaled, and equality is within 2^-52 per component.
+// error, squares overflow and underflow unscaled, and equality is within 2^-52 per component. The
+// plain documented values are checked through the module.
 #include <tovrin/vec3d.hpp>
 
-#include <bit>
 #include <cmath>
-#include <cstdint>
 #include <limits>
 
 #include <gtest/gtest.h>
@@ -22,17 +21,10 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 TEST(Vec3d, DocumentedVectors) {
     const struct { const char* name; Vec3d got; Vec3d want; } cases[] = {
         {"normalize zero", Vec3d::zero().normalize(), {nan, nan, nan}},
-        {"normalize", Vec3d{3, 0, 4}.normalize(), {0.6, 0, 0.8}},
         {"normalize overflows", Vec3d{1e200, 0, 0}.normalize(), {0, 0, 0}},
         {"normalize underflows", Vec3d{1e-200, 0, 0}.normalize(), {inf, nan, nan}},
         {"negate", -Vec3d::zero(), {-0.0, -0.0, -0.0}},
         {"divide by zero", Vec3d{1, -1, 0} / 0.0, {inf, -inf, nan}},
-        {"scale", Vec3d{1, 2, 3} * 2.0, {2, 4, 6}},
-        {"cross", Vec3d{1, 2, 3}.cross({4, 5, 6}), {-3, 6, -3}},
-        {"from to", Vec3d::new_from_to({1, 2, 3}, {0, 0, 0}), {-1, -2, -3}},
-        {"project onto plane", Vec3d{1, 1, 1}.project_onto_plane({0, 0, 2}), {1, 1, -3}},
-        {"project onto line", Vec3d{5, 1, 0}.project_onto_line({2, 0, 0}, {1, 0, 0}), {5, 0, 0}},
-        {"named", Vec3d::i() + Vec3d::j() - Vec3d::k(), {1, 1, -1}},
         // Operands for which every other grouping or reciprocal multiply of a formula rounds differently.
         {"normalize rounded", Vec3d{-8.63, -8.68, -6.36}.normalize(),
          {-0.625643435325309, -0.6292682524477035, -0.46107673796859383}},
@@ -41,22 +33,14 @@ TEST(Vec3d, DocumentedVectors) {
         {"project onto plane rounded", Vec3d{-5.3, 3.13, -1.21}.project_onto_plane({-5.51, -7.12, 2.99}),
          {12.880245000000002, 26.622440000000005, -11.075505000000003}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        for (std::size_t k = 0; k < 3; ++k) EXPECT_TRUE(same(c.got[k], c.want[k])) << k << ": " << c.got[k];
-    }
+    for (const auto& c : cases) EXPECT_TRUE(same(c.got, c.want)) << c.name;
 }
 
 TEST(Vec3d, DocumentedScalars) {
     const struct { const char* name; double got; double want; } cases[] = {
         {"line through one point", Vec3d{1, 1, 1}.distance_to_line({0, 0, 0}, {0, 0, 0}), nan},
-        {"distance to line", Vec3d{5, 1, 0}.distance_to_line({0, 0, 0}, {1, 0, 0}), 1.0},
-        {"triple product", Vec3d::i().scalar_triple_product(Vec3d::j(), Vec3d::k()), 1.0},
         {"triple product reversed", Vec3d::i().scalar_triple_product(Vec3d::k(), Vec3d::j()), -1.0},
         {"magnitude overflows", Vec3d{1e200, 0, 0}.magnitude(), inf},
-        {"dot", Vec3d{1, 2, 3}.dot({4, -5, 6}), 12.0},
-        {"distance", Vec3d{1, 2, 3}.distance_to({4, 6, 3}), 5.0},
-        {"distance squared", Vec3d{1, 2, 3}.distance_squared({4, 6, 3}), 25.0},
         // Sums run x, y, then z: each of these gives other bits under any other grouping.
         {"dot rounded", Vec3d{-5.3, 3.13, -1.21}.dot({-5.51, -7.12, 2.99}), 3.2995000000000005},
         {"magnitude rounded", Vec3d{5.94, 3.07, -3.54}.magnitude(), 7.565718736511424},
@@ -78,7 +62,6 @@ TEST(Vec3d, UnitTestAndEqualityAllowLessThanEpsilon) {
     EXPECT_TRUE((Vec3d{0, 0, 0} == Vec3d{0, 0, 1e-16}));
     EXPECT_TRUE((Vec3d{1, 0, 0} != Vec3d{1 + epsilon, 0, 0}));
     EXPECT_TRUE((Vec3d{nan, 0, 0} != Vec3d{nan, 0, 0}));
-    EXPECT_EQ((Vec3d{1, 2, 3}[2]), 3.0);
 }
 
 }  // namespace

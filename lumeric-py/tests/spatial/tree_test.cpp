@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -93,23 +93,23 @@ std::vector<std::size_t> ranked(const std::vector<Vec3d>& points, const Vec3d& x
 }
 
 
-void expect_nearest(const std::vector<Vec3d>& points, std::size_t k) {
+// Without a bound, the ranking's first k, padded; with one, its first k among the points within
+// it (the same <= as within()).
+void expect_nearest(const std::vector<Vec3d>& points, std::size_t k, std::optional<double> bound = {}) {
     const KdTree tree(points);
     const std::vector<Vec3d> xs = queries(points);
     std::vector<double> distances(xs.size() * k);
     std::vector<std::int64_t> indices(xs.size() * k);
-    tree.nearest(xs, k, distances.data(), indices.data());
+    if (bound) tree.nearest(xs, k, distances.data(), indices.data(), *bound);
+    else tree.nearest(xs, k, distances.data(), indices.data());
     for (std::size_t q = 0; q < xs.size(); ++q) {
-        const std::vector<std::size_t> order = ranked(points, xs[q]);
+        std::vector<std::size_t> order = ranked(points, xs[q]);
+        if (bound) std::erase_if(order, [&](std::size_t i) { return !(points[i].distance_to(xs[q]) <= *bound); });
         for (std::size_t t = 0; t < k; ++t) {
-            const std::size_t at = q * k + t;
-            if (t < points.size()) {
-                ASSERT_EQ(indices[at], static_cast<std::int64_t>(order[t])) << "query " << q << " place " << t;
-                ASSERT_EQ(bits(distances[at]), bits(points[order[t]].distance_to(xs[q])));
-            } else {
-                ASSERT_EQ(indices[at], static_cast<std::int64_t>(points.size()));
-                ASSERT_EQ(distances[at], inf);
-            }
+            const bool kept = t < order.size();
+            ASSERT_EQ(indices[q * k + t], static_cast<std::int64_t>(kept ? order[t] : points.size()))
+                << "bound " << bound.value_or(inf) << " query " << q << " place " << t;
+            ASSERT_EQ(bits(distances[q * k + t]), bits(kept ? points[order[t]].distance_to(xs[q]) : inf));
         }
     }
 }
@@ -124,7 +124,6 @@ void expect_within(const std::vector<Vec3d>& points) {
             const double d = points[i].distance_to(x);
             if (std::isfinite(d)) radii.insert(radii.end(), {d, std::nextafter(d, 0.0), std::nextafter(d, inf)});
         }
-        std::vector<std::int64_t> offsets(2);
         for (double r : radii) {
             std::vector<std::int64_t> expected;
             for (std::size_t i = 0; i < points.size(); ++i)
@@ -133,44 +132,29 @@ void expect_within(const std::vector<Vec3d>& points) {
             tree.within(x, r, got);
             ASSERT_EQ(got, expected) << "r " << r;
             ASSERT_EQ(tree.count_within(x, r), expected.size()) << "r " << r;
-            std::vector<std::int64_t> batched;
-            tree.within(std::span<const Vec3d>(&x, 1), r, offsets.data(), [&](std::size_t total) {
-                batched.resize(total);
-                return batched.data();
-            });
-            ASSERT_EQ(batched, expected);
-            ASSERT_EQ(offsets[1], static_cast<std::int64_t>(expected.size()));
         }
     }
-}
-
-// A bound keeps the ranking's first k among the points within it (the same <= as within()).
-void expect_bounded(const std::vector<Vec3d>& points, std::size_t k) {
-    const KdTree tree(points);
-    const std::vector<Vec3d> xs = queries(points);
-    std::vector<double> distances(xs.size() * k);
-    std::vector<std::int64_t> indices(xs.size() * k);
-    for (double bound : {0.0, 0.7, std::sqrt(2.0), 2.0, 1e300}) {
-        tree.nearest(xs, k, distances.data(), indices.data(), bound);
-        for (std::size_t q = 0; q < xs.size(); ++q) {
-            std::vector<std::size_t> order = ranked(points, xs[q]);
-            std::erase_if(order, [&](std::size_t i) { return !(points[i].distance_to(xs[q]) <= bound); });
-            for (std::size_t t = 0; t < k; ++t) {
-                const bool kept = t < order.size();
-                ASSERT_EQ(indices[q * k + t], kept ? static_cast<std::int64_t>(order[t]) : static_cast<std::int64_t>(points.size()))
-                    << "bound " << bound << " query " << q << " place " << t;
-                ASSERT_EQ(bits(distances[q * k + t]), bits(kept ? points[order[t]].distance_to(xs[q]) : inf));
-            }
-        }
+    // A batch: each query's ball (the same search) at its offsets.
+    std::vector<std::int64_t> offsets(xs.size() + 1), flat;
+    tree.within(xs, 1.5, offsets.data(), [&](std::size_t total) {
+        flat.resize(total);
+        return flat.data();
+    });
+    for (std::size_t q = 0; q < xs.size(); ++q) {
+        std::vector<std::int64_t> one;
+        tree.within(xs[q], 1.5, one);
+        ASSERT_EQ(std::vector<std::int64_t>(flat.begin() + offsets[q], flat.begin() + offsets[q + 1]), one);
     }
+    EXPECT_EQ(offsets.back(), static_cast<std::int64_t>(flat.size()));
 }
 
 TEST(KdTree, BoundedNearestEqualsBruteForce) {
-    for (std::size_t k : {1, 8}) {
-        expect_bounded(tie_cloud(), k);
-        expect_bounded(uniform_cloud(3000), k);
-        expect_bounded(ring_cloud(3000), k);  // children bounded by cylinders too
-    }
+    for (std::size_t k : {1, 8})
+        for (double bound : {0.0, 0.7, std::sqrt(2.0), 2.0, 1e300}) {
+            expect_nearest(tie_cloud(), k, bound);
+            expect_nearest(uniform_cloud(3000), k, bound);
+            expect_nearest(ring_cloud(3000), k, bound);  // children bounded by cylinders too
+        }
 }
 
 TEST(KdTree, NearestEqualsBruteForce) {
@@ -228,23 +212,6 @@ TEST(Cylinder, BoundsEveryKeyOfItsPoints) {
             }
         }
     }
-}
-
-TEST(KdTree, BatchedBallsAreOffsetPerQuery) {
-    const std::vector<Vec3d> points = tie_cloud();
-    const KdTree tree(points);
-    const std::vector<Vec3d> xs = queries(points);
-    std::vector<std::int64_t> offsets(xs.size() + 1), flat;
-    tree.within(xs, 1.5, offsets.data(), [&](std::size_t total) {
-        flat.resize(total);
-        return flat.data();
-    });
-    for (std::size_t q = 0; q < xs.size(); ++q) {
-        std::vector<std::int64_t> one;
-        tree.within(xs[q], 1.5, one);
-        ASSERT_EQ(std::vector<std::int64_t>(flat.begin() + offsets[q], flat.begin() + offsets[q + 1]), one);
-    }
-    EXPECT_EQ(offsets.back(), static_cast<std::int64_t>(flat.size()));
 }
 
 // Copied, or taking over the array it is given (whose NaN points must survive the reordering).
