@@ -155,6 +155,12 @@ TEST(KdTree, BoundedNearestEqualsBruteForce) {
             expect_nearest(uniform_cloud(3000), k, bound);
             expect_nearest(ring_cloud(3000), k, bound);  // children bounded by cylinders too
         }
+    // Bounds exactly at the distance of one of the first query's nearest points: about half such
+    // keys are the largest whose root is within the bound, so a limit one key short drops them.
+    const std::vector<Vec3d> cloud = uniform_cloud(3000);
+    const Vec3d x = queries(cloud)[0];
+    const std::vector<std::size_t> order = ranked(cloud, x);
+    for (std::size_t j = 0; j < 8; ++j) expect_nearest(cloud, 8, cloud[order[j]].distance_to(x));
 }
 
 TEST(KdTree, NearestEqualsBruteForce) {
