@@ -30,6 +30,11 @@ def beyond_memory(width):  # 2**58 rows of one float32 element: counted before t
     return np.lib.stride_tricks.as_strided(np.zeros(1, np.float32), (2**58, width), (0, 0))
 
 
+def with_numpy(call):  # numpy keeps no reference total under the debug interpreter: no leak check
+    call.numpy = True
+    return call
+
+
 def released_view():
     view = memoryview(b"xyz")
     view.release()
@@ -164,7 +169,7 @@ REFUSALS = [
     (lambda: THREE.rotate_each(table("d", EYE, 3)), ValueError, SHAPE, ("rotate_each", "n", 4, "(3, 3)")),
     (lambda: THREE.rotate_each([X90] * 2), ValueError, QUATS_PER_VECTOR, (2, 3)),
     (lambda: THREE.rotate_each(table("d", [[1, 0, 0, 0]] * 4)), ValueError, QUATS_PER_VECTOR, (4, 3)),
-    (lambda: THREE.rotate_each(beyond_memory(4)), ValueError, QUATS_PER_VECTOR, (2**58, 3)),
+    (with_numpy(lambda: THREE.rotate_each(beyond_memory(4))), ValueError, QUATS_PER_VECTOR, (2**58, 3)),
     # The values' own refusals.
     (lambda: Quat.from_rotation_matrix([[1, 0, 0], [0, 1, 0], [0, 0, math.nan]]), ValueError, MATRIX,
      ("has a NaN or infinite entry",)),
