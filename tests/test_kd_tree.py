@@ -110,6 +110,7 @@ def test_the_tree_owns_its_points_and_is_rebuilt_from_them_on_load():  # copies:
     assert (repr(loaded), answer(loaded.query(x, 60))) == ("KDTree(n=50)", nearest(rows, x, 60))
 
 
+@pytest.mark.no_leak_check  # numpy
 @pytest.mark.parametrize("make, per_point", [(VecList.from_array, 24), (KDTree, 28)])  # a tree: a point and its index
 def test_getsizeof_counts_the_memory_the_points_take(make, per_point):
     small, large = (sys.getsizeof(make(np.zeros((n, 3)))) for n in (10, 10_010))

@@ -40,6 +40,7 @@ def test_formulas_bit_for_bit(got, want):
     assert same_fields(fields(got()), fields(want()))
 
 
+@pytest.mark.no_leak_check  # numpy
 def test_transform_in_place_is_apply_per_element():
     rows = RNG.normal(size=(5000, 3))
     lst = VecList.from_array(rows)
@@ -72,6 +73,7 @@ def random_transform(rng):
     return Transform(q, Vec3d(*rng.uniform(-10, 10, 3)))
 
 
+@pytest.mark.no_leak_check  # numpy
 @pytest.mark.parametrize("seed", range(4))
 def test_align_agrees_with_kabsch(seed):  # recovering an exact motion: the core's test
     rng = np.random.default_rng(seed)
@@ -85,6 +87,7 @@ def test_align_agrees_with_kabsch(seed):  # recovering an exact motion: the core
 
 
 # How close the nearest reading comes is the core's test; here the keyword picks the reading.
+@pytest.mark.no_leak_check  # numpy
 def test_nearest_rotation_reads_matrices_from_files():
     q = Quat(0.3, -0.5, 0.7, 0.1).normalize()
     m = np.round(np.array(q.to_rotation_matrix()), 6)  # six decimals, as read from a file
@@ -97,6 +100,7 @@ TWO = [(0, 0, 0), (1, 0, 0)]
 TREE = KDTree(TWO)
 
 
+@pytest.mark.no_leak_check  # numpy
 def test_last_row_compares_to_zero_and_icp_without_pairs_keeps_init():
     unit = Transform(A.rotation.normalize(), A.translation)
     m = np.array(unit.to_matrix())
@@ -126,6 +130,7 @@ def scans(seed, n):  # target, source: an overlapping part of it, moved a little
     return target, moved + rng.normal(0, 0.001, moved.shape)
 
 
+@pytest.mark.no_leak_check  # numpy
 @with_open3d
 @pytest.mark.parametrize("plane", [False, True], ids=["point-to-point", "point-to-plane"])
 def test_icp_agrees_with_open3d(plane):
@@ -141,6 +146,7 @@ def test_icp_agrees_with_open3d(plane):
     assert ours.fitness == theirs.fitness and 1 < ours.iterations < 30
 
 
+@pytest.mark.no_leak_check  # numpy
 def test_pairs_without_a_normal_stay_out_of_the_step_only():
     target, source = scans(2, 4000)
     normals = slopes(target)
