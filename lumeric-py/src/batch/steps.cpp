@@ -106,22 +106,25 @@ VecListData collapse(const VecListData& list, Index axis) {
     return each<&kernels::collapse, light>(list, axis.value);
 }
 
-void rotate(VecListData& list, const tovrin::Quat& quat) {
+namespace {
+
+// Each element replaced by Kernel(element, argument), piece by piece on the pool.
+template <auto Kernel, class A>
+void each_in_place(VecListData& list, const A& argument) {
     std::span<Vec3d> items = list.items;
     pool::for_each_range(
-        items.size(), [items, quat](std::size_t lo, std::size_t hi) {
-            kernels::rotate_in_place(items.subspan(lo, hi - lo), quat);
+        items.size(), [items, argument](std::size_t lo, std::size_t hi) {
+            Kernel(items.subspan(lo, hi - lo), argument);
         },
         static_cast<std::size_t>(heavy));
 }
 
+}  // namespace
+
+void rotate(VecListData& list, const tovrin::Quat& quat) { each_in_place<&kernels::rotate_in_place>(list, quat); }
+
 void transform(VecListData& list, const tovrin::Transform& t) {
-    std::span<Vec3d> items = list.items;
-    pool::for_each_range(
-        items.size(), [items, t](std::size_t lo, std::size_t hi) {
-            kernels::transform_in_place(items.subspan(lo, hi - lo), t);
-        },
-        static_cast<std::size_t>(heavy));
+    each_in_place<&kernels::transform_in_place>(list, t);
 }
 
 void wrong_quaternion_count(std::size_t got, std::size_t expected) {
