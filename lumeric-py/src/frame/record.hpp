@@ -266,7 +266,13 @@ struct DefaultValue<Defaulted<P, Default>> {
     static constexpr std::string text() {
         if constexpr (std::is_same_v<decltype(Default), bool>) return Default ? "True" : "False";
         else if constexpr (std::is_integral_v<decltype(Default)>) return decimal(Default);
-        else return std::string(DefaultSpelling<Defaulted<P, Default>>::view.substr(1));  // None, floats
+        else {  // None, floats; copied character by character, which the undefined-behaviour sanitizer
+                // accepts as constant (a string made from a view into a template's static text it does not)
+            constexpr std::string_view spelled = DefaultSpelling<Defaulted<P, Default>>::view;
+            std::string out;
+            for (std::size_t i = 1; i < spelled.size(); ++i) out += spelled[i];
+            return out;
+        }
     }
 };
 template <Name Spelling>
