@@ -8,6 +8,7 @@ import math
 import numpy as np
 import pytest
 
+from helpers import import_oracle
 from lumeric_py import VecList
 
 NAN, INF = math.nan, math.inf
@@ -71,7 +72,7 @@ def test_voxel_down_sample_is_the_definition(name, rows, size):
 
 @pytest.mark.no_leak_check  # numpy, open3d
 def test_voxel_points_are_open3ds_once_sorted():
-    o3d = pytest.importorskip("open3d")
+    o3d = import_oracle("open3d")
     points = np.random.default_rng(5).uniform(-3, 7, (200_000, 3))
     peer = o3d.geometry.PointCloud(o3d.utility.Vector3dVector(points)).voxel_down_sample(0.37)
     theirs = np.asarray(peer.points)

@@ -7,7 +7,7 @@ import math
 import numpy as np
 import pytest
 
-from helpers import bits
+from helpers import bits, import_oracle
 from lumeric_py import KDTree, Vec3d, VecList
 
 INF, NAN = math.inf, math.nan
@@ -149,7 +149,7 @@ def test_coincident_points_are_kept_and_the_threshold_is_inclusive():
 
 @pytest.mark.no_leak_check  # Open3D
 def test_open3d_agrees_away_from_thresholds():
-    o3d = pytest.importorskip("open3d")
+    o3d = import_oracle("open3d")
     rng = np.random.default_rng(9)
     surface = rng.standard_normal((4000, 3))
     surface /= np.linalg.norm(surface, axis=1, keepdims=True)  # a sphere: every patch well conditioned
